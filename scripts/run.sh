@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds the program (optimised) and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${BUILD:-build}
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELVO_TESTS=OFF
+cmake --build "$BUILD" -j2
+exec "$BUILD/bin/zelvo32" "$@"
