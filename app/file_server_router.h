@@ -1,0 +1,77 @@
+#pragma once
+// Watches the received bytes for the start of a remote file server request and drives
+// the file server through one packet.
+//
+// A request is announced by ESC "[" "#". On the "#" the terminal stops showing line data
+// and the same three bytes go back as the acknowledgement; the byte after them is always
+// the first byte of the packet. Every packet byte is handed to the server's receive
+// function with the packet position; when it reports a complete, correct packet the
+// request is dispatched and the reply goes back in one block from the same buffer. A
+// refused packet gets no answer. Either way scanning starts over, so every request needs
+// its own ESC "[" "#".
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace zelvo::app {
+
+class FileServerRouter {
+public:
+    // What the router needs from the main window.
+    class Host {
+    public:
+        virtual ~Host() = default;
+        // Stops (false) or resumes (true) the terminal's reading and display of line data.
+        virtual void setTerminalActive(bool active) = 0;
+        // Writes bytes to the port in one block.
+        virtual void sendToPort(const uint8_t* data, size_t length) = 0;
+        // The first packet byte arrived: light the drive light, start its timer and
+        // disarm the Zmodem auto-start trigger.
+        virtual void packetStarted() = 0;
+        // The packet was handled or refused: arm the Zmodem trigger again.
+        virtual void packetEnded() = 0;
+    };
+
+    // The file server's entry points (ServerReceive and ServerDispatch of libnerrit).
+    using ReceiveFn = int32_t (*)(uint8_t* buffer, int32_t position, int32_t byte);
+    using DispatchFn = int32_t (*)(uint8_t* buffer);
+
+    enum ScanState { Idle = 0, SeenEsc = 1, SeenBracket = 2, StartComplete = 3, InPacket = 4 };
+
+    // The server needs 1048 bytes of packet and 4 of check sum; the rest is headroom.
+    static constexpr size_t kBufferSize = 2048;
+    static constexpr uint8_t kStart[3] = {27, '[', '#'};
+
+    FileServerRouter(Host& host, ReceiveFn receive, DispatchFn dispatch)
+        : host_(host), receive_(receive), dispatch_(dispatch)
+    {
+    }
+
+    // Passes one received byte.
+    void feed(uint8_t b);
+    void feed(const uint8_t* data, size_t length)
+    {
+        for (size_t i = 0; i < length; ++i)
+            feed(data[i]);
+    }
+
+    int state() const { return state_; }
+    // True from the first packet byte until the packet has been handled or refused.
+    bool serverActive() const { return active_; }
+    int32_t position() const { return position_; }
+
+private:
+    void handleResult(int32_t result);
+    void endPacket();
+
+    Host& host_;
+    ReceiveFn receive_;
+    DispatchFn dispatch_;
+    int state_ = Idle;
+    bool active_ = false;
+    int32_t position_ = 0;
+    std::array<uint8_t, kBufferSize> buffer_{};
+};
+
+} // namespace zelvo::app

@@ -1,0 +1,33 @@
+#pragma once
+// Small pieces of the main window's behaviour that need no window: the status bar text
+// of the line, the window placement and the line list of the port dialogs.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zelvo::app {
+
+// Panel 0 for a direct port: " COM2  8N1  57600".
+std::string PortStatusText(int comNumber, int dataBits, int parity, int stopBits, uint32_t baud);
+
+struct Point {
+    int x = 0;
+    int y = 0;
+    bool operator==(const Point&) const = default;
+};
+
+// Where the main window goes. A negative remembered coordinate centres it on the screen;
+// so does a remembered place that would leave the window wholly off the screen (a
+// monitor that is gone). Negative results become 0.
+Point PlaceWindow(int left, int top, int screenWidth, int screenHeight, int width, int height);
+
+// An entry of the line list: "Direct to COM5 (/dev/ttyUSB0)"; without a device just
+// "Direct to COM5".
+std::string LineEntryText(int comNumber, std::string_view device);
+// The port number of a line list entry: the number after "Direct to COM", or nothing for
+// an entry that is not a direct port (a telephony device).
+std::optional<int> LineEntryNumber(std::string_view text);
+
+} // namespace zelvo::app

@@ -1,0 +1,58 @@
+#pragma once
+// The values that the port options dialog edits and how its controls map onto them.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zelvo::app {
+
+struct PortOptionValues {
+    uint32_t TapiMode = 3;   // 3 direct port, 1 telephony line
+    int ComNumber = 0;
+    uint32_t Baud = 57600;
+    int Parity = 0;          // pNone .. pSpace
+    int DataBits = 8;
+    int StopBits = 1;
+    bool hwfUseDTR = false;
+    bool hwfUseRTS = false;
+    bool hwfRequireDSR = false;
+    bool hwfRequireCTS = false;
+    int SWFlowOptions = 0;   // swfNone, swfReceive, swfTransmit, swfBoth
+    int XOnChar = 17;
+    int XOffChar = 19;
+    std::string Device;      // chosen telephony device
+
+    bool operator==(const PortOptionValues&) const = default;
+};
+
+// The rates of the "Baud rates:" group, each stored divided by ten.
+inline constexpr uint32_t kBaudTable[10] = {30, 60, 120, 240, 480, 960, 1920, 3840, 5760, 11520};
+
+// The item that shows a rate: "19200" (item 6) unless the table holds the rate.
+int BaudItem(uint32_t baud);
+uint32_t BaudOfItem(int item);
+
+// The state of the dialog's controls.
+struct PortOptionControls {
+    int baudItem = 6;
+    int parityItem = 0;
+    int dataBitsItem = 0; // 8 - data bits
+    int stopBitsItem = 0; // stop bits - 1
+    bool dtrDsr = false;
+    bool rtsCts = false;
+    bool softwareTransmit = false;
+    bool softwareReceive = false;
+    std::string xonText = "17";
+    std::string xoffText = "19";
+};
+
+PortOptionControls ControlsFor(const PortOptionValues& v);
+// The values after OK: the controls applied over v. A character text that is not a
+// number from 0 to 255 leaves that character as it was.
+PortOptionValues ApplyControls(PortOptionValues v, const PortOptionControls& c);
+// Picks a line list entry: a "Direct to COM" entry makes a direct port of that number,
+// any other entry a telephony line of that name.
+void ChooseLine(PortOptionValues& v, std::string_view entry);
+
+} // namespace zelvo::app

@@ -1,0 +1,92 @@
+#include "app/main_form_logic.h"
+#include "app/port_options_logic.h"
+
+#include <gtest/gtest.h>
+
+using namespace zelvo::app;
+
+TEST(MainFormLogic, StatusPanelOfADirectPort)
+{
+    EXPECT_EQ(PortStatusText(2, 8, 0, 1, 57600), " COM2  8N1  57600");
+    EXPECT_EQ(PortStatusText(12, 7, 2, 2, 300), " COM12  7E2  300");
+    EXPECT_EQ(PortStatusText(1, 8, 4, 1, 115200), " COM1  8S1  115200");
+}
+
+TEST(MainFormLogic, WindowPlacement)
+{
+    // Either negative coordinate centres.
+    EXPECT_EQ(PlaceWindow(-1, 200, 1000, 800, 600, 400), (Point{200, 200}));
+    EXPECT_EQ(PlaceWindow(100, -1, 1000, 800, 600, 400), (Point{200, 200}));
+    EXPECT_EQ(PlaceWindow(30, 40, 1000, 800, 600, 400), (Point{30, 40}));
+    // A window larger than the screen goes to the corner, not off it.
+    EXPECT_EQ(PlaceWindow(-1, -1, 500, 300, 600, 400), (Point{0, 0}));
+    // A place on a monitor that is gone centres the window.
+    EXPECT_EQ(PlaceWindow(3000, 40, 1000, 800, 600, 400), (Point{200, 200}));
+}
+
+TEST(MainFormLogic, LineListEntries)
+{
+    EXPECT_EQ(LineEntryText(5, "/dev/ttyUSB0"), "Direct to COM5 (/dev/ttyUSB0)");
+    EXPECT_EQ(LineEntryText(37, ""), "Direct to COM37");
+    EXPECT_EQ(LineEntryNumber("Direct to COM12"), 12);
+    EXPECT_EQ(LineEntryNumber("Direct to COM3 (exec:/bin/bash -l)"), 3);
+    EXPECT_EQ(LineEntryNumber("Hayes modem"), std::nullopt);
+    EXPECT_EQ(LineEntryNumber("Direct to COM"), std::nullopt);
+}
+
+TEST(PortOptions, BaudRatesThatTheListLacksShow19200)
+{
+    PortOptionValues v;
+    v.ComNumber = 2;
+    v.Baud = 14400;
+    PortOptionControls c = ControlsFor(v);
+    EXPECT_EQ(c.baudItem, 6);
+    EXPECT_EQ(ApplyControls(v, c).Baud, 19200u);
+    v.Baud = 115200;
+    EXPECT_EQ(ControlsFor(v).baudItem, 9);
+}
+
+TEST(PortOptions, ControlsMapOntoTheSettings)
+{
+    PortOptionValues v;
+    v.ComNumber = 1;
+    PortOptionControls c = ControlsFor(v);
+    c.parityItem = 3;
+    c.dataBitsItem = 1;
+    c.stopBitsItem = 1;
+    c.dtrDsr = true;
+    c.softwareReceive = true;
+    c.xonText = "abc";
+    c.xoffText = " 20 ";
+    PortOptionValues r = ApplyControls(v, c);
+    EXPECT_EQ(r.Parity, 3);
+    EXPECT_EQ(r.DataBits, 7);
+    EXPECT_EQ(r.StopBits, 2);
+    EXPECT_TRUE(r.hwfUseDTR && r.hwfRequireDSR);
+    EXPECT_FALSE(r.hwfUseRTS || r.hwfRequireCTS);
+    EXPECT_EQ(r.SWFlowOptions, 1);
+    EXPECT_EQ(r.XOnChar, 17);
+    EXPECT_EQ(r.XOffChar, 20);
+    c.softwareTransmit = true;
+    c.xonText = "300";
+    r = ApplyControls(v, c);
+    EXPECT_EQ(r.SWFlowOptions, 3);
+    EXPECT_EQ(r.XOnChar, 17);
+    EXPECT_TRUE(ControlsFor(r).softwareTransmit && ControlsFor(r).softwareReceive);
+}
+
+TEST(PortOptions, ChoosingALine)
+{
+    PortOptionValues v;
+    v.Baud = 9600;
+    ChooseLine(v, "Direct to COM12 (/dev/ttyUSB7)");
+    EXPECT_EQ(v.TapiMode, 3u);
+    EXPECT_EQ(v.ComNumber, 12);
+    ChooseLine(v, "Office modem");
+    EXPECT_EQ(v.TapiMode, 1u);
+    EXPECT_EQ(v.ComNumber, 0);
+    EXPECT_EQ(v.Device, "Office modem");
+    PortOptionControls c = ControlsFor(v);
+    c.baudItem = 0;
+    EXPECT_EQ(ApplyControls(v, c).Baud, 9600u);
+}
