@@ -56,6 +56,14 @@ public:
             feed(data[i]);
     }
 
+    // Forgets a packet in progress (the line went away); scanning starts over.
+    void reset()
+    {
+        state_ = Idle;
+        active_ = false;
+        position_ = 0;
+    }
+
     int state() const { return state_; }
     // True from the first packet byte until the packet has been handled or refused.
     bool serverActive() const { return active_; }

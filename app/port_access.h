@@ -1,0 +1,51 @@
+#pragma once
+// What the main window uses of its port. The program binds this to the port component;
+// tests bind it to a fake line. Everything here runs on the user-interface thread.
+
+#include "app/port_options_logic.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zelvo::app {
+
+// Why a line did not open.
+struct LineOpenError {
+    // True for the failures the user can mend by choosing another port: the port is in
+    // use, does not exist or cannot be opened, or an input/output error occurred.
+    bool notAvailable = true;
+    std::string message;
+};
+
+class PortAccess {
+public:
+    virtual ~PortAccess() = default;
+
+    virtual PortOptionValues settings() const = 0;
+    // Stores the settings; an open line takes them at once.
+    virtual void setSettings(const PortOptionValues& v) = 0;
+    // The device that a port number opens ("/dev/ttyUSB0", "exec:/bin/bash -l").
+    virtual std::string deviceOf(int comNumber) const = 0;
+
+    virtual bool isOpen() const = 0;
+    virtual std::optional<LineOpenError> open() = 0;
+    virtual void close() = 0;
+
+    virtual void putBlock(const uint8_t* data, size_t length) = 0;
+    // A case-sensitive data trigger; returns its handle, 0 when none could be made.
+    virtual uint16_t addDataTrigger(std::string_view pattern) = 0;
+    virtual void dropTrigger(uint16_t handle) = 0;
+
+    // The bytes of one data-available event, in order.
+    std::function<void(const uint8_t* data, size_t length)> onData;
+    // A data trigger matched.
+    std::function<void(uint16_t handle)> onDataTrigger;
+    // The line went away while open (a USB adapter pulled out); the port is closed.
+    std::function<void(const std::string& reason)> onLineLost;
+};
+
+} // namespace zelvo::app

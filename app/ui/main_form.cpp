@@ -1,0 +1,937 @@
+#include "app/ui/main_form.h"
+
+#include "app/main_form_logic.h"
+#include "app/port_access.h"
+#include "app/ui/rfs_statistic.h"
+#include "app/ui/terminal_access.h"
+#include "app/ui/user_prompts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFontInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace zelvo::app {
+
+using platform::RegistryStore;
+
+namespace {
+
+constexpr int kStatusWidths[4] = {220, 80, 80, 80};
+constexpr const char* kZmodemPattern = "B00000000000000";
+
+QAction* addItem(QMenu* menu, const char* name, const char* caption, bool enabled = true)
+{
+    QAction* a = menu->addAction(QString::fromUtf8(caption));
+    a->setObjectName(QString::fromLatin1(name));
+    a->setEnabled(enabled);
+    return a;
+}
+
+QString lightStyle(bool lit)
+{
+    // Red when lit, dark green when not: the colours of the line lights.
+    return lit ? QStringLiteral("background:#ff0000;border:1px solid #404040;")
+               : QStringLiteral("background:#008000;border:1px solid #404040;");
+}
+
+} // namespace
+
+MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctions server,
+                   std::string storePath, bool startMinimised, QWidget* parent)
+    : QMainWindow(parent)
+    , port_(port)
+    , terminal_(terminal)
+    , server_(server)
+    , storePath_(std::move(storePath))
+    , router_(*this, server.receive, server.dispatch)
+    , startMinimised_(startMinimised)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Zelvo32"));
+    // A fixed single border with the system menu and the minimise button only.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+    central_ = new QWidget(this);
+    central_->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(central_);
+    terminal_.widget()->setParent(central_);
+    terminal_.widget()->setObjectName(QStringLiteral("Terminal"));
+    terminal_.widget()->move(3, 3);
+    buildMenus();
+    buildLedBar();
+    buildStatusBar();
+
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setObjectName(QStringLiteral("StatusTimer"));
+    statusTimer_->setInterval(250);
+    connect(statusTimer_, &QTimer::timeout, this, &MainForm::StatusTimerTimer);
+
+    port_.onData = [this](const uint8_t* d, size_t n) { onPortData(d, n); };
+    port_.onDataTrigger = [this](uint16_t h) {
+        if (zmodemHandle_ != 0 && h == zmodemHandle_ && zmodemStart_)
+            zmodemStart_();
+    };
+    port_.onLineLost = [this](const std::string& reason) { onLineLost(reason); };
+    terminal_.onKeyPress = [this] { TerminalKeyPress(); };
+    terminal_.onCaptureError = [this](const std::string& m) { onCaptureError(m); };
+    connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainForm::UpdateMenu);
+
+    FormCreate();
+}
+
+MainForm::~MainForm()
+{
+    port_.onData = nullptr;
+    port_.onDataTrigger = nullptr;
+    port_.onLineLost = nullptr;
+    terminal_.onKeyPress = nullptr;
+    terminal_.onCaptureError = nullptr;
+    // The terminal belongs to the program, not to this window.
+    if (terminal_.widget()->parent() == central_)
+        terminal_.widget()->setParent(nullptr);
+}
+
+void MainForm::setPrompts(UserPrompts* prompts)
+{
+    prompts_ = prompts;
+}
+
+QAction* MainForm::action(const char* objectName) const
+{
+    return findChild<QAction*>(QString::fromLatin1(objectName));
+}
+
+void MainForm::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("FileMenu"));
+    // Transfers come with the protocol component; until then the submenus stay disabled.
+    QMenu* send = file->addMenu(QStringLiteral("&Send."));
+    send->setObjectName(QStringLiteral("SendMenu"));
+    QMenu* receive = file->addMenu(QStringLiteral("&Receive"));
+    receive->setObjectName(QStringLiteral("ReceiveMenu"));
+    static const char* kProtocols[9] = {"&Xmodem", "Xmodem &CRC", "Xmodem &1K",
+                                        "Xmodem &G", "&Ymodem",     "Y&modem G",
+                                        "&Zmodem", "&Kermit",       "&Ascii"};
+    for (int t = 1; t <= 9; ++t) {
+        QAction* s = send->addAction(QString::fromLatin1(kProtocols[t - 1]));
+        s->setObjectName(QStringLiteral("Send%1Item").arg(t));
+        s->setData(t);
+        QAction* r = receive->addAction(QString::fromLatin1(kProtocols[t - 1]));
+        r->setObjectName(QStringLiteral("Receive%1Item").arg(t));
+        r->setData(t);
+    }
+    send->setEnabled(false);
+    receive->setEnabled(false);
+    file->addSeparator();
+    connect(addItem(file, "LogItem", "&Open capture file..."), &QAction::triggered, this,
+            &MainForm::LogItemClick);
+    file->addSeparator();
+    QAction* dial = addItem(file, "DialItem", "&Dial...");
+    QAction* hangup = addItem(file, "HangupItem", "&Hangup..", false);
+    QAction* tapiSep = file->addSeparator();
+    tapiSep->setObjectName(QStringLiteral("TapiSep"));
+    (void)dial;
+    (void)hangup;
+    connect(addItem(file, "ExitItem", "&Exit"), &QAction::triggered, this,
+            &MainForm::ExitItemClick);
+
+    QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("EditMenu"));
+    connect(addItem(edit, "CopyItem", "&Copy"), &QAction::triggered, this,
+            &MainForm::CopyItemClick);
+    connect(addItem(edit, "PasteItem", "&Paste", false), &QAction::triggered, this,
+            &MainForm::PasteItemClick);
+    edit->addSeparator();
+    QAction* sb = addItem(edit, "ScrollbackItem", "&Scrollback");
+    sb->setCheckable(true);
+    connect(sb, &QAction::triggered, this, &MainForm::ScrollbackItemClick);
+
+    QMenu* prefs = bar->addMenu(QStringLiteral("&Preferences"));
+    prefs->setObjectName(QStringLiteral("PreferencesMenu"));
+    preferencesMenu_ = prefs;
+    QMenu* term = prefs->addMenu(QStringLiteral("&Terminal"));
+    term->setObjectName(QStringLiteral("TerminalItem"));
+    QAction* none = addItem(term, "NoneItem", "&None");
+    QAction* ansi = addItem(term, "AnsiItem", "&ANSI");
+    QAction* vt100 = addItem(term, "VT100Item", "&VT100");
+    for (QAction* a : {none, ansi, vt100})
+        a->setCheckable(true);
+    ansi->setChecked(true);
+    connect(none, &QAction::triggered, this, &MainForm::NoneItemClick);
+    connect(ansi, &QAction::triggered, this, &MainForm::AnsiItemClick);
+    connect(vt100, &QAction::triggered, this, &MainForm::VT100ItemClick);
+    connect(addItem(prefs, "PortItem", "&Port..."), &QAction::triggered, this,
+            &MainForm::PortItemClick);
+    addItem(prefs, "TapiItem", "T&api...", false);
+    // The protocol options and the key map editor come with their components.
+    addItem(prefs, "ProtocolItem", "P&rotocol...", false);
+    addItem(prefs, "KeyboardItem", "&Keyboard...", false);
+    connect(addItem(prefs, "FontItem", "&Font..."), &QAction::triggered, this,
+            &MainForm::FontItemClick);
+    prefs->addSeparator();
+    connect(addItem(prefs, "SaveSesItem", "&Save / Delete..."), &QAction::triggered, this,
+            &MainForm::SaveSessionItemClick);
+    sessionDelim_ = prefs->addSeparator();
+    sessionDelim_->setObjectName(QStringLiteral("SessionDelim"));
+    sessionDelim_->setVisible(false);
+
+    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    view->setObjectName(QStringLiteral("ViewMenu"));
+    connect(addItem(view, "ClearScreenItem", "&Clear Screen"), &QAction::triggered, this,
+            &MainForm::ClearScreenItemClick);
+    view->addSeparator();
+    QAction* echo = addItem(view, "EchoItem", "Local &Echo");
+    echo->setCheckable(true);
+    connect(echo, &QAction::triggered, this, &MainForm::EchoItemClick);
+    view->addSeparator();
+    QAction* led = addItem(view, "LedItem", "&Port Status");
+    led->setCheckable(true);
+    led->setChecked(true);
+    connect(led, &QAction::triggered, this, &MainForm::LedItemClick);
+    QAction* status = addItem(view, "StatusItem", "&Statusbar");
+    status->setCheckable(true);
+    status->setChecked(true);
+    connect(status, &QAction::triggered, this, &MainForm::StatusItemClick);
+
+    // The script commands come with the script host.
+    QMenu* script = bar->addMenu(QStringLiteral("&Script"));
+    script->setObjectName(QStringLiteral("ScriptMenu"));
+    addItem(script, "RunScriptItem", "&Run...", false);
+    addItem(script, "StopScriptItem", "&Stop", false);
+    addItem(script, "EditScriptItem", "&Edit...", false);
+    script->addSeparator();
+    addItem(script, "AddScriptItem", "&Add/Delete...", false);
+    QAction* scriptDelim = script->addSeparator();
+    scriptDelim->setObjectName(QStringLiteral("ScriptDelim"));
+    scriptDelim->setVisible(false);
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("HelpMenu"));
+    QAction* rfs = addItem(help, "RfsInfo", "&RFS Info", server_.statistic != nullptr);
+    connect(rfs, &QAction::triggered, this, &MainForm::RfsInfoClick);
+    connect(addItem(help, "Info", "&Info"), &QAction::triggered, this, &MainForm::InfoClick);
+}
+
+void MainForm::buildLedBar()
+{
+    ledBar_ = new QWidget(central_);
+    ledBar_->setObjectName(QStringLiteral("LedBar"));
+    auto* row = new QHBoxLayout(ledBar_);
+    row->setContentsMargins(4, 4, 4, 4);
+    row->setSpacing(4);
+    static const char* kLights[7][2] = {{"RxdLed", "RxD"}, {"TxdLed", "TxD"},
+                                        {"CtsLed", "CTS"}, {"DcdLed", "DCD"},
+                                        {"DsrLed", "DSR"}, {"RingLed", "RI"},
+                                        {"DriveLight", "DRV"}};
+    for (auto& l : kLights) {
+        auto* light = new QLabel(ledBar_);
+        light->setObjectName(QString::fromLatin1(l[0]));
+        light->setFixedSize(10, 10);
+        light->setStyleSheet(lightStyle(false));
+        light->setProperty("Lit", false);
+        auto* label = new QLabel(QString::fromLatin1(l[1]), ledBar_);
+        row->addWidget(light);
+        row->addWidget(label);
+        row->addSpacing(6);
+        if (std::string_view(l[1]) == "RxD")
+            rxdLabel_ = label;
+        if (std::string_view(l[0]) == "DriveLight")
+            driveLight_ = light;
+    }
+    row->addStretch(1);
+    ledBar_->hide();
+}
+
+void MainForm::buildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    bar->setSizeGripEnabled(false);
+    for (int i = 0; i < 4; ++i) {
+        panels_[i] = new QLabel(bar);
+        panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panels_[i]->setFixedWidth(kStatusWidths[i]);
+        panels_[i]->setFrameShape(QFrame::StyledPanel);
+        if (i == 1 || i == 2)
+            panels_[i]->setAlignment(Qt::AlignCenter);
+        bar->addWidget(panels_[i]);
+    }
+}
+
+QString MainForm::statusPanel(int i) const
+{
+    return i >= 0 && i < 4 ? panels_[i]->text() : QString();
+}
+
+bool MainForm::ledBarVisible() const
+{
+    return !ledBar_->isHidden();
+}
+
+bool MainForm::driveLightLit() const
+{
+    return driveLight_->property("Lit").toBool();
+}
+
+bool MainForm::statusTimerActive() const
+{
+    return statusTimer_->isActive();
+}
+
+// ---- Life cycle ----------------------------------------------------------------------
+
+void MainForm::FormCreate()
+{
+    closing_ = false;
+    firstActivation_ = true;
+    zmodemHandle_ = 0;
+    settings_.window.Left = -1;
+    settings_.window.Top = -1;
+    sessions_.clear();
+    RegistryStore store(storePath_);
+    if (!store.load())
+        std::fprintf(stderr, "zelvo32: the settings in %s cannot be read; the program starts "
+                             "on its defaults and keeps the file as %s.bad\n",
+                     storePath_.c_str(), storePath_.c_str());
+    for (auto& name : ReadSessions(store))
+        AddSession(name);
+}
+
+void MainForm::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    if (firstActivation_) {
+        firstActivation_ = false;
+        // Opening may show dialogs; it runs once the window is on the screen.
+        QTimer::singleShot(0, this, &MainForm::FormActivate);
+    }
+}
+
+void MainForm::FormActivate()
+{
+    PortOpen(std::string(kDefaultSession));
+    if (startMinimised_) {
+        startMinimised_ = false;
+        showMinimized();
+    }
+    started_ = true;
+    emit startedUp();
+    if (quitRequested_)
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void MainForm::closeEvent(QCloseEvent* e)
+{
+    // FormCloseQuery: closing is always allowed.
+    closing_ = true;
+    FormClose();
+    e->accept();
+}
+
+void MainForm::FormClose()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    writeSettingsNow();
+    if (terminal_.capturing())
+        terminal_.stopCapture();
+    port_.close();
+    statusTimer_->stop();
+    if (rfsStatistic_)
+        rfsStatistic_->close();
+}
+
+void MainForm::writeSettingsNow()
+{
+    captureSettings();
+    saveStore([&](RegistryStore& store) {
+        WriteRegistry(store, kDefaultSession, settings_);
+        WriteSessions(store, sessions_.names());
+    });
+}
+
+bool MainForm::saveStore(const std::function<void(RegistryStore&)>& write)
+{
+    // The store is read again before each write, so values that other parts of the
+    // program (the port table, the file server's drives) saved meanwhile are kept.
+    RegistryStore store(storePath_);
+    store.load();
+    write(store);
+    if (!store.save()) {
+        std::fprintf(stderr, "zelvo32: the settings could not be saved to %s\n",
+                     storePath_.c_str());
+        return false;
+    }
+    return true;
+}
+
+// ---- Settings and the components -----------------------------------------------------
+
+void MainForm::applySettings()
+{
+    const PortSettings& p = settings_.port;
+    PortOptionValues v = port_.settings();
+    v.TapiMode = p.TapiMode;
+    v.Device = p.Device;
+    if (p.isDirect()) {
+        v.ComNumber = int(p.ComNumber);
+        v.Baud = p.Baud;
+        v.StopBits = int(p.StopBits);
+        v.Parity = int(p.Parity);
+        v.hwfUseDTR = p.hwfUseDTR;
+        v.hwfUseRTS = p.hwfUseRTS;
+        v.hwfRequireDSR = p.hwfRequireDSR;
+        v.hwfRequireCTS = p.hwfRequireCTS;
+        v.SWFlowOptions = int(p.SWFlowOptions);
+        v.XOnChar = int(p.XOnChar);
+        v.XOffChar = int(p.XOffChar);
+    } else {
+        v.hwfUseDTR = v.hwfUseRTS = v.hwfRequireDSR = v.hwfRequireCTS = false;
+    }
+    port_.setSettings(v);
+
+    terminal_.setEmulatorType(int(settings_.emulator.EmulatorType));
+    TerminalFontSpec f;
+    f.name = settings_.window.FontName;
+    f.height = settings_.window.FontHeight;
+    f.color = settings_.window.FontColor;
+    f.pitch = int(settings_.window.FontPitch);
+    terminal_.setFontSpec(f);
+    ledBar_->setVisible(settings_.window.LED);
+    statusBar()->setVisible(settings_.window.Status);
+}
+
+void MainForm::captureSettings()
+{
+    PortOptionValues v = port_.settings();
+    PortSettings& p = settings_.port;
+    p.TapiMode = v.TapiMode;
+    if (p.isDirect()) {
+        p.ComNumber = uint32_t(std::max(v.ComNumber, 0));
+        p.Baud = v.Baud;
+        p.StopBits = uint32_t(v.StopBits);
+        p.Parity = uint32_t(v.Parity);
+        p.hwfUseDTR = v.hwfUseDTR;
+        p.hwfUseRTS = v.hwfUseRTS;
+        p.hwfRequireDSR = v.hwfRequireDSR;
+        p.hwfRequireCTS = v.hwfRequireCTS;
+        p.SWFlowOptions = uint32_t(v.SWFlowOptions);
+        p.XOnChar = uint32_t(v.XOnChar);
+        p.XOffChar = uint32_t(v.XOffChar);
+    } else {
+        // The direct values read with a telephony session are written back unchanged.
+        p.Device = v.Device;
+    }
+    settings_.emulator.EmulatorType = uint32_t(terminal_.EmulatorType());
+    TerminalFontSpec f = terminal_.fontSpec();
+    WindowSettings& w = settings_.window;
+    w.FontName = f.name;
+    w.FontHeight = f.height;
+    w.FontColor = f.color;
+    w.FontPitch = uint32_t(f.pitch);
+    // The size in points that the pixel height gives on a 96 dpi screen, rounded.
+    int px = f.height < 0 ? -f.height : f.height;
+    w.FontSize = (px * 72 + 48) / 96;
+    w.LED = ledBarVisible();
+    w.Status = !statusBar()->isHidden();
+    if (started_ && !isMinimized()) {
+        w.Left = x();
+        w.Top = y();
+    }
+    settings_.protocol.ZmodemAutoStart = zmodemAuto_;
+}
+
+// ---- Opening a session ----------------------------------------------------------------
+
+bool MainForm::openLine(LineOpenError& err)
+{
+    PortOptionValues v = port_.settings();
+    if (v.TapiMode != 3) {
+        // There is no telephony service on this platform: a modem line is reached as a
+        // direct port. A telephony session is treated as a port that cannot be opened,
+        // so the user is led to the port dialog.
+        err.notAvailable = true;
+        err.message = "Telephony lines are not available on this system";
+        return false;
+    }
+    if (port_.isOpen())
+        return true;
+    if (auto e = port_.open()) {
+        err = *e;
+        return false;
+    }
+    return true;
+}
+
+void MainForm::PortOpen(const std::string& session)
+{
+    settings_.script.Scripts.clear();
+    {
+        RegistryStore store(storePath_);
+        store.load();
+        captureSettings();
+        settings_.script.Scripts.clear();
+        ReadReport r = ReadRegistry(store, session, settings_);
+        for (auto& at : r.stoppedAt)
+            std::fprintf(stderr, "zelvo32: settings of \"%s\" end at the damaged value %s\n",
+                         session.c_str(), at.c_str());
+    }
+    applySettings();
+    ResizeForm();
+    CenterForm();
+
+    for (;;) {
+        LineOpenError err;
+        // Port number 0 means that no line was ever chosen (the first start): the port
+        // dialog is offered at once, without the error box.
+        bool unset = port_.settings().TapiMode == 3 && port_.settings().ComNumber <= 0;
+        if (!unset && openLine(err))
+            break;
+        if (!unset && !err.notAvailable) {
+            if (prompts_)
+                prompts_->error(QString::fromStdString(err.message));
+        } else if (!unset && prompts_) {
+            prompts_->error(QStringLiteral("The selected Port is not available\nSelect new port."));
+        }
+        std::optional<PortOptionValues> chosen;
+        if (prompts_)
+            chosen = prompts_->portOptions(port_.settings());
+        if (!chosen) {
+            quitRequested_ = true;
+            break;
+        }
+        port_.close();
+        port_.setSettings(*chosen);
+    }
+
+    zmodemAuto_ = settings_.protocol.ZmodemAutoStart;
+    ArmZmodemTrigger();
+    UpdateMenu();
+    UpdateStatus();
+}
+
+// ---- Menu and status ---------------------------------------------------------------------
+
+void MainForm::UpdateMenu()
+{
+    action("StatusItem")->setChecked(!statusBar()->isHidden());
+    action("LedItem")->setChecked(ledBarVisible());
+    action("EchoItem")->setChecked(terminal_.HalfDuplex());
+    int emu = terminal_.EmulatorType();
+    action("AnsiItem")->setChecked(emu == 1);
+    action("NoneItem")->setChecked(emu == 0);
+    action("VT100Item")->setChecked(emu == 3);
+    action("ScrollbackItem")->setChecked(terminal_.Scrollback());
+    bool tapi = port_.settings().TapiMode != 3;
+    for (const char* n : {"DialItem", "TapiItem", "HangupItem", "TapiSep"})
+        action(n)->setVisible(tapi);
+    action("DialItem")->setEnabled(tapi);
+    action("TapiItem")->setEnabled(tapi);
+    action("HangupItem")->setEnabled(false);
+    const QMimeData* md = QApplication::clipboard()->mimeData();
+    action("PasteItem")->setEnabled(md && md->hasText());
+}
+
+void MainForm::UpdateStatus()
+{
+    PortOptionValues v = port_.settings();
+    if (v.TapiMode == 3)
+        panels_[0]->setText(QString::fromStdString(
+            PortStatusText(v.ComNumber, v.DataBits, v.Parity, v.StopBits, v.Baud)));
+    else
+        panels_[0]->setText(QString::fromStdString(v.Device));
+    panels_[1]->setText(terminal_.capturing() ? QStringLiteral("LOG") : QString());
+    panels_[2]->setText(terminal_.Scrollback() ? QStringLiteral("OFFLINE") : QString());
+    statusBar()->repaint();
+}
+
+void MainForm::ResizeForm()
+{
+    terminal_.setDisplayRows(24);
+    terminal_.setDisplayRows(25);
+    terminal_.setDisplayColumns(79);
+    terminal_.setDisplayColumns(80);
+    UpdateSize();
+}
+
+void MainForm::UpdateSize()
+{
+    QWidget* t = terminal_.widget();
+    QSize ts = t->size();
+    if (ts.isEmpty())
+        ts = t->sizeHint();
+    t->resize(ts);
+    t->move(3, 3);
+    int w = ts.width() + 6;
+    int h = ts.height() + 6;
+    if (ledBarVisible()) {
+        int lh = rxdLabel_->sizeHint().height() + 8;
+        ledBar_->setGeometry(0, h, w, lh);
+        h += lh;
+    }
+    central_->setFixedSize(w, h);
+    if (layout())
+        layout()->activate();
+    setFixedSize(sizeHint());
+}
+
+void MainForm::CenterForm()
+{
+    QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    QRect area = s ? s->availableGeometry() : QRect(0, 0, 1024, 768);
+    Point p = PlaceWindow(settings_.window.Left, settings_.window.Top, area.width(),
+                          area.height(), frameGeometry().width(), frameGeometry().height());
+    move(area.x() + p.x, area.y() + p.y);
+}
+
+void MainForm::AddSession(const std::string& name)
+{
+    sessions_.AddSession(name);
+    rebuildSessionMenu();
+}
+
+void MainForm::rebuildSessionMenu()
+{
+    for (QAction* a : sessionItems_) {
+        preferencesMenu_->removeAction(a);
+        a->setObjectName(QString());
+        a->deleteLater();
+    }
+    sessionItems_.clear();
+    sessionDelim_->setVisible(!sessions_.empty());
+    for (size_t i = 0; i < sessions_.count(); ++i) {
+        QAction* a = preferencesMenu_->addAction(
+            QString::fromStdString(SessionList::Caption(i, sessions_.names()[i])));
+        a->setObjectName(QStringLiteral("Session%1Item").arg(i));
+        a->setData(int(i + 1));
+        int tag = int(i + 1);
+        connect(a, &QAction::triggered, this, [this, tag] { SessionDelimClick(tag); });
+        sessionItems_.push_back(a);
+    }
+}
+
+void MainForm::SessionDelimClick(int tag)
+{
+    const std::string* name = sessions_.byTag(tag);
+    if (!name)
+        return;
+    std::string path = SessionPath(*name);
+    DisarmZmodemTrigger();
+    port_.close();
+    PortOpen(path);
+    if (quitRequested_)
+        close();
+}
+
+void MainForm::SaveSessionItemClick()
+{
+    if (!prompts_)
+        return;
+    SessionFormResult r = prompts_->sessionForm(SessionList::SortedForBox(sessions_.names()),
+                                                sessions_.DefaultNewName());
+    switch (r.kind) {
+    case SessionFormResult::Cancel:
+        return;
+    case SessionFormResult::Save: {
+        if (!IsValidSessionName(r.name)) {
+            prompts_->error(QStringLiteral("\"%1\" cannot name a session.\nType a name with at "
+                                           "least one letter or digit.")
+                                .arg(QString::fromStdString(r.name)));
+            return;
+        }
+        captureSettings();
+        saveStore([&](RegistryStore& store) {
+            WriteRegistry(store, SessionPath(r.name), settings_);
+        });
+        sessions_.rebuildAfterSave(r.list, r.name);
+        rebuildSessionMenu();
+        return;
+    }
+    case SessionFormResult::Delete:
+        if (sessions_.remove(r.name))
+            rebuildSessionMenu();
+        return;
+    }
+}
+
+void MainForm::LedItemClick()
+{
+    ledBar_->setVisible(!ledBarVisible());
+    UpdateSize();
+    UpdateMenu();
+}
+
+void MainForm::StatusItemClick()
+{
+    statusBar()->setVisible(statusBar()->isHidden());
+    UpdateSize();
+    UpdateMenu();
+}
+
+void MainForm::ClearScreenItemClick()
+{
+    terminal_.clearWindow();
+}
+
+void MainForm::CopyItemClick()
+{
+    QString text = terminal_.markedText();
+    if (!text.isEmpty())
+        QApplication::clipboard()->setText(text);
+    UpdateMenu();
+}
+
+void MainForm::PasteItemClick()
+{
+    const QMimeData* md = QApplication::clipboard()->mimeData();
+    if (!md || !md->hasText() || !port_.isOpen())
+        return;
+    // Sent unchanged, line ends included, in the system's encoding.
+    QByteArray bytes = md->text().toLocal8Bit();
+    if (!bytes.isEmpty())
+        port_.putBlock(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+}
+
+void MainForm::ScrollbackItemClick()
+{
+    terminal_.setActive(!terminal_.Active());
+    terminal_.setScrollback(!terminal_.Scrollback());
+    action("ScrollbackItem")->setChecked(terminal_.Scrollback());
+    UpdateStatus();
+}
+
+void MainForm::TerminalKeyPress()
+{
+    if (!terminal_.Scrollback())
+        return;
+    terminal_.setActive(true);
+    terminal_.setScrollback(false);
+    action("ScrollbackItem")->setChecked(false);
+    UpdateStatus();
+}
+
+void MainForm::FontItemClick()
+{
+    if (!prompts_)
+        return;
+    if (auto f = prompts_->chooseFont(terminal_.font())) {
+        TerminalFontSpec spec = terminal_.fontSpec();
+        spec.name = f->family().toStdString().substr(0, kMaxFontName);
+        QFontInfo info(*f);
+        spec.height = -(f->pixelSize() > 0 ? f->pixelSize() : info.pixelSize());
+        spec.pitch = 2;
+        terminal_.setFontSpec(spec);
+        ResizeForm();
+    }
+}
+
+void MainForm::LogItemClick()
+{
+    QAction* item = action("LogItem");
+    if (!terminal_.capturing()) {
+        if (!prompts_)
+            return;
+        auto name = prompts_->chooseCaptureFile(QString::fromStdString(terminal_.CaptureFile()));
+        if (name) {
+            std::string file = name->toStdString();
+            if (file.size() > 255)
+                file.resize(255);
+            terminal_.setCaptureFile(file);
+            std::string error;
+            if (terminal_.startCapture(error)) {
+                item->setText(QStringLiteral("&Close capture file"));
+            } else {
+                prompts_->error(QStringLiteral("The capture file %1 cannot be written:\n%2")
+                                    .arg(QString::fromStdString(file), QString::fromStdString(error)));
+            }
+        }
+    } else {
+        terminal_.stopCapture();
+        item->setText(QStringLiteral("&Open capture file..."));
+    }
+    UpdateStatus();
+}
+
+void MainForm::onCaptureError(const std::string& message)
+{
+    action("LogItem")->setText(QStringLiteral("&Open capture file..."));
+    UpdateStatus();
+    if (prompts_)
+        prompts_->error(QStringLiteral("Capturing to %1 stopped:\n%2")
+                            .arg(QString::fromStdString(terminal_.CaptureFile()),
+                                 QString::fromStdString(message)));
+}
+
+void MainForm::EchoItemClick()
+{
+    terminal_.setHalfDuplex(!terminal_.HalfDuplex());
+    action("EchoItem")->setChecked(terminal_.HalfDuplex());
+}
+
+void MainForm::NoneItemClick()
+{
+    terminal_.setEmulatorType(0);
+    UpdateMenu();
+}
+
+void MainForm::AnsiItemClick()
+{
+    terminal_.setEmulatorType(1);
+    UpdateMenu();
+}
+
+void MainForm::VT100ItemClick()
+{
+    terminal_.setEmulatorType(3);
+    UpdateMenu();
+}
+
+void MainForm::PortItemClick()
+{
+    if (!prompts_)
+        return;
+    PortOptionValues preset = port_.settings();
+    for (;;) {
+        std::optional<PortOptionValues> chosen = prompts_->portOptions(preset);
+        if (!chosen)
+            break;
+        if (chosen->TapiMode == 3 && chosen->ComNumber <= 0)
+            continue;
+        DisarmZmodemTrigger();
+        port_.close();
+        port_.setSettings(*chosen);
+        LineOpenError err;
+        if (openLine(err)) {
+            ArmZmodemTrigger();
+            break;
+        }
+        if (!err.notAvailable) {
+            prompts_->error(QString::fromStdString(err.message));
+            break;
+        }
+        prompts_->error(QStringLiteral("Port is not available !\nSelect new port."));
+        preset = *chosen;
+    }
+    UpdateStatus();
+    UpdateMenu();
+    terminal_.widget()->setFocus();
+}
+
+void MainForm::onLineLost(const std::string& reason)
+{
+    // The port has closed itself; the terminal keeps its content and the line can be
+    // opened again from Preferences / Port.
+    router_.reset();
+    terminal_.setActive(true);
+    zmodemHandle_ = 0;
+    statusTimer_->stop();
+    driveLight_->setProperty("Lit", false);
+    driveLight_->setStyleSheet(lightStyle(false));
+    UpdateStatus();
+    PortOptionValues v = port_.settings();
+    QString line = QStringLiteral("COM%1 (%2)")
+                       .arg(v.ComNumber)
+                       .arg(QString::fromStdString(port_.deviceOf(v.ComNumber)));
+    panels_[0]->setText(panels_[0]->text() + QStringLiteral("  lost"));
+    if (prompts_)
+        prompts_->error(QStringLiteral("The line %1 was lost:\n%2\n\nOpen it again with "
+                                       "Preferences / Port... when it is back.")
+                            .arg(line, QString::fromStdString(reason)));
+}
+
+void MainForm::InfoClick()
+{
+    if (prompts_)
+        prompts_->about();
+}
+
+void MainForm::RfsInfoClick()
+{
+    if (!server_.statistic)
+        return;
+    if (!rfsStatistic_)
+        rfsStatistic_ = new RfsStatistic(server_.statistic, this);
+    rfsStatistic_->show();
+    rfsStatistic_->raise();
+}
+
+void MainForm::ExitItemClick()
+{
+    close();
+}
+
+// ---- Incoming data and the file server --------------------------------------------------
+
+void MainForm::onPortData(const uint8_t* bytes, size_t length)
+{
+    if (!server_.available())
+        return;
+    router_.feed(bytes, length);
+}
+
+void MainForm::setTerminalActive(bool active)
+{
+    terminal_.setActive(active);
+}
+
+void MainForm::sendToPort(const uint8_t* bytes, size_t length)
+{
+    if (port_.isOpen())
+        port_.putBlock(bytes, length);
+}
+
+void MainForm::packetStarted()
+{
+    if (ledBarVisible()) {
+        driveLight_->setProperty("Lit", true);
+        driveLight_->setStyleSheet(lightStyle(true));
+    }
+    statusTimer_->start();
+    DisarmZmodemTrigger();
+}
+
+void MainForm::packetEnded()
+{
+    ArmZmodemTrigger();
+}
+
+void MainForm::StatusTimerTimer()
+{
+    if (router_.serverActive())
+        return;
+    statusTimer_->stop();
+    driveLight_->setProperty("Lit", false);
+    driveLight_->setStyleSheet(lightStyle(false));
+}
+
+void MainForm::ArmZmodemTrigger()
+{
+    if (!zmodemStart_ || !port_.isOpen() || !zmodemAuto_ || zmodemHandle_ != 0)
+        return;
+    zmodemHandle_ = port_.addDataTrigger(kZmodemPattern);
+}
+
+void MainForm::DisarmZmodemTrigger()
+{
+    if (zmodemHandle_ != 0 && port_.isOpen())
+        port_.dropTrigger(zmodemHandle_);
+    zmodemHandle_ = 0;
+}
+
+} // namespace zelvo::app

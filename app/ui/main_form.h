@@ -1,0 +1,162 @@
+#pragma once
+// The program's main window: menus, status bar and light bar around the terminal, the
+// settings and sessions, opening the line, and the routing of received data to the
+// remote file server.
+
+#include "app/file_server_router.h"
+#include "app/session_list.h"
+#include "app/session_settings.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QTimer;
+
+namespace zelvo::app {
+
+class PortAccess;
+struct LineOpenError;
+class TerminalAccess;
+class UserPrompts;
+class RfsStatistic;
+
+// The file server's entry points; absent when the program runs without the library.
+struct FileServerFunctions {
+    FileServerRouter::ReceiveFn receive = nullptr;
+    FileServerRouter::DispatchFn dispatch = nullptr;
+    uint32_t* (*statistic)(uint32_t* record) = nullptr;
+    bool available() const { return receive && dispatch; }
+};
+
+class MainForm : public QMainWindow, private FileServerRouter::Host {
+    Q_OBJECT
+
+public:
+    // storePath: the settings store; startMinimised: the program got an argument.
+    MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctions server,
+             std::string storePath, bool startMinimised, QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    // The dialogs and message boxes (DialogPrompts in the program, answers in tests).
+    void setPrompts(UserPrompts* prompts);
+    // Starts a Zmodem receive; without it the auto-start trigger is never armed.
+    void setZmodemStarter(std::function<void()> start) { zmodemStart_ = std::move(start); }
+
+    // ---- Operations named by the window's design ----
+    void PortOpen(const std::string& session);
+    void UpdateMenu();
+    void UpdateStatus();
+    void ResizeForm();
+    void UpdateSize();
+    void CenterForm();
+    void AddSession(const std::string& name);
+    void ArmZmodemTrigger();
+    void DisarmZmodemTrigger();
+
+    // ---- Menu commands ----
+    void LedItemClick();
+    void StatusItemClick();
+    void ClearScreenItemClick();
+    void CopyItemClick();
+    void PasteItemClick();
+    void ScrollbackItemClick();
+    void TerminalKeyPress();
+    void FontItemClick();
+    void LogItemClick();
+    void EchoItemClick();
+    void NoneItemClick();
+    void AnsiItemClick();
+    void VT100ItemClick();
+    void PortItemClick();
+    void SaveSessionItemClick();
+    void SessionDelimClick(int tag);
+    void InfoClick();
+    void RfsInfoClick();
+    void ExitItemClick();
+    void StatusTimerTimer();
+
+    // ---- State, for the program and for tests ----
+    const SessionList& sessions() const { return sessions_; }
+    const SessionSettings& settings() const { return settings_; }
+    QString statusPanel(int i) const;
+    bool ledBarVisible() const;
+    bool driveLightLit() const;
+    bool statusTimerActive() const;
+    uint16_t zmodemTriggerHandle() const { return zmodemHandle_; }
+    const FileServerRouter& router() const { return router_; }
+    // True once the first activation has opened the line (or given up).
+    bool started() const { return started_; }
+    // True when the user cancelled opening a line at start-up; the program ends.
+    bool quitRequested() const { return quitRequested_; }
+    QAction* action(const char* objectName) const;
+    // Reads and writes the store the way the window does at start and at exit.
+    void writeSettingsNow();
+
+signals:
+    // The first activation has opened the line and brought the window up to date.
+    void startedUp();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void FormCreate();
+    void FormActivate();
+    void FormClose();
+    void buildMenus();
+    void buildStatusBar();
+    void buildLedBar();
+    void rebuildSessionMenu();
+    void applySettings();
+    void captureSettings();
+    bool openLine(LineOpenError& err);
+    void onPortData(const uint8_t* bytes, size_t length);
+    void onLineLost(const std::string& reason);
+    void onCaptureError(const std::string& message);
+    bool saveStore(const std::function<void(platform::RegistryStore&)>& write);
+
+    // FileServerRouter::Host
+    void setTerminalActive(bool active) override;
+    void sendToPort(const uint8_t* bytes, size_t length) override;
+    void packetStarted() override;
+    void packetEnded() override;
+
+    PortAccess& port_;
+    TerminalAccess& terminal_;
+    FileServerFunctions server_;
+    std::string storePath_;
+    UserPrompts* prompts_ = nullptr;
+    std::function<void()> zmodemStart_;
+
+    SessionSettings settings_;
+    SessionList sessions_;
+    FileServerRouter router_;
+    bool zmodemAuto_ = false;
+    uint16_t zmodemHandle_ = 0;
+    bool firstActivation_ = true;
+    bool startMinimised_ = false;
+    bool closing_ = false;
+    bool started_ = false;
+    bool quitRequested_ = false;
+    bool closed_ = false;
+
+    QWidget* central_ = nullptr;
+    QWidget* ledBar_ = nullptr;
+    QLabel* rxdLabel_ = nullptr;
+    QLabel* driveLight_ = nullptr;
+    QLabel* panels_[4] = {};
+    QTimer* statusTimer_ = nullptr;
+    QMenu* preferencesMenu_ = nullptr;
+    QAction* sessionDelim_ = nullptr;
+    std::vector<QAction*> sessionItems_;
+    RfsStatistic* rfsStatistic_ = nullptr;
+};
+
+} // namespace zelvo::app

@@ -1,0 +1,114 @@
+#include "app/ui/rfs_statistic.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QTimer>
+
+namespace zelvo::app {
+
+namespace {
+// Entry of the counter record shown by each value label.
+struct Shown {
+    int entry;
+    const char* label;
+};
+constexpr Shown kShown[] = {{2, "CReceivedLabel"}, {3, "SendLabel"},     {4, "ReceivedLabel"},
+                            {5, "CSendLabel"},     {6, "RPacketsLabel"}, {7, "SPacketsLabel"},
+                            {8, "CrcLabel"},       {9, "PacketLabel"}};
+} // namespace
+
+RfsStatistic::RfsStatistic(StatisticFn statistic, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint
+                          | Qt::WindowCloseButtonHint)
+    , statistic_(statistic)
+{
+    setObjectName(QStringLiteral("RfsStatistic"));
+    setWindowTitle(QStringLiteral("Remote File Sytem Info"));
+    setFixedSize(347, 181);
+    setModal(false);
+
+    auto* panel2 = new QFrame(this);
+    panel2->setObjectName(QStringLiteral("Panel2"));
+    panel2->setFrameShape(QFrame::StyledPanel);
+    panel2->setGeometry(7, 7, 332, 130);
+    label(panel2, "Label2", QStringLiteral("Send :"), 7, 7, 0);
+    label(panel2, "Label11", QStringLiteral("Packets:"), 13, 26, 0);
+    label(panel2, "SPacketsLabel", QStringLiteral("0"), 111, 26, 65);
+    label(panel2, "Label4", QStringLiteral("Uncompressed:"), 13, 46, 0);
+    label(panel2, "SendLabel", QStringLiteral("0"), 111, 46, 65);
+    label(panel2, "Label7", QStringLiteral("Compressed :"), 182, 46, 0);
+    label(panel2, "CSendLabel", QStringLiteral("0"), 260, 46, 65);
+    label(panel2, "Label6", QStringLiteral("Received"), 7, 65, 0);
+    label(panel2, "Label10", QStringLiteral("Packets:"), 20, 85, 0);
+    label(panel2, "RPacketsLabel", QStringLiteral("0"), 111, 85, 65);
+    label(panel2, "Label3", QStringLiteral("Uncompressed :"), 20, 104, 0);
+    label(panel2, "ReceivedLabel", QStringLiteral("0"), 111, 104, 65);
+    label(panel2, "Label5", QStringLiteral("Compressed :"), 182, 104, 0);
+    label(panel2, "CReceivedLabel", QStringLiteral("0"), 260, 104, 65);
+
+    auto* panel3 = new QFrame(this);
+    panel3->setObjectName(QStringLiteral("Panel3"));
+    panel3->setFrameShape(QFrame::StyledPanel);
+    panel3->setGeometry(7, 143, 332, 27);
+    label(panel3, "Label8", QStringLiteral("CRC Errors :"), 7, 7, 0);
+    label(panel3, "CrcLabel", QStringLiteral("0"), 111, 7, 59);
+    label(panel3, "Label9", QStringLiteral("Packet Errors :"), 182, 7, 0);
+    label(panel3, "PacketLabel", QStringLiteral("0"), 260, 7, 59);
+
+    statTimer_ = new QTimer(this);
+    statTimer_->setObjectName(QStringLiteral("StatTimer"));
+    statTimer_->setInterval(500);
+    connect(statTimer_, &QTimer::timeout, this, &RfsStatistic::StatTimerTimer);
+}
+
+QLabel* RfsStatistic::label(QWidget* parent, const char* name, const QString& text, int x, int y,
+                            int width)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    if (width > 0) {
+        // Value labels have a fixed width and do not size themselves.
+        l->setGeometry(x, y, width, l->sizeHint().height());
+    } else {
+        l->move(x, y);
+        l->adjustSize();
+    }
+    return l;
+}
+
+void RfsStatistic::refresh()
+{
+    uint32_t record[10] = {};
+    statistic_(record);
+    for (const Shown& s : kShown) {
+        // Shown as signed numbers: a counter past 2147483647 reads negative.
+        auto v = static_cast<int32_t>(record[s.entry]);
+        findChild<QLabel*>(QString::fromLatin1(s.label))->setText(QString::number(v));
+    }
+}
+
+QString RfsStatistic::value(const char* labelName) const
+{
+    auto* l = findChild<QLabel*>(QString::fromLatin1(labelName));
+    return l ? l->text() : QString();
+}
+
+bool RfsStatistic::timerActive() const
+{
+    return statTimer_->isActive();
+}
+
+void RfsStatistic::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    refresh();
+    statTimer_->start();
+}
+
+void RfsStatistic::hideEvent(QHideEvent* e)
+{
+    statTimer_->stop();
+    QDialog::hideEvent(e);
+}
+
+} // namespace zelvo::app

@@ -1,0 +1,66 @@
+#pragma once
+// What the main window uses of its terminal window. The program binds this to the
+// terminal window component; tests bind it to a plain widget.
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+namespace zelvo::app {
+
+// The terminal font as the settings keep it.
+struct TerminalFontSpec {
+    std::string name = "Terminal";
+    int height = -18;        // negative: character height in pixels
+    uint32_t color = 0xC0C0C0; // 0x00BBGGRR
+    int pitch = 2;
+    bool operator==(const TerminalFontSpec&) const = default;
+};
+
+class TerminalAccess {
+public:
+    virtual ~TerminalAccess() = default;
+
+    virtual QWidget* widget() = 0;
+
+    virtual bool Active() const = 0;
+    virtual void setActive(bool on) = 0;
+    virtual bool Scrollback() const = 0;
+    virtual void setScrollback(bool on) = 0;
+    virtual bool HalfDuplex() const = 0;
+    virtual void setHalfDuplex(bool on) = 0;
+    // etNone 0, etANSI 1, etVT52 2, etVT100 3, etANSIBBS 4.
+    virtual int EmulatorType() const = 0;
+    virtual void setEmulatorType(int type) = 0;
+
+    virtual TerminalFontSpec fontSpec() const = 0;
+    virtual void setFontSpec(const TerminalFontSpec& f) = 0;
+    // The font in use, to preset the font dialog.
+    virtual QFont font() const = 0;
+
+    // Rows and columns the window shows; the widget takes the size they need.
+    virtual void setDisplayRows(int rows) = 0;
+    virtual void setDisplayColumns(int columns) = 0;
+
+    virtual void clearWindow() = 0;
+    virtual QString markedText() const = 0;
+
+    virtual std::string CaptureFile() const = 0;
+    virtual void setCaptureFile(const std::string& name) = 0;
+    virtual bool capturing() const = 0;
+    // Starts a new capture file (an existing one is replaced); false with a message when
+    // the file cannot be created.
+    virtual bool startCapture(std::string& error) = 0;
+    virtual void stopCapture() = 0;
+
+    // A key was typed into the terminal.
+    std::function<void()> onKeyPress;
+    // The capture stopped by itself (a write failed, e.g. a full disk).
+    std::function<void(const std::string& message)> onCaptureError;
+};
+
+} // namespace zelvo::app

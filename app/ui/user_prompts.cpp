@@ -1,0 +1,64 @@
+#include "app/ui/user_prompts.h"
+
+#include "app/ui/port_options_dialog.h"
+#include "app/ui/session_form.h"
+
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QMessageBox>
+
+namespace zelvo::app {
+
+void DialogPrompts::error(const QString& text)
+{
+    QMessageBox::warning(parent_, QStringLiteral("Error"), text);
+}
+
+std::optional<PortOptionValues> DialogPrompts::portOptions(const PortOptionValues& v)
+{
+    PortOptionsDialog d(lines_, parent_);
+    d.Load(v);
+    if (d.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return d.ResultPort();
+}
+
+SessionFormResult DialogPrompts::sessionForm(const std::vector<std::string>& names,
+                                             const std::string& preset)
+{
+    SessionForm d(names, preset, parent_);
+    d.exec();
+    return d.result();
+}
+
+std::optional<QFont> DialogPrompts::chooseFont(const QFont& current)
+{
+    bool ok = false;
+    QFont f = QFontDialog::getFont(&ok, current, parent_, QStringLiteral("Font"),
+                                   QFontDialog::MonospacedFonts);
+    if (!ok)
+        return std::nullopt;
+    return f;
+}
+
+std::optional<QString> DialogPrompts::chooseCaptureFile(const QString& current)
+{
+    QFileDialog d(parent_, QStringLiteral("Open log file..."));
+    d.setAcceptMode(QFileDialog::AcceptSave);
+    d.setNameFilters({QStringLiteral("Log files (*.log)"), QStringLiteral("All files (*)")});
+    d.setDefaultSuffix(QStringLiteral("log"));
+    // Replacing an existing capture file is what capturing does; no extra question.
+    d.setOption(QFileDialog::DontConfirmOverwrite, true);
+    d.selectFile(current.isEmpty() ? QStringLiteral("zelvo.log") : current);
+    if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
+        return std::nullopt;
+    return d.selectedFiles().first();
+}
+
+void DialogPrompts::about()
+{
+    AboutBox box(parent_);
+    box.exec();
+}
+
+} // namespace zelvo::app

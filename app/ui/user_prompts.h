@@ -1,0 +1,57 @@
+#pragma once
+// The questions the main window asks the user: message boxes and dialogs. The program
+// uses the real dialogs (DialogPrompts); tests answer them without a user.
+
+#include "app/port_options_logic.h"
+
+#include <QFont>
+#include <QString>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace zelvo::app {
+
+class LineDirectory;
+
+// The outcome of the session Save / Delete dialog.
+struct SessionFormResult {
+    enum Kind { Cancel, Save, Delete } kind = Cancel;
+    std::string name;             // the typed text
+    std::vector<std::string> list; // the dialog's (sorted) list of names
+};
+
+class UserPrompts {
+public:
+    virtual ~UserPrompts() = default;
+    // A message box captioned "Error" with a warning icon.
+    virtual void error(const QString& text) = 0;
+    // The port options dialog preset with v; the chosen values on OK.
+    virtual std::optional<PortOptionValues> portOptions(const PortOptionValues& v) = 0;
+    virtual SessionFormResult sessionForm(const std::vector<std::string>& names,
+                                          const std::string& preset) = 0;
+    virtual std::optional<QFont> chooseFont(const QFont& current) = 0;
+    virtual std::optional<QString> chooseCaptureFile(const QString& current) = 0;
+    virtual void about() = 0;
+};
+
+class DialogPrompts : public UserPrompts {
+public:
+    DialogPrompts(QWidget* parent, LineDirectory& lines) : parent_(parent), lines_(lines) {}
+    void error(const QString& text) override;
+    std::optional<PortOptionValues> portOptions(const PortOptionValues& v) override;
+    SessionFormResult sessionForm(const std::vector<std::string>& names,
+                                  const std::string& preset) override;
+    std::optional<QFont> chooseFont(const QFont& current) override;
+    std::optional<QString> chooseCaptureFile(const QString& current) override;
+    void about() override;
+
+private:
+    QWidget* parent_;
+    LineDirectory& lines_;
+};
+
+} // namespace zelvo::app

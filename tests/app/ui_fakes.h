@@ -1,0 +1,203 @@
+#pragma once
+// A port, a terminal and a user that answer the main window without hardware or people.
+
+#include "app/line_directory.h"
+#include "app/port_access.h"
+#include "app/ui/terminal_access.h"
+#include "app/ui/user_prompts.h"
+
+#include <QWidget>
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zelvo::app::testing {
+
+class FakePort : public PortAccess {
+public:
+    PortOptionValues values;
+    bool opened = false;
+    int opens = 0;
+    // Results of the coming open() calls; an empty queue opens.
+    std::deque<std::optional<LineOpenError>> openResults;
+    std::string sent;
+    std::map<uint16_t, std::string> triggers;
+    uint16_t nextHandle = 8;
+
+    PortOptionValues settings() const override { return values; }
+    void setSettings(const PortOptionValues& v) override { values = v; }
+    std::string deviceOf(int n) const override { return "/dev/fake" + std::to_string(n); }
+    bool isOpen() const override { return opened; }
+    std::optional<LineOpenError> open() override
+    {
+        ++opens;
+        if (!openResults.empty()) {
+            auto r = openResults.front();
+            openResults.pop_front();
+            if (r)
+                return r;
+        }
+        opened = true;
+        return std::nullopt;
+    }
+    void close() override
+    {
+        opened = false;
+        triggers.clear();
+    }
+    void putBlock(const uint8_t* d, size_t n) override { sent.append(reinterpret_cast<const char*>(d), n); }
+    uint16_t addDataTrigger(std::string_view p) override
+    {
+        triggers[nextHandle] = std::string(p);
+        uint16_t h = nextHandle;
+        nextHandle = uint16_t(nextHandle + 8);
+        return h;
+    }
+    void dropTrigger(uint16_t h) override { triggers.erase(h); }
+
+    void receive(const std::string& bytes)
+    {
+        if (onData)
+            onData(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+};
+
+class FakeTerminal : public TerminalAccess {
+public:
+    QWidget view;
+    bool active = true;
+    bool scrollback = false;
+    bool echo = false;
+    int emulator = 1;
+    TerminalFontSpec spec;
+    int rows = 15;
+    int columns = 40;
+    std::string captureFile = "zelvo.log";
+    bool capture = false;
+    bool captureFails = false;
+    int clears = 0;
+    QString marked;
+    std::vector<bool> activeChanges;
+
+    FakeTerminal() { sizeToFont(); }
+    void sizeToFont()
+    {
+        int h = spec.height < 0 ? -spec.height : spec.height;
+        view.resize(columns * (h / 2), rows * h);
+    }
+
+    QWidget* widget() override { return &view; }
+    bool Active() const override { return active; }
+    void setActive(bool on) override
+    {
+        active = on;
+        activeChanges.push_back(on);
+    }
+    bool Scrollback() const override { return scrollback; }
+    void setScrollback(bool on) override { scrollback = on; }
+    bool HalfDuplex() const override { return echo; }
+    void setHalfDuplex(bool on) override { echo = on; }
+    int EmulatorType() const override { return emulator; }
+    void setEmulatorType(int t) override { emulator = t; }
+    TerminalFontSpec fontSpec() const override { return spec; }
+    void setFontSpec(const TerminalFontSpec& f) override { spec = f; }
+    QFont font() const override { return QFont(QString::fromStdString(spec.name)); }
+    void setDisplayRows(int r) override
+    {
+        rows = r;
+        sizeToFont();
+    }
+    void setDisplayColumns(int c) override
+    {
+        columns = c;
+        sizeToFont();
+    }
+    void clearWindow() override { ++clears; }
+    QString markedText() const override { return marked; }
+    std::string CaptureFile() const override { return captureFile; }
+    void setCaptureFile(const std::string& n) override { captureFile = n; }
+    bool capturing() const override { return capture; }
+    bool startCapture(std::string& error) override
+    {
+        if (captureFails) {
+            error = "No space left on device";
+            return false;
+        }
+        capture = true;
+        return true;
+    }
+    void stopCapture() override { capture = false; }
+};
+
+class FakePrompts : public UserPrompts {
+public:
+    std::vector<QString> errors;
+    std::deque<std::optional<PortOptionValues>> portAnswers; // empty: cancel
+    std::vector<PortOptionValues> portPresets;
+    std::deque<SessionFormResult> sessionAnswers;
+    std::vector<std::string> sessionPresets;
+    std::optional<QFont> fontAnswer;
+    std::optional<QString> captureAnswer;
+    int abouts = 0;
+
+    void error(const QString& text) override { errors.push_back(text); }
+    std::optional<PortOptionValues> portOptions(const PortOptionValues& v) override
+    {
+        portPresets.push_back(v);
+        if (portAnswers.empty())
+            return std::nullopt;
+        auto a = portAnswers.front();
+        portAnswers.pop_front();
+        return a;
+    }
+    SessionFormResult sessionForm(const std::vector<std::string>& names, const std::string& preset) override
+    {
+        sessionPresets.push_back(preset);
+        if (sessionAnswers.empty())
+            return {};
+        SessionFormResult r = sessionAnswers.front();
+        sessionAnswers.pop_front();
+        if (r.list.empty())
+            r.list = names;
+        return r;
+    }
+    std::optional<QFont> chooseFont(const QFont&) override { return fontAnswer; }
+    std::optional<QString> chooseCaptureFile(const QString&) override { return captureAnswer; }
+    void about() override { ++abouts; }
+};
+
+class FakeLines : public LineDirectory {
+public:
+    std::vector<LineEntry> present;
+    std::map<int, std::string> mapped;
+
+    std::vector<LineEntry> presentLines() override
+    {
+        std::vector<LineEntry> r = present;
+        for (auto& [n, d] : mapped)
+            r.push_back({n, d});
+        return r;
+    }
+    std::string deviceOf(int n) override
+    {
+        if (mapped.count(n))
+            return mapped[n];
+        return n <= 36 ? "/dev/ttyS" + std::to_string(n) : "";
+    }
+    bool mapDevice(int n, const std::string& d, std::string&) override
+    {
+        mapped[n] = d;
+        return true;
+    }
+};
+
+inline PortOptionValues direct(int number)
+{
+    PortOptionValues v;
+    v.ComNumber = number;
+    return v;
+}
+
+} // namespace zelvo::app::testing
