@@ -78,12 +78,15 @@ QRect ScreenRenderer::cellRect(const QRect& px) const
     return QRect(QPoint(c0, r0), QPoint(c1, r1));
 }
 
-void ScreenRenderer::paint(QPainter& p, const ScreenPlanes& s, const View& v, const QRect& cells) const
+void ScreenRenderer::paint(QPainter& p, const Buffer& b, const View& v, const QRect& cells) const
 {
     const QRect area = cells.intersected(QRect(0, 0, v.cols, v.rows));
     if (area.isEmpty()) return;
     const auto& pal = palette();
     const QChar* table = glyphs().g;
+    const int bufRows = b.Rows(), bufCols = b.Cols();
+    const bool marking = b.hasMark();
+    const uint8_t highlight = b.highlightColor();
     p.setFont(font_);
 
     QString text;
@@ -91,37 +94,36 @@ void ScreenRenderer::paint(QPainter& p, const ScreenPlanes& s, const View& v, co
     for (int vr = area.top(); vr <= area.bottom(); ++vr) {
         const int row = v.viewRow + vr;
         const int y = vr * cellH_;
-        if (row < 0 || row >= s.rows) {
+        if (row < 0 || row >= bufRows) {
             p.fillRect(QRect(area.left() * cellW_, y, area.width() * cellW_, cellH_), QColor(pal[0]));
             continue;
         }
-        const size_t base = size_t(row) * size_t(s.cols);
+        const uint8_t* chars = b.charsRow(row);
+        const uint8_t* colors = b.colorsRow(row);
+        const uint8_t* attrs = b.attrsRow(row);
+        // The look of one cell: colour byte plus the underline bit.
+        auto look = [&](int c) {
+            uint8_t color = marking && b.isMarked(row, c) ? highlight : colors[c];
+            const uint8_t a = attrs[c];
+            if (a & atInvisible) color = uint8_t((color & 0xF0) | (color >> 4));
+            return unsigned(color) | (unsigned(a & atUnderline) << 8);
+        };
         int vc = area.left();
         while (vc <= area.right()) {
             const int col = v.viewCol + vc;
-            if (col < 0 || col >= s.cols) {
-                p.fillRect(QRect(vc * cellW_, y, cellW_, cellH_), QColor(pal[0]));
-                ++vc;
-                continue;
+            if (col < 0 || col >= bufCols) {
+                p.fillRect(QRect(vc * cellW_, y, (area.right() + 1 - vc) * cellW_, cellH_), QColor(pal[0]));
+                break;
             }
-            // The look of one cell: colour byte plus the underline bit.
-            auto look = [&](int c) {
-                const size_t i = base + size_t(c);
-                uint8_t color = v.mark.contains(row, c) ? v.highlight : s.colors[i];
-                const uint8_t a = s.attrs[i];
-                if ((a & attrInvisible) || ((a & attrBlink) && v.blinkOff))
-                    color = uint8_t((color & 0xF0) | (color >> 4));
-                return unsigned(color) | (unsigned(a & attrUnderline) << 8);
-            };
             const unsigned lk = look(col);
             int end = vc + 1;
-            while (end <= area.right() && v.viewCol + end < s.cols && look(v.viewCol + end) == lk) ++end;
+            while (end <= area.right() && v.viewCol + end < bufCols && look(v.viewCol + end) == lk) ++end;
             const int n = end - vc;
             const QRect r(vc * cellW_, y, n * cellW_, cellH_);
             const QColor fg(pal[lk & 0x0F]), bg(pal[(lk >> 4) & 0x0F]);
             p.fillRect(r, bg);
             // Runs of spaces need no text.
-            const uint8_t* ch = s.chars + base + size_t(col);
+            const uint8_t* ch = chars + col;
             bool blank = true;
             for (int k = 0; k < n && blank; ++k) blank = ch[k] == ' ';
             if (!blank && fg != bg) {
@@ -136,7 +138,7 @@ void ScreenRenderer::paint(QPainter& p, const ScreenPlanes& s, const View& v, co
                         if (ch[k] != ' ') p.drawText(r.left() + k * cellW_, y + ascent_, QString(table[ch[k]]));
                 }
             }
-            if (lk & (unsigned(attrUnderline) << 8))
+            if (lk & (unsigned(atUnderline) << 8))
                 p.fillRect(QRect(r.left(), y + underlinePos_, r.width(), lineWidth_), fg);
             vc = end;
         }
@@ -145,8 +147,7 @@ void ScreenRenderer::paint(QPainter& p, const ScreenPlanes& s, const View& v, co
     if (v.caretVisible) {
         const int cr = v.caretRow - v.viewRow, cc = v.caretCol - v.viewCol;
         if (area.contains(cc, cr)) {
-            // An underline caret two pixels high, drawn in inverting mode so it shows
-            // on any colour.
+            // An underline caret drawn in inverting mode, so it shows on any colour.
             const int h = std::max(2, cellH_ / 8);
             p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
             p.fillRect(QRect(cc * cellW_, cr * cellH_ + cellH_ - h, cellW_, h), QColor(0xC0, 0xC0, 0xC0));
