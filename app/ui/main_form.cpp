@@ -5,6 +5,7 @@
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
+#include "comm/ui/status_light.h"
 
 #include <QAction>
 #include <QApplication>
@@ -38,12 +39,6 @@ QAction* addItem(QMenu* menu, const char* name, const char* caption, bool enable
     return a;
 }
 
-QString lightStyle(bool lit)
-{
-    // Red when lit, dark green when not: the colours of the line lights.
-    return lit ? QStringLiteral("background:#ff0000;border:1px solid #404040;")
-               : QStringLiteral("background:#008000;border:1px solid #404040;");
-}
 
 } // namespace
 
@@ -239,11 +234,9 @@ void MainForm::buildLedBar()
                                         {"DsrLed", "DSR"}, {"RingLed", "RI"},
                                         {"DriveLight", "DRV"}};
     for (auto& l : kLights) {
-        auto* light = new QLabel(ledBar_);
+        auto* light = new comm::StatusLight(ledBar_);
         light->setObjectName(QString::fromLatin1(l[0]));
-        light->setFixedSize(10, 10);
-        light->setStyleSheet(lightStyle(false));
-        light->setProperty("Lit", false);
+        light->setFixedSize(12, 12);
         auto* label = new QLabel(QString::fromLatin1(l[1]), ledBar_);
         row->addWidget(light);
         row->addWidget(label);
@@ -285,7 +278,18 @@ bool MainForm::ledBarVisible() const
 
 bool MainForm::driveLightLit() const
 {
-    return driveLight_->property("Lit").toBool();
+    return driveLight_->Lit();
+}
+
+comm::StatusLight* MainForm::light(const char* objectName) const
+{
+    return ledBar_->findChild<comm::StatusLight*>(QString::fromLatin1(objectName));
+}
+
+void MainForm::setLightMonitoring(bool on)
+{
+    if (lightMonitoring_)
+        lightMonitoring_(on);
 }
 
 bool MainForm::statusTimerActive() const
@@ -352,6 +356,7 @@ void MainForm::FormClose()
     if (terminal_.capturing())
         terminal_.stopCapture();
     port_.close();
+    setLightMonitoring(false);
     statusTimer_->stop();
     if (rfsStatistic_)
         rfsStatistic_->close();
@@ -407,6 +412,8 @@ void MainForm::applySettings()
     port_.setSettings(v);
 
     terminal_.setEmulatorType(int(settings_.emulator.EmulatorType));
+    if (!settings_.emulator.Keyboard.empty())
+        terminal_.setKeyboardName(settings_.emulator.Keyboard);
     TerminalFontSpec f;
     f.name = settings_.window.FontName;
     f.height = settings_.window.FontHeight;
@@ -414,6 +421,7 @@ void MainForm::applySettings()
     f.pitch = int(settings_.window.FontPitch);
     terminal_.setFontSpec(f);
     ledBar_->setVisible(settings_.window.LED);
+    setLightMonitoring(settings_.window.LED);
     statusBar()->setVisible(settings_.window.Status);
 }
 
@@ -439,6 +447,8 @@ void MainForm::captureSettings()
         p.Device = v.Device;
     }
     settings_.emulator.EmulatorType = uint32_t(terminal_.EmulatorType());
+    if (!terminal_.keyboardName().empty())
+        settings_.emulator.Keyboard = terminal_.keyboardName();
     TerminalFontSpec f = terminal_.fontSpec();
     WindowSettings& w = settings_.window;
     w.FontName = f.name;
@@ -520,6 +530,7 @@ void MainForm::PortOpen(const std::string& session)
         port_.setSettings(*chosen);
     }
 
+    terminal_.resetKeyboard();
     zmodemAuto_ = settings_.protocol.ZmodemAutoStart;
     ArmZmodemTrigger();
     UpdateMenu();
@@ -673,6 +684,7 @@ void MainForm::SaveSessionItemClick()
 void MainForm::LedItemClick()
 {
     ledBar_->setVisible(!ledBarVisible());
+    setLightMonitoring(ledBarVisible());
     UpdateSize();
     UpdateMenu();
 }
@@ -691,9 +703,7 @@ void MainForm::ClearScreenItemClick()
 
 void MainForm::CopyItemClick()
 {
-    QString text = terminal_.markedText();
-    if (!text.isEmpty())
-        QApplication::clipboard()->setText(text);
+    terminal_.copyToClipboard();
     UpdateMenu();
 }
 
@@ -841,8 +851,7 @@ void MainForm::onLineLost(const std::string& reason)
     terminal_.setActive(true);
     zmodemHandle_ = 0;
     statusTimer_->stop();
-    driveLight_->setProperty("Lit", false);
-    driveLight_->setStyleSheet(lightStyle(false));
+    driveLight_->setLit(false);
     UpdateStatus();
     PortOptionValues v = port_.settings();
     QString line = QStringLiteral("COM%1 (%2)")
@@ -899,8 +908,7 @@ void MainForm::sendToPort(const uint8_t* bytes, size_t length)
 void MainForm::packetStarted()
 {
     if (ledBarVisible()) {
-        driveLight_->setProperty("Lit", true);
-        driveLight_->setStyleSheet(lightStyle(true));
+        driveLight_->setLit(true);
     }
     statusTimer_->start();
     DisarmZmodemTrigger();
@@ -916,8 +924,7 @@ void MainForm::StatusTimerTimer()
     if (router_.serverActive())
         return;
     statusTimer_->stop();
-    driveLight_->setProperty("Lit", false);
-    driveLight_->setStyleSheet(lightStyle(false));
+    driveLight_->setLit(false);
 }
 
 void MainForm::ArmZmodemTrigger()

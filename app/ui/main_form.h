@@ -18,6 +18,10 @@ class QLabel;
 class QMenu;
 class QTimer;
 
+namespace zelvo::comm {
+class StatusLight;
+}
+
 namespace zelvo::app {
 
 class PortAccess;
@@ -45,6 +49,11 @@ public:
 
     // The dialogs and message boxes (DialogPrompts in the program, answers in tests).
     void setPrompts(UserPrompts* prompts);
+    // Switches the line lights' monitoring (the light controller) on or off.
+    void setLightMonitoring(std::function<void(bool)> f) { lightMonitoring_ = std::move(f); }
+    // A light of the light bar by name: RxdLed, TxdLed, CtsLed, DcdLed, DsrLed, RingLed,
+    // DriveLight.
+    comm::StatusLight* light(const char* objectName) const;
     // Starts a Zmodem receive; without it the auto-start trigger is never armed.
     void setZmodemStarter(std::function<void()> start) { zmodemStart_ = std::move(start); }
 
@@ -114,6 +123,7 @@ private:
     void buildStatusBar();
     void buildLedBar();
     void rebuildSessionMenu();
+    void setLightMonitoring(bool on);
     void applySettings();
     void captureSettings();
     bool openLine(LineOpenError& err);
@@ -134,6 +144,7 @@ private:
     std::string storePath_;
     UserPrompts* prompts_ = nullptr;
     std::function<void()> zmodemStart_;
+    std::function<void(bool)> lightMonitoring_;
 
     SessionSettings settings_;
     SessionList sessions_;
@@ -150,7 +161,7 @@ private:
     QWidget* central_ = nullptr;
     QWidget* ledBar_ = nullptr;
     QLabel* rxdLabel_ = nullptr;
-    QLabel* driveLight_ = nullptr;
+    comm::StatusLight* driveLight_ = nullptr;
     QLabel* panels_[4] = {};
     QTimer* statusTimer_ = nullptr;
     QMenu* preferencesMenu_ = nullptr;

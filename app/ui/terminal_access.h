@@ -47,7 +47,14 @@ public:
     virtual void setDisplayColumns(int columns) = 0;
 
     virtual void clearWindow() = 0;
-    virtual QString markedText() const = 0;
+    // Puts the marked text on the clipboard.
+    virtual void copyToClipboard() = 0;
+
+    // The key map record in use ("" when none); setting an empty name keeps the current.
+    virtual std::string keyboardName() const = 0;
+    virtual void setKeyboardName(const std::string& name) = 0;
+    // Enables the keyboard emulator and makes it apply its key switches again.
+    virtual void resetKeyboard() = 0;
 
     virtual std::string CaptureFile() const = 0;
     virtual void setCaptureFile(const std::string& name) = 0;

@@ -6,6 +6,8 @@
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QWidget>
 
 #include <deque>
@@ -115,7 +117,12 @@ public:
         sizeToFont();
     }
     void clearWindow() override { ++clears; }
-    QString markedText() const override { return marked; }
+    void copyToClipboard() override { QApplication::clipboard()->setText(marked); }
+    std::string keyboard;
+    int keyboardResets = 0;
+    std::string keyboardName() const override { return keyboard; }
+    void setKeyboardName(const std::string& n) override { keyboard = n; }
+    void resetKeyboard() override { ++keyboardResets; }
     std::string CaptureFile() const override { return captureFile; }
     void setCaptureFile(const std::string& n) override { captureFile = n; }
     bool capturing() const override { return capture; }

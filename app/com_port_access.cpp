@@ -1,0 +1,256 @@
+#include "app/com_port_access.h"
+
+#include "comm/com_port.h"
+#include "comm/port_table.h"
+#include "platform/registry_store.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace zelvo::app {
+
+using namespace zelvo::comm;
+using platform::RegistryStore;
+
+ComPortAccess::ComPortAccess(ComPort& port, std::string storePath)
+    : port_(port), storePath_(std::move(storePath))
+{
+    port_.setOnTriggerAvail([this](ComPort& p, uint16_t count) {
+        // Every listener reads the same new bytes; reading them here leaves them to the
+        // terminal as well.
+        std::vector<uint8_t> bytes(count);
+        uint32_t n = 0;
+        try {
+            n = p.GetBlock(bytes.data(), count);
+        } catch (const EQarnException&) {
+            return;
+        }
+        if (n > 0 && onData)
+            onData(bytes.data(), n);
+    });
+    port_.setOnTriggerData([this](ComPort&, uint16_t handle) {
+        if (onDataTrigger)
+            onDataTrigger(handle);
+    });
+    port_.setOnTriggerStatus([this](ComPort&, uint16_t handle) { statusTrigger(handle); });
+    userId_ = port_.AddPortUserCallback([this](ComPort&, bool opening) { portOpenClose(opening); });
+}
+
+ComPortAccess::~ComPortAccess()
+{
+    *alive_ = false;
+    port_.RemovePortUserCallback(userId_);
+    port_.setOnTriggerAvail(nullptr);
+    port_.setOnTriggerData(nullptr);
+    port_.setOnTriggerStatus(nullptr);
+}
+
+PortOptionValues ComPortAccess::settings() const
+{
+    PortOptionValues v;
+    v.TapiMode = uint32_t(port_.TapiMode());
+    v.ComNumber = port_.ComNumber();
+    v.Baud = port_.Baud();
+    v.Parity = int(port_.Parity());
+    v.DataBits = port_.DataBits();
+    v.StopBits = port_.StopBits();
+    THWFlowOptions hw = port_.HWFlowOptions();
+    v.hwfUseDTR = hw & hwfBit(hwfUseDTR);
+    v.hwfUseRTS = hw & hwfBit(hwfUseRTS);
+    v.hwfRequireDSR = hw & hwfBit(hwfRequireDSR);
+    v.hwfRequireCTS = hw & hwfBit(hwfRequireCTS);
+    v.SWFlowOptions = int(port_.SWFlowOptions());
+    v.XOnChar = static_cast<unsigned char>(port_.XOnChar());
+    v.XOffChar = static_cast<unsigned char>(port_.XOffChar());
+    v.Device = device_;
+    return v;
+}
+
+void ComPortAccess::setSettings(const PortOptionValues& v)
+{
+    // Each setting on its own: a value the open line refuses (a rate the driver lacks)
+    // must not keep the others from being taken.
+    auto apply = [](auto&& f) {
+        try {
+            f();
+        } catch (const EQarnException& e) {
+            std::fprintf(stderr, "zelvo32: %s\n", e.what());
+        }
+    };
+    device_ = v.Device;
+    apply([&] { port_.setTapiMode(v.TapiMode <= 3 ? TTapiMode(v.TapiMode) : tmAuto); });
+    if (v.ComNumber >= 0 && v.ComNumber <= MaxComNumber && v.ComNumber != port_.ComNumber())
+        apply([&] { port_.setComNumber(uint16_t(v.ComNumber)); });
+    apply([&] { port_.setBaud(v.Baud); });
+    apply([&] { port_.setParity(TParity(v.Parity)); });
+    apply([&] { port_.setDataBits(uint16_t(v.DataBits)); });
+    apply([&] { port_.setStopBits(uint16_t(v.StopBits)); });
+    THWFlowOptions hw = 0;
+    if (v.hwfUseDTR)
+        hw |= hwfBit(hwfUseDTR);
+    if (v.hwfUseRTS)
+        hw |= hwfBit(hwfUseRTS);
+    if (v.hwfRequireDSR)
+        hw |= hwfBit(hwfRequireDSR);
+    if (v.hwfRequireCTS)
+        hw |= hwfBit(hwfRequireCTS);
+    apply([&] { port_.setHWFlowOptions(hw); });
+    apply([&] { port_.setSWFlowOptions(TSWFlowOptions(v.SWFlowOptions)); });
+    apply([&] { port_.setXOnChar(char(v.XOnChar)); });
+    apply([&] { port_.setXOffChar(char(v.XOffChar)); });
+}
+
+std::string ComPortAccess::deviceOf(int comNumber) const
+{
+    RegistryStore store(storePath_);
+    store.load();
+    return PortDevice(store, comNumber);
+}
+
+bool ComPortAccess::isOpen() const
+{
+    return port_.Open();
+}
+
+std::optional<LineOpenError> ComPortAccess::open()
+{
+    try {
+        port_.setOpen(true);
+        lostPending_ = false;
+        return std::nullopt;
+    } catch (const EAlreadyOpen& e) {
+        return LineOpenError{true, e.what()};
+    } catch (const EBadId& e) {
+        return LineOpenError{true, e.what()};
+    } catch (const EInOutError& e) {
+        return LineOpenError{true, e.what()};
+    } catch (const ENoPortSelected& e) {
+        return LineOpenError{true, e.what()};
+    } catch (const EQarnException& e) {
+        return LineOpenError{false, e.what()};
+    }
+}
+
+void ComPortAccess::close()
+{
+    try {
+        port_.setOpen(false);
+    } catch (const EQarnException& e) {
+        std::fprintf(stderr, "zelvo32: %s\n", e.what());
+    }
+}
+
+void ComPortAccess::putBlock(const uint8_t* data, size_t length)
+{
+    try {
+        while (length > 0) {
+            uint32_t n = uint32_t(std::min<size_t>(length, 1024));
+            port_.PutBlock(data, n);
+            data += n;
+            length -= n;
+        }
+    } catch (const EQarnException& e) {
+        std::fprintf(stderr, "zelvo32: sending failed: %s\n", e.what());
+    }
+}
+
+uint16_t ComPortAccess::addDataTrigger(std::string_view pattern)
+{
+    try {
+        return port_.NewDataTrigger(pattern, false);
+    } catch (const EQarnException&) {
+        return 0;
+    }
+}
+
+void ComPortAccess::dropTrigger(uint16_t handle)
+{
+    try {
+        port_.DropTrigger(handle);
+    } catch (const EQarnException&) {
+    }
+}
+
+void ComPortAccess::portOpenClose(bool opening)
+{
+    if (!opening)
+        return;
+    // A modem-status trigger on DCD tells of a far end that hung up; the triggers of
+    // the last close come back with the reopen, so an old handle is armed again.
+    try {
+        if (hangupTrigger_ != 0) {
+            port_.ArmStatusTrigger(hangupTrigger_, msDCD, true);
+            return;
+        }
+    } catch (const EQarnException&) {
+    }
+    try {
+        hangupTrigger_ = port_.NewStatusTrigger(stModem);
+        port_.ArmStatusTrigger(hangupTrigger_, msDCD, true);
+    } catch (const EQarnException&) {
+        hangupTrigger_ = 0;
+    }
+}
+
+void ComPortAccess::statusTrigger(uint16_t handle)
+{
+    if (handle != hangupTrigger_ || !port_.Open())
+        return;
+    PosixDispatcher* d = port_.Dispatcher();
+    if (!d || !d->LineHungUp()) {
+        // A carrier change of a line that is still there.
+        try {
+            port_.ArmStatusTrigger(hangupTrigger_, msDCD, true);
+        } catch (const EQarnException&) {
+        }
+        return;
+    }
+    if (lostPending_)
+        return;
+    lostPending_ = true;
+    // Closing from inside a trigger event is deferred by the port; the report follows
+    // once this event has returned.
+    close();
+    std::weak_ptr<bool> alive = alive_;
+    port_.Bridge().post([this, alive] {
+        if (alive.expired())
+            return;
+        if (onLineLost)
+            onLineLost("the device stopped answering (unplugged, or the command ended)");
+    });
+}
+
+std::vector<LineEntry> PortTableDirectory::presentLines()
+{
+    RegistryStore store(storePath_);
+    store.load();
+    std::vector<LineEntry> out;
+    for (int n : AvailablePorts(store))
+        out.push_back({n, PortDevice(store, n)});
+    return out;
+}
+
+std::string PortTableDirectory::deviceOf(int comNumber)
+{
+    RegistryStore store(storePath_);
+    store.load();
+    return PortDevice(store, comNumber);
+}
+
+bool PortTableDirectory::mapDevice(int comNumber, const std::string& device, std::string& error)
+{
+    if (comNumber < 1 || comNumber > MaxComNumber) {
+        error = "port numbers run from 1 to " + std::to_string(MaxComNumber);
+        return false;
+    }
+    RegistryStore store(storePath_);
+    store.load();
+    SetPortDevice(store, comNumber, device);
+    if (!store.save()) {
+        error = "the settings file " + storePath_ + " cannot be written";
+        return false;
+    }
+    return true;
+}
+
+} // namespace zelvo::app

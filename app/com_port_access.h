@@ -1,0 +1,59 @@
+#pragma once
+// The main window's view of the port component: settings in the dialog's terms, open
+// failures as messages, received bytes as plain byte runs, and a lost line (a USB
+// adapter pulled out, a local shell that ended) as one event after the port has closed.
+
+#include "app/line_directory.h"
+#include "app/port_access.h"
+
+#include <cstdint>
+#include <string>
+
+namespace zelvo::comm {
+class ComPort;
+}
+
+namespace zelvo::app {
+
+class ComPortAccess : public PortAccess {
+public:
+    // storePath: the settings store with the port table.
+    ComPortAccess(comm::ComPort& port, std::string storePath);
+    ~ComPortAccess() override;
+
+    PortOptionValues settings() const override;
+    void setSettings(const PortOptionValues& v) override;
+    std::string deviceOf(int comNumber) const override;
+    bool isOpen() const override;
+    std::optional<LineOpenError> open() override;
+    void close() override;
+    void putBlock(const uint8_t* data, size_t length) override;
+    uint16_t addDataTrigger(std::string_view pattern) override;
+    void dropTrigger(uint16_t handle) override;
+
+private:
+    void portOpenClose(bool opening);
+    void statusTrigger(uint16_t handle);
+
+    comm::ComPort& port_;
+    std::string storePath_;
+    std::string device_;
+    uint16_t hangupTrigger_ = 0;
+    int userId_ = 0;
+    bool lostPending_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+// The port table in the settings store: which numbers exist and what they open.
+class PortTableDirectory : public LineDirectory {
+public:
+    explicit PortTableDirectory(std::string storePath) : storePath_(std::move(storePath)) {}
+    std::vector<LineEntry> presentLines() override;
+    std::string deviceOf(int comNumber) override;
+    bool mapDevice(int comNumber, const std::string& device, std::string& error) override;
+
+private:
+    std::string storePath_;
+};
+
+} // namespace zelvo::app

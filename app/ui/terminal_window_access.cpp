@@ -1,0 +1,200 @@
+#include "app/ui/terminal_window_access.h"
+
+#include "comm/exceptions.h"
+#include "terminal/buffer.h"
+#include "terminal/emulator.h"
+#include "terminal/keyboard_emulator.h"
+#include "terminal/ui/terminal_window.h"
+
+#include <climits>
+
+namespace zelvo::app {
+
+using terminal::TerminalWindow;
+
+TerminalWindowAccess::TerminalWindowAccess(TerminalWindow& window, terminal::Emulator& emulator,
+                                           terminal::KeyboardEmulator& keyboard)
+    : window_(window), emulator_(emulator), keyboard_(keyboard)
+{
+    window_.setOnKeyPress([this](TerminalWindow&, char&) {
+        if (onKeyPress)
+            onKeyPress();
+    });
+    window_.setOnTerminalError([this](TerminalWindow& w, int code) {
+        // A capture error switches capture off in the window; it is told to the user
+        // unless it happened while starting (then startCapture reports it).
+        if (starting_) {
+            startError_ = code;
+            return;
+        }
+        if (w.Capture() == TerminalWindow::cmOff && onCaptureError)
+            onCaptureError(comm::ErrorText(code));
+    });
+}
+
+TerminalWindowAccess::~TerminalWindowAccess()
+{
+    window_.setOnKeyPress(nullptr);
+    window_.setOnTerminalError(nullptr);
+}
+
+QWidget* TerminalWindowAccess::widget()
+{
+    return &window_;
+}
+
+bool TerminalWindowAccess::Active() const
+{
+    return window_.Active();
+}
+
+void TerminalWindowAccess::setActive(bool on)
+{
+    window_.setActive(on);
+}
+
+bool TerminalWindowAccess::Scrollback() const
+{
+    return window_.Scrollback();
+}
+
+void TerminalWindowAccess::setScrollback(bool on)
+{
+    window_.setScrollback(on);
+}
+
+bool TerminalWindowAccess::HalfDuplex() const
+{
+    return window_.HalfDuplex();
+}
+
+void TerminalWindowAccess::setHalfDuplex(bool on)
+{
+    window_.setHalfDuplex(on);
+}
+
+int TerminalWindowAccess::EmulatorType() const
+{
+    return int(emulator_.emulatorType());
+}
+
+void TerminalWindowAccess::setEmulatorType(int type)
+{
+    if (type >= 0 && type <= 4)
+        emulator_.setEmulatorType(terminal::EmulatorType(type));
+}
+
+int TerminalWindowAccess::nearestPaletteIndex(uint32_t colorRef)
+{
+    int r = int(colorRef & 0xFF), g = int((colorRef >> 8) & 0xFF), b = int((colorRef >> 16) & 0xFF);
+    int best = 7;
+    long bestDist = LONG_MAX;
+    for (int i = 0; i < 16; ++i) {
+        uint32_t p = terminal::Buffer::kPalette[i];
+        int pr = int((p >> 16) & 0xFF), pg = int((p >> 8) & 0xFF), pb = int(p & 0xFF);
+        long d = long(pr - r) * (pr - r) + long(pg - g) * (pg - g) + long(pb - b) * (pb - b);
+        if (d < bestDist) {
+            bestDist = d;
+            best = i;
+        }
+    }
+    return best;
+}
+
+void TerminalWindowAccess::setFontSpec(const TerminalFontSpec& f)
+{
+    spec_ = f;
+    window_.setTerminalFont(QString::fromStdString(f.name), f.height);
+    int fore = nearestPaletteIndex(f.color);
+    // Black text on black would hide everything; the background stays black.
+    window_.setColors(fore == 0 ? 7 : fore, 0);
+}
+
+QFont TerminalWindowAccess::font() const
+{
+    return window_.font();
+}
+
+void TerminalWindowAccess::setDisplayRows(int rows)
+{
+    window_.setDisplayRows(uint16_t(rows));
+}
+
+void TerminalWindowAccess::setDisplayColumns(int columns)
+{
+    window_.setDisplayColumns(uint16_t(columns));
+}
+
+void TerminalWindowAccess::clearWindow()
+{
+    window_.ClearWindow();
+}
+
+void TerminalWindowAccess::copyToClipboard()
+{
+    window_.CopyToClipboard();
+}
+
+std::string TerminalWindowAccess::keyboardName() const
+{
+    return keyboard_.EmulatorType();
+}
+
+void TerminalWindowAccess::setKeyboardName(const std::string& name)
+{
+    if (name.empty())
+        return;
+    try {
+        keyboard_.setEmulatorType(name);
+    } catch (const std::exception&) {
+        // A record that the key map lacks keeps the one in use.
+    }
+}
+
+void TerminalWindowAccess::resetKeyboard()
+{
+    try {
+        keyboard_.setEnabled(true);
+    } catch (const std::exception&) {
+    }
+    keyboard_.setProcessAllKeys(false);
+    keyboard_.setProcessAllKeys(true);
+    keyboard_.setProcessExtended(false);
+    keyboard_.setProcessExtended(true);
+}
+
+std::string TerminalWindowAccess::CaptureFile() const
+{
+    return window_.CaptureFile();
+}
+
+void TerminalWindowAccess::setCaptureFile(const std::string& name)
+{
+    window_.setCaptureFile(name);
+}
+
+bool TerminalWindowAccess::capturing() const
+{
+    return window_.Capture() != TerminalWindow::cmOff;
+}
+
+bool TerminalWindowAccess::startCapture(std::string& error)
+{
+    starting_ = true;
+    startError_ = 0;
+    window_.setCapture(TerminalWindow::cmOn);
+    starting_ = false;
+    if (startError_ != 0 || window_.Capture() == TerminalWindow::cmOff) {
+        window_.setCapture(TerminalWindow::cmOff);
+        error = startError_ != 0 ? comm::ErrorText(startError_) : "the file cannot be created";
+        return false;
+    }
+    return true;
+}
+
+void TerminalWindowAccess::stopCapture()
+{
+    window_.setCapture(TerminalWindow::cmOff);
+}
+
+} // namespace zelvo::app

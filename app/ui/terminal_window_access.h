@@ -1,0 +1,57 @@
+#pragma once
+// The main window's view of the terminal window, its emulator and its keyboard emulator.
+
+#include "app/ui/terminal_access.h"
+
+namespace zelvo::terminal {
+class TerminalWindow;
+class Emulator;
+class KeyboardEmulator;
+} // namespace zelvo::terminal
+
+namespace zelvo::app {
+
+class TerminalWindowAccess : public TerminalAccess {
+public:
+    TerminalWindowAccess(terminal::TerminalWindow& window, terminal::Emulator& emulator,
+                         terminal::KeyboardEmulator& keyboard);
+    ~TerminalWindowAccess() override;
+
+    QWidget* widget() override;
+    bool Active() const override;
+    void setActive(bool on) override;
+    bool Scrollback() const override;
+    void setScrollback(bool on) override;
+    bool HalfDuplex() const override;
+    void setHalfDuplex(bool on) override;
+    int EmulatorType() const override;
+    void setEmulatorType(int type) override;
+    TerminalFontSpec fontSpec() const override { return spec_; }
+    void setFontSpec(const TerminalFontSpec& f) override;
+    QFont font() const override;
+    void setDisplayRows(int rows) override;
+    void setDisplayColumns(int columns) override;
+    void clearWindow() override;
+    void copyToClipboard() override;
+    std::string keyboardName() const override;
+    void setKeyboardName(const std::string& name) override;
+    void resetKeyboard() override;
+    std::string CaptureFile() const override;
+    void setCaptureFile(const std::string& name) override;
+    bool capturing() const override;
+    bool startCapture(std::string& error) override;
+    void stopCapture() override;
+
+    // The palette index nearest to a colour value 0x00BBGGRR.
+    static int nearestPaletteIndex(uint32_t colorRef);
+
+private:
+    terminal::TerminalWindow& window_;
+    terminal::Emulator& emulator_;
+    terminal::KeyboardEmulator& keyboard_;
+    TerminalFontSpec spec_;
+    bool starting_ = false;
+    int startError_ = 0;
+};
+
+} // namespace zelvo::app
