@@ -1,6 +1,7 @@
 #include "terminal/ui/terminal_window.h"
 
 #include "terminal/emulator.h"
+#include "terminal/keyboard_emulator.h"
 #include "terminal/terminal_errors.h"
 #include "terminal/ui/terminal_font.h"
 #include "terminal/ui/virtual_keys.h"
@@ -682,7 +683,7 @@ void TerminalWindow::keyPressEvent(QKeyEvent* e)
 {
     if (scrollback_ && scrollbackKey(e)) return;
     const Qt::KeyboardModifiers mods = e->modifiers();
-    const VirtualKey key = virtualKeyFor(e->key(), mods);
+    const VKey key = virtualKeyFor(e->key(), mods);
     if (key.code == vk::Shift || key.code == vk::Control || key.code == vk::Menu ||
         key.code == vk::Capital || key.code == vk::NumLock)
         return;
@@ -711,16 +712,21 @@ void TerminalWindow::keyPressEvent(QKeyEvent* e)
     }
     if (scrollback_) return; // the view is held; typing goes nowhere until it ends
     if (mapped && !mapping.empty()) {
-        // Recompute the translation: the key press handler may have changed the state.
         sendToLine(mapping);
     } else {
         sendToLine(bytes);
     }
 }
 
-bool TerminalWindow::translateKey(const VirtualKey&, Qt::KeyboardModifiers, std::string&)
+bool TerminalWindow::translateKey(const VKey& key, Qt::KeyboardModifiers mods, std::string& mapping)
 {
-    return false;
+    if (!keyboard_ || !keyboard_->Enabled()) return false;
+    KeyRecord rec;
+    rec.virtualKey = key.code;
+    const KeyboardState state = keyboardStateFor(mods, key.code);
+    if (!keyboard_->translate(rec, state.data()) || !rec.mapped) return false;
+    mapping = rec.mapping;
+    return true;
 }
 
 // ---- Mouse marking --------------------------------------------------------------------

@@ -181,7 +181,7 @@ private:
     void reportError(int code);
     bool scrollbackKey(QKeyEvent* e);
     // The key map's bytes for a key-down; false when the key has no entry.
-    bool translateKey(const VirtualKey& key, Qt::KeyboardModifiers mods, std::string& mapping);
+    bool translateKey(const VKey& key, Qt::KeyboardModifiers mods, std::string& mapping);
     void afterChange();
     void schedulePaint();
     void flushPaint();

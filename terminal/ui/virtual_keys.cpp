@@ -63,9 +63,9 @@ uint8_t keypadKey(int qtKey)
 
 } // namespace
 
-VirtualKey virtualKeyFor(int qtKey, Qt::KeyboardModifiers mods)
+VKey virtualKeyFor(int qtKey, Qt::KeyboardModifiers mods)
 {
-    VirtualKey k;
+    VKey k;
     if (mods & Qt::KeypadModifier) {
         k.code = keypadKey(qtKey);
         if (k.code) return k;
@@ -121,7 +121,7 @@ VirtualKey virtualKeyFor(int qtKey, Qt::KeyboardModifiers mods)
         break;
     default: k.code = symbolKey(qtKey); break;
     }
-    k.extended = k.code >= vk::Prior && k.code <= vk::Down && !(mods & Qt::KeypadModifier);
+    k.extended = k.code >= vk::Prior && k.code <= vk::Down;
     return k;
 }
 

@@ -34,15 +34,16 @@ constexpr uint8_t Oem6 = 0xDD, Oem7 = 0xDE, Oem102 = 0xE2;
 // A state byte of 0x80 marks a key that is down, bit 0x01 a lock key that is toggled on.
 using KeyboardState = std::array<uint8_t, 256>;
 
-struct VirtualKey {
+struct VKey {
     uint8_t code = 0;      // 0 when the key has no virtual-key code
-    bool extended = false; // page, arrow, Home/End and function keys
+    bool extended = false; // page, arrow, Home/End and F1..F12: translated at key-down
 };
 
 // The virtual key of a Qt key. Keypad keys (KeypadModifier) map to the numeric pad
-// codes; shifted symbols of the main block map back to the key that carries them on a
+// codes (with Num Lock off the pad sends the navigation keys, which count as extended
+// like the others); shifted symbols of the main block map back to the key that carries them on a
 // US layout, so Shift+1 is key '1' with Shift down, as the key map expects.
-VirtualKey virtualKeyFor(int qtKey, Qt::KeyboardModifiers mods);
+VKey virtualKeyFor(int qtKey, Qt::KeyboardModifiers mods);
 
 // The keyboard state for a key-down of `code` with the given modifiers.
 KeyboardState keyboardStateFor(Qt::KeyboardModifiers mods, uint8_t code,
