@@ -7,6 +7,7 @@
 #include "app/port_access.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace zelvo::comm {

@@ -182,10 +182,11 @@ void PortOptionsDialog::fillLineList()
     else
         select = portComboBox_->findText(QString::fromStdString(values_.Device));
     if (select < 0 && values_.ComNumber <= 0 && portComboBox_->count() > 0) {
-        // No line chosen yet: the first line is suggested; on a machine without serial
-        // ports that is the local shell.
-        select = 0;
-        chooseEntry(0);
+        // No line chosen yet (the first start): the local shell is suggested, since a
+        // device node such as /dev/ttyS0 exists on most machines whether or not a
+        // serial line is connected to it. The serial ports are listed above it.
+        select = shellNumber_ > 0 ? portComboBox_->findData(shellNumber_) : 0;
+        chooseEntry(select);
     }
     portComboBox_->setCurrentIndex(select);
 }

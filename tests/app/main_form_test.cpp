@@ -476,6 +476,20 @@ TEST(PortOptionsDialogTest, MachineWithoutSerialPortsIsOfferedALocalShell)
     EXPECT_EQ(again.shellNumber(), 0);
 }
 
+TEST(PortOptionsDialogTest, FirstStartSuggestsTheShellEvenBesideSerialDevices)
+{
+    FakeLines lines;
+    lines.present = {{1, "/dev/ttyS0"}};
+    PortOptionsDialog d(lines);
+    d.Load(PortOptionValues{});
+    ASSERT_EQ(d.lineEntries().size(), 2);
+    EXPECT_EQ(d.ResultPort().ComNumber, 37);
+    d.chooseEntry(0);
+    EXPECT_EQ(d.ResultPort().ComNumber, 1);
+    d.accept();
+    EXPECT_TRUE(lines.mapped.empty());
+}
+
 TEST(PortOptionsDialogTest, ListsPresentPortsAndKeepsSerialValuesOfOtherChoices)
 {
     FakeLines lines;

@@ -1,0 +1,270 @@
+// The main window with the real port component, terminal window and file server, on a
+// pseudo-terminal whose far end the test plays; and the program itself under SIGTERM.
+
+#include "app/com_port_access.h"
+#include "app/ui/main_form.h"
+#include "app/ui/terminal_window_access.h"
+#include "comm/com_port.h"
+#include "comm/port_table.h"
+#include "comm/ui/qt_ui_bridge.h"
+#include "file_server/check_sum.h"
+#include "file_server/nerrit.h"
+#include "terminal/emulator.h"
+#include "terminal/keyboard_emulator.h"
+#include "terminal/ui/terminal_window.h"
+#include "ui_fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+extern char** environ;
+
+using namespace zelvo;
+using namespace zelvo::app;
+using namespace zelvo::app::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The master side of a pseudo-terminal pair; the port opens the slave by its path.
+class Peer {
+public:
+    Peer()
+    {
+        int slave = -1;
+        char name[256] = {};
+        if (::openpty(&master_, &slave, name, nullptr, nullptr) == 0) {
+            termios t{};
+            ::tcgetattr(slave, &t);
+            ::cfmakeraw(&t);
+            ::tcsetattr(slave, TCSANOW, &t);
+            slave_ = slave;
+            path_ = name;
+            ::fcntl(master_, F_SETFL, O_NONBLOCK);
+        }
+    }
+    ~Peer()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+        if (slave_ >= 0)
+            ::close(slave_);
+    }
+    const std::string& path() const { return path_; }
+    void write(const std::string& s) { ASSERT_EQ(::write(master_, s.data(), s.size()), ssize_t(s.size())); }
+    // Everything that arrived until the event loop has been idle for a while.
+    std::string read(size_t want, int timeoutMs = 10000)
+    {
+        std::string got;
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (got.size() < want && std::chrono::steady_clock::now() < until) {
+            QTest::qWait(5);
+            char buf[2048];
+            ssize_t n;
+            while ((n = ::read(master_, buf, sizeof buf)) > 0)
+                got.append(buf, size_t(n));
+        }
+        return got;
+    }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+// A request with a code that names no operation: the server answers error 5 with an
+// empty payload.
+std::string request(uint16_t code, uint16_t owner)
+{
+    uint8_t p[20] = {'K', 'Y', 16, 0, 0xEF, 0xFF};
+    p[6] = uint8_t(code);
+    p[7] = uint8_t(code >> 8);
+    p[12] = uint8_t(owner);
+    p[13] = uint8_t(owner >> 8);
+    uint32_t crc = file_server::checkSum(p, 16);
+    for (int i = 0; i < 4; ++i)
+        p[16 + i] = uint8_t(crc >> (8 * i));
+    return std::string(reinterpret_cast<char*>(p), 20);
+}
+
+std::string reply(uint16_t code, uint16_t owner)
+{
+    uint8_t p[20] = {'L', 'Y', 16, 0, 0xEF, 0xFF, uint8_t(code), uint8_t(code >> 8)};
+    p[12] = uint8_t(owner);
+    p[13] = uint8_t(owner >> 8);
+    uint32_t crc = file_server::checkSum(p, 16);
+    for (int i = 0; i < 4; ++i)
+        p[16 + i] = uint8_t(crc >> (8 * i));
+    return std::string(reinterpret_cast<char*>(p), 20);
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path() / ("zelvo-app-prog-" + std::to_string(::getpid()) + "-"
+                                            + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+        store_ = platform::RegistryStore::defaultPath();
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void mapDefault(int number, const std::string& device)
+    {
+        platform::RegistryStore s(store_);
+        s.load();
+        comm::SetPortDevice(s, number, device);
+        SessionSettings st;
+        st.port.ComNumber = uint32_t(number);
+        WriteRegistry(s, kDefaultSession, st);
+        ASSERT_TRUE(s.save());
+    }
+
+    fs::path dir_;
+    std::string store_;
+};
+
+} // namespace
+
+TEST_F(ProgramTest, FileServerRequestFromThePeerIsAnsweredByteForByte)
+{
+    Peer peer;
+    ASSERT_FALSE(peer.path().empty());
+    mapDefault(37, peer.path());
+
+    comm::QtUiBridge bridge;
+    comm::ComPort port(bridge);
+    port.setAutoOpen(false);
+    port.setPromptForPort(false);
+    terminal::Emulator emulator(terminal::etANSI);
+    terminal::KeyboardEmulator keyboard;
+    terminal::TerminalWindow window;
+    window.setEmulator(&emulator);
+    window.setComPort(&port);
+    ComPortAccess portAccess(port, store_);
+    TerminalWindowAccess terminalAccess(window, emulator, keyboard);
+    FakePrompts prompts;
+    {
+        MainForm form(portAccess, terminalAccess,
+                      FileServerFunctions{&ServerReceive, &ServerDispatch, &ServerStatistic}, store_,
+                      false);
+        form.setPrompts(&prompts);
+        form.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form.started(); }, 10000));
+        ASSERT_TRUE(port.Open()) << (prompts.errors.empty() ? "" : prompts.errors[0].toStdString());
+        EXPECT_EQ(form.statusPanel(0), " COM37  8N1  57600");
+
+        peer.write("hello\r\n\x1b[#");
+        EXPECT_EQ(peer.read(3), "\x1b[#");
+        peer.write(request(99, 0x1234));
+        EXPECT_EQ(peer.read(20), reply(5, 0x1234));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.Active(); }, 5000));
+
+        // A second request without its own start sequence is only text for the terminal.
+        uint64_t shown = window.bytesShown();
+        peer.write(request(99, 1));
+        EXPECT_EQ(peer.read(1, 500), "");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.bytesShown() >= shown + 20; }, 5000));
+
+        // A packet with a broken check sum is refused without an answer.
+        std::string bad = request(99, 2);
+        bad[19] = char(bad[19] ^ 0x55);
+        peer.write("\x1b[#" + bad);
+        EXPECT_EQ(peer.read(3), "\x1b[#");
+        EXPECT_EQ(peer.read(1, 500), "");
+        EXPECT_EQ(form.router().state(), 0);
+        form.close();
+    }
+    EXPECT_FALSE(port.Open());
+}
+
+TEST_F(ProgramTest, LineThatEndsIsReportedAndCanBeReopened)
+{
+    mapDefault(38, "exec:/bin/sh -c 'sleep 0.3'");
+    comm::QtUiBridge bridge;
+    comm::ComPort port(bridge);
+    port.setAutoOpen(false);
+    port.setPromptForPort(false);
+    terminal::Emulator emulator(terminal::etANSI);
+    terminal::KeyboardEmulator keyboard;
+    terminal::TerminalWindow window;
+    window.setEmulator(&emulator);
+    window.setComPort(&port);
+    ComPortAccess portAccess(port, store_);
+    TerminalWindowAccess terminalAccess(window, emulator, keyboard);
+    FakePrompts prompts;
+    MainForm form(portAccess, terminalAccess, FileServerFunctions{}, store_, false);
+    form.setPrompts(&prompts);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.started(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.errors.empty(); }, 10000));
+    EXPECT_TRUE(prompts.errors[0].contains("was lost"));
+    EXPECT_FALSE(port.Open());
+    // The program stays usable and the line opens again from the menu.
+    prompts.portAnswers.push_back(direct(38));
+    form.PortItemClick();
+    EXPECT_TRUE(port.Open());
+    form.close();
+}
+
+TEST_F(ProgramTest, SigtermSavesTheSettingsLikeExit)
+{
+    mapDefault(39, "exec:/bin/cat");
+    std::string exe = (fs::path(ZELVO32_BIN)).string();
+    ASSERT_TRUE(fs::exists(exe)) << exe;
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    std::vector<char*> envp;
+    for (auto& s : env)
+        envp.push_back(s.data());
+    envp.push_back(nullptr);
+    char* argv[] = {exe.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    // The window needs a moment to come up and open the line.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        FAIL() << "zelvo32 did not end on SIGTERM";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    platform::RegistryStore s(store_);
+    ASSERT_TRUE(s.load());
+    EXPECT_EQ(s.readDword(GroupKey(kDefaultSession, "Port"), "Port"), 39u);
+    EXPECT_TRUE(s.readDword(GroupKey(kDefaultSession, "window"), "Left").has_value());
+    EXPECT_EQ(s.readDword(kSessionsKey, "Count"), 0u);
+}
+
+int main(int argc, char** argv)
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
