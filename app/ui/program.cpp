@@ -1,0 +1,152 @@
+#include "app/ui/program.h"
+
+#include "app/com_port_access.h"
+#include "app/ui/main_form.h"
+#include "app/ui/port_options_dialog.h"
+#include "app/ui/terminal_window_access.h"
+#include "app/ui/user_prompts.h"
+#include "comm/com_port.h"
+#include "comm/ui/qt_ui_bridge.h"
+#include "comm/ui/sl_controller.h"
+#include "file_server/nerrit.h"
+#include "platform/paths.h"
+#include "platform/registry_store.h"
+#include "terminal/emulator.h"
+#include "terminal/keyboard_emulator.h"
+#include "terminal/ui/terminal_window.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace zelvo::app {
+
+namespace {
+
+// Nobody answers dialogs: messages go to standard error, and a line that cannot be
+// opened is replaced once by what the port dialog suggests (on a first start, the local
+// shell).
+class UnattendedPrompts : public UserPrompts {
+public:
+    explicit UnattendedPrompts(LineDirectory& lines) : lines_(lines) {}
+    void error(const QString& text) override
+    {
+        std::fprintf(stderr, "zelvo32: %s\n", text.toLocal8Bit().constData());
+    }
+    std::optional<PortOptionValues> portOptions(const PortOptionValues& v) override
+    {
+        if (++tries_ > 1)
+            return std::nullopt;
+        PortOptionsDialog d(lines_);
+        d.Load(v);
+        d.accept();
+        return d.ResultPort();
+    }
+    SessionFormResult sessionForm(const std::vector<std::string>&, const std::string&) override
+    {
+        return {};
+    }
+    std::optional<QFont> chooseFont(const QFont&) override { return std::nullopt; }
+    std::optional<QString> chooseCaptureFile(const QString&) override { return std::nullopt; }
+    void about() override {}
+
+private:
+    LineDirectory& lines_;
+    int tries_ = 0;
+};
+
+// The key map beside the program, or in the configuration directory where the program's
+// directory cannot hold one.
+std::string keyMapPath()
+{
+    std::string beside = platform::programDir() + "/zelvo32.kbd";
+    if (platform::isWritableDir(platform::programDir()) || ::access(beside.c_str(), R_OK) == 0)
+        return beside;
+    return platform::configDir() + "/zelvo32.kbd";
+}
+
+} // namespace
+
+struct Program::Parts {
+    std::string storePath = platform::RegistryStore::defaultPath();
+    comm::QtUiBridge bridge;
+    comm::ComPort port{bridge};
+    terminal::Emulator emulator{terminal::etANSI};
+    terminal::KeyboardEmulator keyboard;
+    terminal::TerminalWindow terminal;
+    ComPortAccess portAccess{port, storePath};
+    TerminalWindowAccess terminalAccess{terminal, emulator, keyboard};
+    PortTableDirectory lines{storePath};
+    comm::SLController leds;
+    std::unique_ptr<MainForm> form;
+    std::unique_ptr<UserPrompts> prompts;
+};
+
+Program::Program(const Options& options) : parts_(std::make_unique<Parts>())
+{
+    Parts& p = *parts_;
+    const std::string config = platform::configDir();
+
+    p.port.setBaud(57600);
+    p.port.setAutoOpen(false);
+    p.port.setDTR(false);
+    p.port.setBufferFull(2916);
+    p.port.setBufferResume(360);
+    p.port.setTapiMode(comm::tmOff);
+    p.port.setPromptForPort(false);
+    p.port.setTraceName(config + "/zelvo.TRC");
+    p.port.setLogName(config + "/zelvo.LOG");
+
+    const std::string kbd = keyMapPath();
+    p.keyboard.setMapFileName(kbd);
+    p.keyboard.setProcessAllKeys(true);
+    p.keyboard.setProcessExtended(true);
+    try {
+        p.keyboard.setEnabled(true);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zelvo32: key map %s: %s\n", kbd.c_str(), e.what());
+    }
+
+    p.terminal.setEmulator(&p.emulator);
+    p.terminal.setKeyBoardEmu(&p.keyboard);
+    p.terminal.setComPort(&p.port);
+    p.terminal.setCaptureFile("zelvo.log");
+    p.terminal.setBlinkTime(550);
+    p.terminal.setPersistentMark(true);
+    p.terminal.setHalfDuplex(false);
+
+    FileServerFunctions server{&ServerReceive, &ServerDispatch, &ServerStatistic};
+    p.form = std::make_unique<MainForm>(p.portAccess, p.terminalAccess, server, p.storePath,
+                                        options.startMinimised);
+    if (options.unattended)
+        p.prompts = std::make_unique<UnattendedPrompts>(p.lines);
+    else
+        p.prompts = std::make_unique<DialogPrompts>(p.form.get(), p.lines);
+    p.form->setPrompts(p.prompts.get());
+
+    comm::LightSet set;
+    set.RXDLight = p.form->light("RxdLed");
+    set.TXDLight = p.form->light("TxdLed");
+    set.CTSLight = p.form->light("CtsLed");
+    set.DCDLight = p.form->light("DcdLed");
+    set.DSRLight = p.form->light("DsrLed");
+    set.RINGLight = p.form->light("RingLed");
+    p.leds.setLights(set);
+    p.leds.setComPort(&p.port);
+    p.form->setLightMonitoring([this](bool on) { parts_->leds.setMonitoring(on); });
+}
+
+Program::~Program()
+{
+    Parts& p = *parts_;
+    p.form->setLightMonitoring(nullptr);
+    p.leds.setComPort(nullptr);
+    p.form.reset();
+}
+
+MainForm& Program::form()
+{
+    return *parts_->form;
+}
+
+} // namespace zelvo::app
