@@ -44,7 +44,7 @@ public:
     std::string path;
 };
 
-TEST(BufferShape, LimitsOfNewBuffer)
+TEST(TermBufferShape, LimitsOfNewBuffer)
 {
     Buffer b;
     EXPECT_EQ(b.bNewBuffer(200, 133, 25), 0);
@@ -57,7 +57,7 @@ TEST(BufferShape, LimitsOfNewBuffer)
     EXPECT_EQ(b.Rows(), 819);
 }
 
-TEST(BufferShape, FirstPageTakesCurrentColoursRestStartsAtZero)
+TEST(TermBufferShape, FirstPageTakesCurrentColoursRestStartsAtZero)
 {
     Buffer b;
     b.bSetColors(2, 1);
@@ -68,7 +68,7 @@ TEST(BufferShape, FirstPageTakesCurrentColoursRestStartsAtZero)
     EXPECT_EQ(b.charAt(9, 3), ' ');
 }
 
-TEST(BufferWriting, LastColumnWrapsAtOnce)
+TEST(TermBufferWriting, LastColumnWrapsAtOnce)
 {
     Screen s = rawScreen(5, 3, 6);
     s.feed("abcde");
@@ -77,7 +77,7 @@ TEST(BufferWriting, LastColumnWrapsAtOnce)
     EXPECT_EQ(s.page(), (Page{"abcde", "f", ""}));
 }
 
-TEST(BufferWriting, BackspaceBlanksAndStopsAtColumnZero)
+TEST(TermBufferWriting, BackspaceBlanksAndStopsAtColumnZero)
 {
     Screen s = rawScreen();
     s.feed("\b");
@@ -87,7 +87,7 @@ TEST(BufferWriting, BackspaceBlanksAndStopsAtColumnZero)
     EXPECT_EQ(s.line(0), "hell");
 }
 
-TEST(BufferWriting, ControlBytesAreGlyphsExceptMovements)
+TEST(TermBufferWriting, ControlBytesAreGlyphsExceptMovements)
 {
     Screen s = rawScreen();
     s.feed("\x07" "a\x1b\t");
@@ -97,7 +97,7 @@ TEST(BufferWriting, ControlBytesAreGlyphsExceptMovements)
     EXPECT_EQ(s.page(), (Page{std::string("Xa\x1b\t"), " y", ""}));
 }
 
-TEST(BufferScrolling, PageMovesDownIntoScrollback)
+TEST(TermBufferScrolling, PageMovesDownIntoScrollback)
 {
     Screen s = rawScreen(10, 3, 6);
     s.feed("one\r\ntwo\r\nthree\r\nfour");
@@ -106,7 +106,7 @@ TEST(BufferScrolling, PageMovesDownIntoScrollback)
     EXPECT_EQ(s.buffer.rowText(0), "one") << "the top line went into the scrollback";
 }
 
-TEST(BufferScrolling, RingTurnsAtEndOfBufferAndLosesOldestRow)
+TEST(TermBufferScrolling, RingTurnsAtEndOfBufferAndLosesOldestRow)
 {
     Screen s = rawScreen(10, 3, 6);
     for (int i = 0; i < 10; ++i)
@@ -119,7 +119,7 @@ TEST(BufferScrolling, RingTurnsAtEndOfBufferAndLosesOldestRow)
     EXPECT_EQ(s.cursor(), std::make_pair(2, 4));
 }
 
-TEST(BufferScrolling, NewLineRowTakesCurrentColoursAndAttribute)
+TEST(TermBufferScrolling, NewLineRowTakesCurrentColoursAndAttribute)
 {
     Screen s = rawScreen(4, 2, 2);
     s.buffer.bSetAttr(3, 4, atUnderline);
@@ -128,7 +128,7 @@ TEST(BufferScrolling, NewLineRowTakesCurrentColoursAndAttribute)
     EXPECT_EQ(s.attr(1, 3), atUnderline);
 }
 
-TEST(BufferScrolling, RegionBelowPageTopScrollsInPlace)
+TEST(TermBufferScrolling, RegionBelowPageTopScrollsInPlace)
 {
     Screen s = rawScreen(10, 5, 10);
     s.feed("top\r\na\r\nb\r\nc\r\nbottom");
@@ -139,7 +139,7 @@ TEST(BufferScrolling, RegionBelowPageTopScrollsInPlace)
     EXPECT_EQ(s.buffer.ViewRow(), 0) << "nothing entered the scrollback";
 }
 
-TEST(BufferScrolling, RegionAtPageTopKeepsRowsBelowInPlace)
+TEST(TermBufferScrolling, RegionAtPageTopKeepsRowsBelowInPlace)
 {
     Screen s = rawScreen(10, 4, 6);
     s.feed("a\r\nb\r\nc\r\nstatus");
@@ -152,7 +152,7 @@ TEST(BufferScrolling, RegionAtPageTopKeepsRowsBelowInPlace)
     EXPECT_EQ(s.buffer.rowText(s.buffer.ViewRow() - 1), "n1") << "scrolled lines are kept";
 }
 
-TEST(BufferScrolling, CursorBelowBottomMarginStaysOnLastRow)
+TEST(TermBufferScrolling, CursorBelowBottomMarginStaysOnLastRow)
 {
     Screen s = rawScreen(10, 4, 6);
     ASSERT_TRUE(s.buffer.setMargins(1, 2));
@@ -162,7 +162,7 @@ TEST(BufferScrolling, CursorBelowBottomMarginStaysOnLastRow)
     EXPECT_EQ(s.buffer.ViewRow(), 0);
 }
 
-TEST(BufferClear, OldPageStaysReadableInScrollback)
+TEST(TermBufferClear, OldPageStaysReadableInScrollback)
 {
     Screen s = rawScreen(10, 3, 12);
     s.feed("first\r\nsecond");
@@ -174,7 +174,7 @@ TEST(BufferClear, OldPageStaysReadableInScrollback)
     EXPECT_EQ(s.buffer.rowText(1), "second");
 }
 
-TEST(BufferClear, NearEndOfBufferOldPageEndsRightAboveNewOne)
+TEST(TermBufferClear, NearEndOfBufferOldPageEndsRightAboveNewOne)
 {
     Screen s = rawScreen(10, 3, 8);
     s.feed("a\r\nb\r\nc\r\nd\r\ne"); // page rows 2..4
@@ -187,7 +187,7 @@ TEST(BufferClear, NearEndOfBufferOldPageEndsRightAboveNewOne)
     EXPECT_EQ(s.buffer.rowText(4), "") << "the cleared page is now the scrollback";
 }
 
-TEST(BufferClear, BufferWithoutScrollbackStillClears)
+TEST(TermBufferClear, BufferWithoutScrollbackStillClears)
 {
     Screen s = rawScreen(4, 3, 3);
     s.feed("abc\r\ndef");
@@ -196,7 +196,7 @@ TEST(BufferClear, BufferWithoutScrollbackStillClears)
     EXPECT_EQ(s.page(), (Page{"", "", ""}));
 }
 
-TEST(BufferTabs, DefaultStopsAndSearches)
+TEST(TermBufferTabs, DefaultStopsAndSearches)
 {
     Buffer b;
     ASSERT_EQ(b.bNewBuffer(25, 80, 25), 0);
@@ -210,7 +210,7 @@ TEST(BufferTabs, DefaultStopsAndSearches)
     EXPECT_EQ(b.bGetPrevTabStop(5, 1), 5);
 }
 
-TEST(BufferTabs, SetAndClearKeepSlotsSortedWithoutDuplicates)
+TEST(TermBufferTabs, SetAndClearKeepSlotsSortedWithoutDuplicates)
 {
     Buffer b;
     ASSERT_EQ(b.bNewBuffer(25, 80, 25), 0);
@@ -229,7 +229,7 @@ TEST(BufferTabs, SetAndClearKeepSlotsSortedWithoutDuplicates)
     EXPECT_EQ(tabs.size(), 25u);
 }
 
-TEST(BufferMarking, MarkedTextSpansRowsWithCrLf)
+TEST(TermBufferMarking, MarkedTextSpansRowsWithCrLf)
 {
     Screen s = rawScreen(10, 3, 6);
     s.feed("abcdef\r\nghij\r\nklmnop");
@@ -241,7 +241,7 @@ TEST(BufferMarking, MarkedTextSpansRowsWithCrLf)
     EXPECT_EQ(s.buffer.markedText(), "def\r\nghij\r\nklm\r\n");
 }
 
-TEST(BufferMarking, OutputClearsMarkUnlessPersistent)
+TEST(TermBufferMarking, OutputClearsMarkUnlessPersistent)
 {
     Screen s = rawScreen();
     s.buffer.bStartMark(0, 0);
@@ -252,7 +252,7 @@ TEST(BufferMarking, OutputClearsMarkUnlessPersistent)
     EXPECT_FALSE(s.buffer.hasMark());
 }
 
-TEST(BufferBlink, OffPhaseShowsBackgroundAndOnPhaseRestores)
+TEST(TermBufferBlink, OffPhaseShowsBackgroundAndOnPhaseRestores)
 {
     Screen s = rawScreen();
     s.buffer.bSetAttr(2, 5, atBlink);
@@ -271,7 +271,7 @@ TEST(BufferBlink, OffPhaseShowsBackgroundAndOnPhaseRestores)
     EXPECT_EQ(s.buffer.storedColorAt(0, 0), makeColor(2, 5));
 }
 
-TEST(BufferNotifications, PaintReportsChangedCellsAndCursorStatus)
+TEST(TermBufferNotifications, PaintReportsChangedCellsAndCursorStatus)
 {
     Screen s = rawScreen(10, 3, 6);
     s.buffer.bNeedPaint();
@@ -296,7 +296,7 @@ TEST(BufferNotifications, PaintReportsChangedCellsAndCursorStatus)
     EXPECT_EQ(s.client.status.back().viewRow, 2);
 }
 
-TEST(BufferNotifications, ScrollbackModeReportsZeroAndRestoresDisplay)
+TEST(TermBufferNotifications, ScrollbackModeReportsZeroAndRestoresDisplay)
 {
     Screen s = rawScreen(10, 3, 12);
     for (int i = 0; i < 8; ++i)
@@ -315,7 +315,7 @@ TEST(BufferNotifications, ScrollbackModeReportsZeroAndRestoresDisplay)
     EXPECT_EQ(s.buffer.displayTop(), top);
 }
 
-TEST(BufferNotifications, SmallDisplayFollowsCursorWithinPage)
+TEST(TermBufferNotifications, SmallDisplayFollowsCursorWithinPage)
 {
     Screen s = rawScreen(10, 6, 12);
     s.buffer.setDisplaySize(2, 4);
@@ -329,7 +329,7 @@ TEST(BufferNotifications, SmallDisplayFollowsCursorWithinPage)
     EXPECT_EQ(s.buffer.ViewCol(), 0);
 }
 
-TEST(BufferCapture, RecordsEverythingWrittenIncludingMovements)
+TEST(TermBufferCapture, RecordsEverythingWrittenIncludingMovements)
 {
     TempDir dir;
     Screen s = rawScreen();
@@ -348,7 +348,7 @@ TEST(BufferCapture, RecordsEverythingWrittenIncludingMovements)
     EXPECT_EQ(readFile(dir.file("log.cap")), "new") << "without Append the file starts again";
 }
 
-TEST(BufferCapture, WritesInBlocksOf8192)
+TEST(TermBufferCapture, WritesInBlocksOf8192)
 {
     TempDir dir;
     Screen s = rawScreen();
@@ -360,7 +360,7 @@ TEST(BufferCapture, WritesInBlocksOf8192)
     EXPECT_EQ(readFile(dir.file("big.cap")), text);
 }
 
-TEST(BufferCapture, EmptyNameMeansCaptureCap)
+TEST(TermBufferCapture, EmptyNameMeansCaptureCap)
 {
     TempDir dir;
     const fs::path old = fs::current_path();
@@ -374,7 +374,7 @@ TEST(BufferCapture, EmptyNameMeansCaptureCap)
     EXPECT_EQ(readFile(dir.file("CAPTURE.CAP")), "hi");
 }
 
-TEST(BufferCapture, AppendCreatesMissingFileAndBadPathFails)
+TEST(TermBufferCapture, AppendCreatesMissingFileAndBadPathFails)
 {
     TempDir dir;
     Screen s = rawScreen();
@@ -385,7 +385,7 @@ TEST(BufferCapture, AppendCreatesMissingFileAndBadPathFails)
     EXPECT_FALSE(s.buffer.capturing());
 }
 
-TEST(BufferCapture, DiskFullTurnsCaptureOffAndTellsTheWindow)
+TEST(TermBufferCapture, DiskFullTurnsCaptureOffAndTellsTheWindow)
 {
     if (::access("/dev/full", W_OK) != 0)
         GTEST_SKIP() << "/dev/full is not available";

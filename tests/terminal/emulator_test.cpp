@@ -12,7 +12,7 @@ namespace {
 const std::string ESC = "\x1b";
 const std::string CSI = "\x1b[";
 
-TEST(EmulatorErase, AnsiEraseDisplayAndLine)
+TEST(TermEmulatorErase, AnsiEraseDisplayAndLine)
 {
     Screen s(etANSI, 10, 3, 12);
     s.feed("aaaa\r\nbbbb\r\ncccc");
@@ -25,7 +25,7 @@ TEST(EmulatorErase, AnsiEraseDisplayAndLine)
     EXPECT_EQ(s.buffer.rowText(0), "ax") << "2J keeps the old page in the scrollback";
 }
 
-TEST(EmulatorErase, LineModesOneAndTwo)
+TEST(TermEmulatorErase, LineModesOneAndTwo)
 {
     Screen s(etVT100, 10, 3, 6);
     s.feed("abcdef" + CSI + "1;3H" + CSI + "1K");
@@ -36,7 +36,7 @@ TEST(EmulatorErase, LineModesOneAndTwo)
     EXPECT_EQ(s.page(), (Page{"", "", "ef"}));
 }
 
-TEST(EmulatorSgr, BoldBrightensAndStaysBright)
+TEST(TermEmulatorSgr, BoldBrightensAndStaysBright)
 {
     Screen s(etANSI);
     s.feed(CSI + "1;31mA" + CSI + "22mB");
@@ -49,7 +49,7 @@ TEST(EmulatorSgr, BoldBrightensAndStaysBright)
     EXPECT_EQ(s.color(0, 3), makeColor(7, 0));
 }
 
-TEST(EmulatorSgr, ColoursAttributesAndUnknownValues)
+TEST(TermEmulatorSgr, ColoursAttributesAndUnknownValues)
 {
     Screen s(etVT100);
     s.feed(CSI + "33;44;4;5;8mA" + CSI + "24;25;28;39m" + CSI + "49;99mB" + CSI + ";mC");
@@ -60,7 +60,7 @@ TEST(EmulatorSgr, ColoursAttributesAndUnknownValues)
     EXPECT_EQ(s.color(0, 2), makeColor(7, 0)) << "empty parameters count as 0";
 }
 
-TEST(EmulatorSgr, ReverseExchangesColoursOnWrite)
+TEST(TermEmulatorSgr, ReverseExchangesColoursOnWrite)
 {
     Screen s(etANSI);
     s.feed(CSI + "31;42;7mR");
@@ -70,7 +70,7 @@ TEST(EmulatorSgr, ReverseExchangesColoursOnWrite)
     EXPECT_EQ(s.color(0, 1), makeColor(1, 2));
 }
 
-TEST(EmulatorSgr, FirstByteResetsToDefaultRendition)
+TEST(TermEmulatorSgr, FirstByteResetsToDefaultRendition)
 {
     Screen s(etANSI);
     s.buffer.bSetAttr(4, 6, atBold);
@@ -79,7 +79,7 @@ TEST(EmulatorSgr, FirstByteResetsToDefaultRendition)
     EXPECT_EQ(s.attr(0, 0), 0);
 }
 
-TEST(EmulatorErase, ReverseEraseColoursDependOnEmulationAndCommand)
+TEST(TermEmulatorErase, ReverseEraseColoursDependOnEmulationAndCommand)
 {
     const uint8_t reversed = makeColor(2, 1); // 31;42;7
     const uint8_t plain = makeColor(1, 2);
@@ -107,7 +107,7 @@ TEST(EmulatorErase, ReverseEraseColoursDependOnEmulationAndCommand)
     }
 }
 
-TEST(EmulatorCursor, MovesStayInsideThePage)
+TEST(TermEmulatorCursor, MovesStayInsideThePage)
 {
     Screen s(etANSI, 80, 25, 200);
     s.feed(CSI + "1;79H" + CSI + "5C");
@@ -132,7 +132,7 @@ TEST(EmulatorCursor, MovesStayInsideThePage)
     EXPECT_EQ(s.cursor(), std::make_pair(0, 0));
 }
 
-TEST(EmulatorCursor, AnsiOnlyMoves)
+TEST(TermEmulatorCursor, AnsiOnlyMoves)
 {
     Screen s(etANSI, 20, 5, 10);
     s.feed(CSI + "3;5H" + CSI + "E");
@@ -151,7 +151,7 @@ TEST(EmulatorCursor, AnsiOnlyMoves)
     EXPECT_EQ(s.cursor(), std::make_pair(4, 19));
 }
 
-TEST(EmulatorCursor, MovesRespectScrollingRegion)
+TEST(TermEmulatorCursor, MovesRespectScrollingRegion)
 {
     Screen s(etVT100, 20, 10, 20);
     s.feed(CSI + "3;6r");
@@ -164,7 +164,7 @@ TEST(EmulatorCursor, MovesRespectScrollingRegion)
     EXPECT_EQ(s.cursor(), std::make_pair(0, 0)) << "outside the region only the page limits";
 }
 
-TEST(EmulatorMargins, OutOfRangeMarginsAreClampedOrRefused)
+TEST(TermEmulatorMargins, OutOfRangeMarginsAreClampedOrRefused)
 {
     Screen s(etVT100, 10, 5, 10);
     s.feed(CSI + "0;99r");
@@ -180,7 +180,7 @@ TEST(EmulatorMargins, OutOfRangeMarginsAreClampedOrRefused)
     EXPECT_EQ(s.page()[4], "x");
 }
 
-TEST(EmulatorMargins, ScrollInsideRegionWithLineFeeds)
+TEST(TermEmulatorMargins, ScrollInsideRegionWithLineFeeds)
 {
     Screen s(etVT100, 10, 5, 10);
     s.feed("head\r\n1\r\n2\r\n3\r\nfoot");
@@ -188,7 +188,7 @@ TEST(EmulatorMargins, ScrollInsideRegionWithLineFeeds)
     EXPECT_EQ(s.page(), (Page{"head", "3", "A", "B", "foot"}));
 }
 
-TEST(EmulatorLines, InsertAndDeleteWithinMargins)
+TEST(TermEmulatorLines, InsertAndDeleteWithinMargins)
 {
     Screen s(etANSI, 10, 5, 10);
     s.feed("a\r\nb\r\nc\r\nd\r\ne");
@@ -200,7 +200,7 @@ TEST(EmulatorLines, InsertAndDeleteWithinMargins)
     EXPECT_EQ(s.page(), (Page{"a", "", "", "", ""}));
 }
 
-TEST(EmulatorChars, InsertDeleteAndEraseCharacters)
+TEST(TermEmulatorChars, InsertDeleteAndEraseCharacters)
 {
     Screen s(etANSI, 10, 3, 6);
     s.feed("abcdefghi" + CSI + "1;3H" + CSI + "2@");
@@ -213,7 +213,7 @@ TEST(EmulatorChars, InsertDeleteAndEraseCharacters)
     EXPECT_EQ(s.line(0), "ab");
 }
 
-TEST(EmulatorPrivate, Vt100SwallowsPrivateModesAnsiWritesThem)
+TEST(TermEmulatorPrivate, Vt100SwallowsPrivateModesAnsiWritesThem)
 {
     Screen vt(etVT100);
     vt.feed("a" + CSI + "?25l" + CSI + "?1049h" + CSI + "?1;7hb" + CSI + "4l");
@@ -226,7 +226,7 @@ TEST(EmulatorPrivate, Vt100SwallowsPrivateModesAnsiWritesThem)
     EXPECT_EQ(vt2.line(0), "x") << "an unknown private final is written";
 }
 
-TEST(EmulatorParser, SixParametersAreDroppedWithoutOutput)
+TEST(TermEmulatorParser, SixParametersAreDroppedWithoutOutput)
 {
     Screen s(etANSI);
     s.feed("a" + CSI + "1;2;3;4;5;6H" + "b");
@@ -236,7 +236,7 @@ TEST(EmulatorParser, SixParametersAreDroppedWithoutOutput)
     EXPECT_EQ(s.buffer.currentAttr(), atBold | atUnderline | atBlink) << "five are fine";
 }
 
-TEST(EmulatorParser, UnknownFinalsAndEscapesAreWritten)
+TEST(TermEmulatorParser, UnknownFinalsAndEscapesAreWritten)
 {
     Screen ansi(etANSI);
     ansi.feed(CSI + "5q" + ESC + "Y" + ESC + "M" + CSI + "r");
@@ -246,7 +246,7 @@ TEST(EmulatorParser, UnknownFinalsAndEscapesAreWritten)
     EXPECT_EQ(vt.line(0), "@Fs");
 }
 
-TEST(EmulatorParser, CharsetDesignationIsSwallowedForKnownSets)
+TEST(TermEmulatorParser, CharsetDesignationIsSwallowedForKnownSets)
 {
     Screen vt(etVT100);
     vt.feed(ESC + "(0a" + ESC + ")Bb" + ESC + "(Zc" + "\x0e\x0f");
@@ -256,7 +256,7 @@ TEST(EmulatorParser, CharsetDesignationIsSwallowedForKnownSets)
     EXPECT_EQ(ansi.line(0), "(B");
 }
 
-TEST(EmulatorParser, ByteByByteEqualsBlock)
+TEST(TermEmulatorParser, ByteByByteEqualsBlock)
 {
     const std::string stream = "ab" + CSI + "1;3" + "1mred" + CSI + "2;5Hx" + ESC + "7" + CSI
                                + "10C" + ESC + "8y\r\n" + CSI + "?25l\tq" + CSI + "K";
@@ -271,7 +271,7 @@ TEST(EmulatorParser, ByteByByteEqualsBlock)
     }
 }
 
-TEST(EmulatorNone, EscapeAndTabAreGlyphs)
+TEST(TermEmulatorNone, EscapeAndTabAreGlyphs)
 {
     Screen s(etNone);
     EXPECT_EQ(s.buffer.emulator(), nullptr);
@@ -279,7 +279,7 @@ TEST(EmulatorNone, EscapeAndTabAreGlyphs)
     EXPECT_EQ(s.line(0), "\x1b[2J\t\x0c");
 }
 
-TEST(EmulatorControls, TabFormFeedAndShifts)
+TEST(TermEmulatorControls, TabFormFeedAndShifts)
 {
     Screen s(etANSI, 40, 3, 12);
     s.feed("a\tb\x0e\x0f\tc");
@@ -291,7 +291,7 @@ TEST(EmulatorControls, TabFormFeedAndShifts)
     EXPECT_EQ(s.buffer.ViewRow(), 3);
 }
 
-TEST(EmulatorSaveRestore, AnsiSavesCursorColoursAndAttribute)
+TEST(TermEmulatorSaveRestore, AnsiSavesCursorColoursAndAttribute)
 {
     Screen s(etANSI);
     s.feed(CSI + "2;3H" + CSI + "1;32m" + CSI + "s" + CSI + "0m" + CSI + "4;9H" + CSI + "u" + "x");
@@ -303,7 +303,7 @@ TEST(EmulatorSaveRestore, AnsiSavesCursorColoursAndAttribute)
     EXPECT_EQ(s.color(0, 0), makeColor(7, 0));
 }
 
-TEST(EmulatorSaveRestore, Vt100RestoreWithoutSaveChangesNothing)
+TEST(TermEmulatorSaveRestore, Vt100RestoreWithoutSaveChangesNothing)
 {
     Screen s(etVT100);
     s.feed(CSI + "3;4H" + CSI + "36m" + ESC + "7" + CSI + "H" + CSI + "0m" + ESC + "8" + "a");
@@ -314,7 +314,7 @@ TEST(EmulatorSaveRestore, Vt100RestoreWithoutSaveChangesNothing)
     EXPECT_EQ(s.color(0, 0), makeColor(6, 0)) << "the colours stay too";
 }
 
-TEST(EmulatorReplies, DeviceAttributesAndPositionReports)
+TEST(TermEmulatorReplies, DeviceAttributesAndPositionReports)
 {
     Screen vt(etVT100, 80, 25, 100);
     vt.feed(CSI + "c" + ESC + "Z");
@@ -335,14 +335,14 @@ TEST(EmulatorReplies, DeviceAttributesAndPositionReports)
     EXPECT_EQ(vt52.line(0), "Z");
 }
 
-TEST(EmulatorReplies, PositionReportAfterPageMovedCountsFromPageTop)
+TEST(TermEmulatorReplies, PositionReportAfterPageMovedCountsFromPageTop)
 {
     Screen s(etVT100, 10, 3, 20);
     s.feed("1\r\n2\r\n3\r\n4\r\n5" + CSI + "6n");
     EXPECT_EQ(s.output.sent, CSI + "3;2R");
 }
 
-TEST(EmulatorReplies, ReceivedPositionReportGoesToTheWindow)
+TEST(TermEmulatorReplies, ReceivedPositionReportGoesToTheWindow)
 {
     Screen s(etANSI);
     s.feed(CSI + "12;40R");
@@ -351,7 +351,7 @@ TEST(EmulatorReplies, ReceivedPositionReportGoesToTheWindow)
     EXPECT_EQ(s.line(0), "");
 }
 
-TEST(EmulatorReplies, NoLineBoundDropsReplies)
+TEST(TermEmulatorReplies, NoLineBoundDropsReplies)
 {
     Screen s(etVT100);
     s.buffer.setLineOutput(nullptr);
@@ -359,7 +359,7 @@ TEST(EmulatorReplies, NoLineBoundDropsReplies)
     EXPECT_EQ(s.line(0), "");
 }
 
-TEST(EmulatorTabs, AnsiTabControlAndClear)
+TEST(TermEmulatorTabs, AnsiTabControlAndClear)
 {
     Screen s(etANSI, 40, 3, 6);
     s.feed(CSI + "1;4H" + ESC + "H" + CSI + "1;1H\t");
@@ -378,7 +378,7 @@ TEST(EmulatorTabs, AnsiTabControlAndClear)
     EXPECT_EQ(s.cursor(), std::make_pair(0, 24));
 }
 
-TEST(EmulatorTabs, VerticalStops)
+TEST(TermEmulatorTabs, VerticalStops)
 {
     Screen s(etANSI, 20, 6, 12);
     s.feed(CSI + "4;1H" + ESC + "J" + CSI + "6;1H" + CSI + "1W" + CSI + "H" + CSI + "Y");
@@ -391,7 +391,7 @@ TEST(EmulatorTabs, VerticalStops)
     EXPECT_EQ(s.cursor().first, 0);
 }
 
-TEST(EmulatorAnsiEscapes, IndexNextLineAndTabMove)
+TEST(TermEmulatorAnsiEscapes, IndexNextLineAndTabMove)
 {
     Screen s(etANSI, 20, 3, 6);
     s.feed("ab" + ESC + "D" + "c" + ESC + "E" + "d");
@@ -406,7 +406,7 @@ TEST(EmulatorAnsiEscapes, IndexNextLineAndTabMove)
     EXPECT_EQ(s.line(1), " !" + std::string(7, ' ') + "c");
 }
 
-TEST(EmulatorVt52, SingleByteEscapes)
+TEST(TermEmulatorVt52, SingleByteEscapes)
 {
     Screen s(etVT52, 10, 3, 12);
     s.feed("abc" + ESC + "D" + ESC + "D" + "X" + ESC + "B" + ESC + "C" + "Y" + ESC + "A" + "Z");
@@ -420,7 +420,7 @@ TEST(EmulatorVt52, SingleByteEscapes)
     EXPECT_EQ(s.buffer.ViewRow(), 3);
 }
 
-TEST(EmulatorComponent, ChangingTypeRebindsAndNoneUnbinds)
+TEST(TermEmulatorComponent, ChangingTypeRebindsAndNoneUnbinds)
 {
     Screen s(etANSI);
     s.emulator.setEmulatorType(etNone);
@@ -439,7 +439,7 @@ TEST(EmulatorComponent, ChangingTypeRebindsAndNoneUnbinds)
     EXPECT_EQ(s.buffer.emulator(), nullptr);
 }
 
-TEST(EmulatorParserState, StatesAreNamedAndEndInGround)
+TEST(TermEmulatorParserState, StatesAreNamedAndEndInGround)
 {
     Screen s(etVT100);
     auto state = [&] { return s.emulator.core()->parserState(); };

@@ -64,7 +64,7 @@ KeyRecord key(int vk)
 
 const std::string ESC = "\x1b";
 
-TEST(PrivateProfileFormat, ReadsSectionsCaseInsensitivelyAndKeepsRawValues)
+TEST(TermPrivateProfileFormat, ReadsSectionsCaseInsensitivelyAndKeepsRawValues)
 {
     PrivateProfile p;
     p.parse("; comment\r\n[Keys]\r\nKey1=38,14,\x1b[A\r\n  Key2 = x=y \r\nnot a line\r\n[other]\nA=1\n");
@@ -77,7 +77,7 @@ TEST(PrivateProfileFormat, ReadsSectionsCaseInsensitivelyAndKeepsRawValues)
     EXPECT_EQ(p.serialize(), "[Keys]\nKey1=38,14,\x1b[A\nKey2= x=y \n\n[other]\nb=2\n");
 }
 
-TEST(PrivateProfileFormat, SaveAndLoadRoundTrip)
+TEST(TermPrivateProfileFormat, SaveAndLoadRoundTrip)
 {
     TempDir dir;
     PrivateProfile p(dir.file("x.ini"));
@@ -91,7 +91,7 @@ TEST(PrivateProfileFormat, SaveAndLoadRoundTrip)
     EXPECT_FALSE(bad.save());
 }
 
-TEST(IniDatabaseRules, NewFileHasEmptyIndexAndNoEntries)
+TEST(TermIniDatabaseRules, NewFileHasEmptyIndexAndNoEntries)
 {
     TempDir dir;
     IniDatabase db;
@@ -107,7 +107,7 @@ TEST(IniDatabaseRules, NewFileHasEmptyIndexAndNoEntries)
     EXPECT_EQ(codeOf([&] { db.getRecord("x"); }), ecDatabaseEmpty);
 }
 
-TEST(IniDatabaseRules, RecordsAndTheirErrors)
+TEST(TermIniDatabaseRules, RecordsAndTheirErrors)
 {
     TempDir dir;
     IniDatabase db;
@@ -146,7 +146,7 @@ TEST(IniDatabaseRules, RecordsAndTheirErrors)
     EXPECT_EQ(again.getRecord("zwei").at("NAME"), "zwei");
 }
 
-TEST(IniDatabaseRules, LimitOf999Records)
+TEST(TermIniDatabaseRules, LimitOf999Records)
 {
     TempDir dir;
     std::string text = "[Index]\n";
@@ -160,7 +160,7 @@ TEST(IniDatabaseRules, LimitOf999Records)
     EXPECT_EQ(codeOf([&] { db.addRecord({{"NAME", "more"}}); }), ecDatabaseFull);
 }
 
-TEST(IniDatabaseRules, UnreadableAndUnwritableFiles)
+TEST(TermIniDatabaseRules, UnreadableAndUnwritableFiles)
 {
     if (::geteuid() == 0)
         GTEST_SKIP() << "permissions do not stop root";
@@ -171,13 +171,13 @@ TEST(IniDatabaseRules, UnreadableAndUnwritableFiles)
     EXPECT_EQ(codeOf([&] { db.prepare(dir.file("locked.ini")); }), ecIniRead);
 }
 
-TEST(IniDatabaseRules, CreateInMissingDirectoryFails)
+TEST(TermIniDatabaseRules, CreateInMissingDirectoryFails)
 {
     IniDatabase db;
     EXPECT_EQ(codeOf([&] { db.prepare("/nonexistent-zelvo-dir/map.kbd"); }), ecIniWrite);
 }
 
-TEST(KeyboardMap, MissingMapIsCreatedAndTranslatesNothing)
+TEST(TermKeyboardMap, MissingMapIsCreatedAndTranslatesNothing)
 {
     TempDir dir;
     KeyboardEmulator kbd;
@@ -192,7 +192,7 @@ TEST(KeyboardMap, MissingMapIsCreatedAndTranslatesNothing)
     EXPECT_EQ(text.substr(0, 28), "[Index]\n\n[Defaults]\n_Entries");
 }
 
-TEST(KeyboardMap, EditorMappingForF1IsStoredRawAndSent)
+TEST(TermKeyboardMap, EditorMappingForF1IsStoredRawAndSent)
 {
     TempDir dir;
     KeyboardEmulator kbd;
@@ -218,7 +218,7 @@ TEST(KeyboardMap, EditorMappingForF1IsStoredRawAndSent)
     EXPECT_FALSE(other.translate(shiftF1, false, false, true)) << "shift code 6 has no entry";
 }
 
-TEST(KeyboardMap, SaveRoundTripRenameAndDelete)
+TEST(TermKeyboardMap, SaveRoundTripRenameAndDelete)
 {
     TempDir dir;
     KeyboardEmulator kbd;
@@ -257,7 +257,7 @@ TEST(KeyboardMap, SaveRoundTripRenameAndDelete)
     EXPECT_EQ(reread.mapping('A', 8), "ctrl-alt-a");
 }
 
-TEST(KeyboardMap, LongValuesAreCutTo20)
+TEST(TermKeyboardMap, LongValuesAreCutTo20)
 {
     TempDir dir;
     KeyboardEmulator kbd;
@@ -278,7 +278,7 @@ TEST(KeyboardMap, LongValuesAreCutTo20)
     EXPECT_EQ(hand.mapping('A', 14), "0123456789abcd");
 }
 
-TEST(KeyboardMap, MappingsThatCannotBeStoredAreRefused)
+TEST(TermKeyboardMap, MappingsThatCannotBeStoredAreRefused)
 {
     TempDir dir;
     KeyboardEmulator kbd;
@@ -291,7 +291,7 @@ TEST(KeyboardMap, MappingsThatCannotBeStoredAreRefused)
     EXPECT_EQ(codeOf([&] { kbd.saveRecord(std::string(31, 'n')); }), ecDataTooLong);
 }
 
-TEST(KeyboardMap, AllHundredSlotsAndNoMore)
+TEST(TermKeyboardMap, AllHundredSlotsAndNoMore)
 {
     TempDir dir;
     KeyboardEmulator kbd;
@@ -310,7 +310,7 @@ TEST(KeyboardMap, AllHundredSlotsAndNoMore)
     EXPECT_EQ(back.mapping(100, 14), "x");
 }
 
-TEST(KeyboardTranslate, ShiftCodesAndKeyStates)
+TEST(TermKeyboardTranslate, ShiftCodesAndKeyStates)
 {
     EXPECT_EQ(KeyboardEmulator::shiftCode(false, false, false), 14);
     EXPECT_EQ(KeyboardEmulator::shiftCode(true, false, false), 12);
@@ -338,7 +338,7 @@ TEST(KeyboardTranslate, ShiftCodesAndKeyStates)
     EXPECT_EQ(k.mapping, "ctrl-shift-home");
 }
 
-TEST(KeyboardTranslate, ProcessFlagsModifiersAndLastMatchWins)
+TEST(TermKeyboardTranslate, ProcessFlagsModifiersAndLastMatchWins)
 {
     TempDir dir;
     writeFile(dir.file("map.kbd"),
@@ -366,7 +366,7 @@ TEST(KeyboardTranslate, ProcessFlagsModifiersAndLastMatchWins)
     EXPECT_FALSE(kbd.translate(ins, false, false, false));
 }
 
-TEST(KeyboardMap, DefaultMapHasCursorKeysForVt100AndAnsi)
+TEST(TermKeyboardMap, DefaultMapHasCursorKeysForVt100AndAnsi)
 {
     const std::string path = std::string(ZELVO_SOURCE_DIR) + "/terminal/zelvo32.kbd";
     TempDir dir;
@@ -395,7 +395,7 @@ TEST(KeyboardMap, DefaultMapHasCursorKeysForVt100AndAnsi)
     }
 }
 
-TEST(KeyboardMap, MapPathFallsBackToConfigDirectory)
+TEST(TermKeyboardMap, MapPathFallsBackToConfigDirectory)
 {
     TempDir dir;
     const char* old = std::getenv("XDG_CONFIG_HOME");

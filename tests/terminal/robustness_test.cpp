@@ -30,7 +30,7 @@ void expectConsistent(const Buffer& b)
     ASSERT_LE(b.highestRow(), b.Rows() - 1);
 }
 
-TEST(Robustness, RandomStreamsThroughEveryEmulation)
+TEST(TermRobustness, RandomStreamsThroughEveryEmulation)
 {
     std::mt19937 rng(12345);
     // Bytes biased towards what drives the parser.
@@ -57,7 +57,7 @@ TEST(Robustness, RandomStreamsThroughEveryEmulation)
     }
 }
 
-TEST(Robustness, HugeNumbersAndLongSequences)
+TEST(TermRobustness, HugeNumbersAndLongSequences)
 {
     for (EmulatorType t : {etANSI, etVT100}) {
         Screen s(t, 80, 25, 200);
@@ -73,7 +73,7 @@ TEST(Robustness, HugeNumbersAndLongSequences)
     }
 }
 
-TEST(Robustness, TruncatedSequenceAtEndOfInputContinuesLater)
+TEST(TermRobustness, TruncatedSequenceAtEndOfInputContinuesLater)
 {
     Screen s(etVT100);
     s.feed("ab\x1b[3");
@@ -81,7 +81,7 @@ TEST(Robustness, TruncatedSequenceAtEndOfInputContinuesLater)
     EXPECT_EQ(s.line(2), "    x");
 }
 
-TEST(Robustness, ReplayFuzzFindings)
+TEST(TermRobustness, ReplayFuzzFindings)
 {
     const std::filesystem::path dir = std::filesystem::path(ZELVO_SOURCE_DIR) / "fuzz/terminal/regressions";
     if (!std::filesystem::exists(dir))
