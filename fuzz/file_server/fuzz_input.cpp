@@ -42,12 +42,16 @@ struct Sandbox {
         fs::remove_all(base, ec);
     }
 
-    void layDrives() const
+    // Set for every input: a test run in the same process may have moved them.
+    void enter() const
     {
-        // Set for every input: a test run in the same process may have moved them.
         ::setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);
         if (::chdir(base.c_str()) != 0)
             std::abort();
+    }
+
+    void layDrives() const
+    {
         std::error_code ec;
         for (const char* d : {"/c", "/d"}) {
             fs::permissions(base + d, fs::perms::owner_all, fs::perm_options::add, ec);
@@ -99,12 +103,27 @@ uint32_t crc(const uint8_t* d, size_t n)
 
 unsigned char buffer[1052];
 
+// Set when a request that may change the drives was carried out: only then are they laid
+// out again, which keeps the fuzzer fast.
+bool drivesChanged = true;
+
+bool changesDrives(uint16_t code)
+{
+    switch (code) {
+    case 0: case 1: case 6: case 10: case 12: case 13: case 15:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void feed(const uint8_t* bytes, size_t n)
 {
     int32_t pos = 0;
     for (size_t i = 0; i < n; ++i) {
         const int32_t r = ServerReceive(buffer, pos, bytes[i]);
         if (r == 0) {
+            drivesChanged = drivesChanged || changesDrives(uint16_t(buffer[6] | buffer[7] << 8));
             const int32_t out = ServerDispatch(buffer);
             if (out < 20 || out > 1052)
                 std::abort();
@@ -120,7 +139,11 @@ void feed(const uint8_t* bytes, size_t n)
 void runInput(const uint8_t* data, size_t size)
 {
     Sandbox& box = sandbox();
-    box.layDrives();
+    box.enter();
+    if (drivesChanged) {
+        box.layDrives();
+        drivesChanged = false;
+    }
     zelvo::file_server::resetServer();
     if (size == 0)
         return;
