@@ -22,6 +22,7 @@ namespace fs = std::filesystem;
 
 struct Sandbox {
     std::string base;
+    mode_t secretMode = 0;
 
     Sandbox()
     {
@@ -31,7 +32,13 @@ struct Sandbox {
         base = tmpl;
         fs::create_directories(base + "/config/zelvo32");
         fs::create_directories(base + "/outside/DIR");
-        std::ofstream(base + "/outside/SECRET.TXT") << "secret";
+        {
+            std::ofstream(base + "/outside/SECRET.TXT") << "secret";
+        }
+        struct stat st;
+        if (::stat((base + "/outside/SECRET.TXT").c_str(), &st) != 0)
+            std::abort();
+        secretMode = st.st_mode;
         std::ofstream(base + "/config/zelvo32/registry.reg")
             << "[software\\brunmo\\zelvo32\\rfs]\n\"C\"=\"" << base << "/c\"\n\"D\"=\"" << base << "/d\"\n";
     }
@@ -77,7 +84,7 @@ struct Sandbox {
         std::string s((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         struct stat st;
         if (names.size() != 2 || s != "secret" || ::stat((base + "/outside/SECRET.TXT").c_str(), &st) != 0
-            || (st.st_mode & 0777) != 0644) {
+            || st.st_mode != secretMode) {
             std::fprintf(stderr, "file server reached outside its drives\n");
             std::abort();
         }
