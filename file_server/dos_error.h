@@ -14,7 +14,7 @@ enum DosError : uint16_t {
     kErrAccessDenied = 5,
     kErrInvalidHandle = 6,
     kErrNotEnoughMemory = 8,
-    kErrInvalidData = 13,
+    kErrInvalidData = 13, // also what every failed make or remove directory reports
     kErrNotSameDevice = 17,
     kErrNoMoreFiles = 18,
     kErrWriteProtect = 19,

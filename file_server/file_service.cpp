@@ -633,6 +633,9 @@ FileService::Reply FileService::open(const Params& in, uint16_t owner, uint8_t* 
     int access = mode & 3;
     if (access == 3)
         access = 0;
+    // The read-only attribute holds for every user, the superuser included, as on DOS.
+    if (access != 0 && (PathResolver::attributesOf(h.name, h.st) & 0x01))
+        return {true, kErrAccessDenied, 0};
     const int flags = access == 0 ? O_RDONLY : access == 1 ? O_WRONLY : O_RDWR;
     // No link is followed and nothing blocks: a pipe put in the file's place is refused
     // below instead of hanging the server.
@@ -662,7 +665,7 @@ FileService::Reply FileService::create(const Params& in, uint16_t owner, uint8_t
     const PathError e = paths_.resolve(path, h);
     if (e != PathError::None)
         return {true, pathError(e), 0};
-    if (h.exists && S_ISDIR(h.st.st_mode))
+    if (h.exists && (S_ISDIR(h.st.st_mode) || (PathResolver::attributesOf(h.name, h.st) & 0x01)))
         return {true, kErrAccessDenied, 0};
     if (!h.exists && !isValidNewName(h.name))
         return {true, kErrInvalidName, 0};

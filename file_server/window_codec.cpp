@@ -3,6 +3,7 @@
 #include "file_server/run_length_codec.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace zelvo::file_server {
 
@@ -53,60 +54,59 @@ void WindowDecoder::put(uint8_t b, uint8_t* out, uint8_t* nextOut)
     }
 }
 
-void WindowEncoder::insert(size_t pos)
+void WindowEncoder::insert(const uint8_t* in, size_t n, size_t pos)
 {
-    matchLength_ = 0;
-    const size_t cap = std::min(kMaxMatch, n_ - pos);
-    if (root_ < 0) {
-        root_ = int(pos);
-        left_[pos] = right_[pos] = -1;
+    if (pos + 3 > n)
         return;
-    }
-    const uint8_t* key = in_ + pos;
-    size_t node = size_t(root_);
-    for (int walk = 0; walk < kMaxWalk; ++walk) {
-        const uint8_t* other = in_ + node;
-        size_t k = 0;
-        while (k < cap && key[k] == other[k])
-            ++k;
-        if (k >= matchLength_) {
-            matchLength_ = k;
-            matchPos_ = node;
-        }
-        if (k == cap)
-            return;
-        int16_t& child = key[k] < other[k] ? left_[node] : right_[node];
-        if (child < 0) {
-            child = int16_t(pos);
-            left_[pos] = right_[pos] = -1;
-            return;
-        }
-        node = size_t(child);
-    }
+    int16_t& h = head_[hash(in + pos)];
+    prev_[pos] = h;
+    h = int16_t(pos);
 }
 
 int WindowEncoder::encode(const uint8_t* in, size_t n, uint8_t* out)
 {
     if (n > kMaxInput || n < 2)
         return -1;
-    in_ = in;
-    n_ = n;
-    root_ = -1;
+    std::fill(std::begin(head_), std::end(head_), int16_t(-1));
 
     size_t o = 0;
     size_t flagPos = 0;
     out[o++] = 0;
     int bit = 0;
     size_t r = 0;
-    insert(0);
     while (r < n) {
         if (o > n - 2)
             return -1;
-        const size_t length = std::min(matchLength_, n - r);
+        // Data that has not shrunk at all by half way (compressed or random bytes) will not
+        // shrink enough to matter: give up early instead of searching to the end.
+        if (r >= n / 2 && r >= 256 && o >= r)
+            return -1;
+        // Longest earlier match for the bytes at r.
+        size_t length = 0;
+        size_t from = 0;
+        const size_t cap = std::min(kMaxMatch, n - r);
+        if (cap >= 3) {
+            int chain = kMaxChain;
+            for (int16_t c = head_[hash(in + r)]; c >= 0 && chain-- > 0; c = prev_[c]) {
+                const uint8_t* a = in + c;
+                const uint8_t* b = in + r;
+                if (a[length] != b[length] || a[0] != b[0])
+                    continue;
+                size_t k = 0;
+                while (k < cap && a[k] == b[k])
+                    ++k;
+                if (k > length) {
+                    length = k;
+                    from = size_t(c);
+                    if (k == cap)
+                        break;
+                }
+            }
+        }
         size_t covered;
-        if (length >= 2) {
-            out[o++] = uint8_t(matchPos_ & 0xFF);
-            out[o++] = uint8_t(((matchPos_ >> 4) & 0xF0) | (length - 2));
+        if (length >= 3) {
+            out[o++] = uint8_t(from & 0xFF);
+            out[o++] = uint8_t(((from >> 4) & 0xF0) | (length - 2));
             covered = length;
         } else {
             out[flagPos] = uint8_t(out[flagPos] | (1u << bit));
@@ -118,11 +118,9 @@ int WindowEncoder::encode(const uint8_t* in, size_t n, uint8_t* out)
             flagPos = o;
             out[o++] = 0;
         }
-        for (size_t k = 0; k < covered; ++k) {
-            ++r;
-            if (r < n)
-                insert(r);
-        }
+        for (size_t k = 0; k < covered; ++k)
+            insert(in, n, r + k);
+        r += covered;
     }
     return o >= n ? -1 : int(o);
 }

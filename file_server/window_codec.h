@@ -32,8 +32,10 @@ private:
     RunLengthDecoder* next_ = nullptr;
 };
 
-// Encodes by searching earlier positions in a binary tree ordered by the (up to) 17 bytes
-// that start there. The tree lives in fixed arrays: nothing is allocated per packet.
+// Encodes greedily: at each place the longest earlier match of 3 to 17 bytes becomes a
+// reference, otherwise the byte goes as a literal. Earlier places are found through chains
+// of places whose next three bytes hash alike; the chains live in fixed arrays, so nothing
+// is allocated per packet, and their walk is bounded so every input costs about the same.
 class WindowEncoder {
 public:
     static constexpr size_t kMaxInput = 4096;
@@ -44,19 +46,14 @@ public:
     int encode(const uint8_t* in, size_t n, uint8_t* out);
 
 private:
-    void insert(size_t pos);
+    static constexpr int kHashBits = 12;
+    static constexpr int kMaxChain = 48;
 
-    // A walk longer than this stops without inserting: it bounds the time that a
-    // pathological input (such as a long ascending sequence) can cost.
-    static constexpr int kMaxWalk = 256;
+    static unsigned hash(const uint8_t* p) { return ((p[0] << 8) ^ (p[1] << 4) ^ p[2] ^ (p[0] >> 3)) & ((1u << kHashBits) - 1); }
+    void insert(const uint8_t* in, size_t n, size_t pos);
 
-    const uint8_t* in_ = nullptr;
-    size_t n_ = 0;
-    int root_ = -1;
-    size_t matchLength_ = 0;
-    size_t matchPos_ = 0;
-    int16_t left_[kMaxInput];
-    int16_t right_[kMaxInput];
+    int16_t head_[1 << kHashBits];
+    int16_t prev_[kMaxInput];
 };
 
 } // namespace zelvo::file_server
