@@ -431,7 +431,9 @@ void TerminalWindow::resizeEvent(QResizeEvent* e)
 
 void TerminalWindow::updateDisplaySize()
 {
-    const QSize vp = viewport()->size();
+    // From the widget's own size, so a window not yet shown (whose viewport has not
+    // been laid out) already knows how many cells it will show.
+    const QSize vp = size() - frameExtra();
     const int rows = std::max(1, vp.height() / renderer_.cellHeight());
     const int cols = std::max(1, vp.width() / renderer_.cellWidth());
     if (rows != buffer_.displayRows() || cols != buffer_.displayCols()) {
