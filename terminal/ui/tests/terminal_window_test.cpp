@@ -9,6 +9,7 @@
 #include "comm/ui/qt_ui_bridge.h"
 #include "platform/registry_store.h"
 #include "terminal/emulator.h"
+#include "terminal/keyboard_emulator.h"
 #include "terminal/ui/tests/pty_peer.h"
 
 #include <cstdio>
@@ -163,6 +164,65 @@ TEST(TerminalWindow, HalfDuplexShowsTypedKeysOnce)
     EXPECT_EQ(rig.peer.received(), "A");
     EXPECT_EQ(rig.row(0), "A");
     EXPECT_EQ(rig.term.buffer().column(), 1);
+}
+
+// A key map of its own in a scratch directory, with F1, Delete and the letter A mapped.
+struct KeyMapRig : Rig {
+    KeyboardEmulator keyboard;
+    KeyMapRig()
+    {
+        char dir[] = "/tmp/zelvo-kbd-XXXXXX";
+        if (!mkdtemp(dir)) return;
+        keyboard.setMapFileName(std::string(dir) + "/zelvo32.kbd");
+        keyboard.setEnabled(true);
+        keyboard.setMapping(112, 14, "\x1bOP");       // F1
+        keyboard.setMapping(112, 6, "\x1bO2P");       // Shift+F1
+        keyboard.setMapping(46, 14, "\x1b[3~");       // Delete, a key without a character
+        keyboard.setMapping('A', 14, "<A>");
+        keyboard.saveRecord("VT100");
+        term.setKeyBoardEmu(&keyboard);
+    }
+};
+
+TEST(TerminalWindow, KeyMapTranslationsReplaceKeysAndCharacters)
+{
+    KeyMapRig rig;
+    ASSERT_TRUE(rig.keyboard.Enabled());
+    QTest::keyClick(&rig.term, Qt::Key_F1);
+    QTest::keyClick(&rig.term, Qt::Key_F1, Qt::ShiftModifier);
+    QTest::keyClick(&rig.term, Qt::Key_F2); // no entry: nothing
+    QTest::keyClick(&rig.term, Qt::Key_Delete);
+    QTest::keyClick(&rig.term, 'a');        // mapped letter: the mapping instead of "a"
+    QTest::keyClick(&rig.term, 'b');        // no entry: the character itself
+    const std::string want = "\x1bOP\x1bO2P\x1b[3~<A>b";
+    ASSERT_TRUE(rig.waitForPeer(want.size()));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), want);
+
+    // With ProcessAllKeys off the letter mapping is not used; with ProcessExtended off
+    // function keys are left alone.
+    rig.peer.clear();
+    rig.keyboard.setProcessAllKeys(false);
+    rig.keyboard.setProcessExtended(false);
+    QTest::keyClick(&rig.term, 'a');
+    QTest::keyClick(&rig.term, Qt::Key_F1);
+    ASSERT_TRUE(rig.waitForPeer(1));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "a");
+}
+
+TEST(TerminalWindow, KeyMapTranslationWithHalfDuplexIsShownToo)
+{
+    KeyMapRig rig;
+    rig.term.setHalfDuplex(true);
+    QTest::keyClick(&rig.term, 'a');
+    ASSERT_TRUE(rig.waitForPeer(3));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "<A>");
+    EXPECT_EQ(rig.row(0), "<A>");
 }
 
 TEST(TerminalWindow, KeyPressHandlerSeesAndCanSwallowCharacters)
