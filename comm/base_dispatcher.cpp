@@ -279,6 +279,22 @@ void BaseDispatcher::ThreadEnded()
 {
     if (--runningThreads_ == 0)
         started_ = false;
+    {
+        std::lock_guard l(endedMutex_);
+    }
+    endedCv_.notify_all();
+    if (bridge_)
+        bridge_->wake();
+}
+
+void BaseDispatcher::WaitThreadsEnded()
+{
+    if (bridge_ && bridge_->isUiThread()) {
+        bridge_->waitAndPump([this] { return runningThreads_.load() == 0 && dispatchEnded_.load(); }, -1);
+        return;
+    }
+    std::unique_lock l(endedMutex_);
+    endedCv_.wait(l, [this] { return runningThreads_.load() == 0 && dispatchEnded_.load(); });
 }
 
 bool BaseDispatcher::DeliverEvent(uint32_t mask)

@@ -91,7 +91,9 @@ PosixDispatcher::~PosixDispatcher()
 {
     if (IsOpen() || ThreadsRunning())
         ClosePort();
-    // A deferred release has stopped our threads already; join what is left.
+    // A deferred release is carried out by the dispatch thread; wait for it.
+    if (CloseDeferred())
+        WaitThreadsEnded();
     if (eventThread_.joinable() && eventThread_.get_id() != std::this_thread::get_id())
         eventThread_.join();
     if (outThread_.joinable() && outThread_.get_id() != std::this_thread::get_id())
