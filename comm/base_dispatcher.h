@@ -300,7 +300,7 @@ private:
     void processTimers();
     void clearFiredMarks();
     void updateModemStatus();
-    void readInput();
+    uint32_t readInput(); // bytes read
     bool checkStatusTriggers();
     bool checkTimerTriggers();
     bool checkDataAndAvail();

@@ -153,6 +153,23 @@ TEST_F(DispatcherTest, FullInputBufferLeavesTheRestInTheDriver)
     EXPECT_EQ(got, sent);
 }
 
+TEST_F(DispatcherTest, LongStreamThroughAnAvailHandlerLosesNothing)
+{
+    // Many times the buffer size, so the buffer goes round often (and now and then
+    // exactly once between two notifications).
+    Recorder rec(d);
+    d.SetAvailLength(1);
+    d.AddProcedureHandler(&rec);
+    std::string sent(1 << 20, '\0');
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<char>((i * 31) ^ (i >> 9));
+    std::thread writer([&] { pty.send(sent.data(), sent.size(), 30000); });
+    ASSERT_TRUE(waitUntil([&] { return rec.received().size() >= sent.size(); }, 30000))
+        << rec.received().size();
+    writer.join();
+    EXPECT_TRUE(rec.received() == sent);
+}
+
 TEST_F(DispatcherTest, GetAndPeekOnAnEmptyBuffer)
 {
     uint8_t c = 0;
