@@ -279,6 +279,22 @@ void BaseDispatcher::ThreadEnded()
 {
     if (--runningThreads_ == 0)
         started_ = false;
+    {
+        std::lock_guard l(endedMutex_);
+    }
+    endedCv_.notify_all();
+    if (bridge_)
+        bridge_->wake();
+}
+
+void BaseDispatcher::WaitThreadsEnded()
+{
+    if (bridge_ && bridge_->isUiThread()) {
+        bridge_->waitAndPump([this] { return runningThreads_.load() == 0 && dispatchEnded_.load(); }, -1);
+        return;
+    }
+    std::unique_lock l(endedMutex_);
+    endedCv_.wait(l, [this] { return runningThreads_.load() == 0 && dispatchEnded_.load(); });
 }
 
 bool BaseDispatcher::DeliverEvent(uint32_t mask)
@@ -398,14 +414,21 @@ void BaseDispatcher::processEvent(uint32_t mask)
         statusLoop();
     }
     if (mask & evRxChar) {
-        const bool wasHungUp = hungUp_;
-        readInput();
-        if (!wasHungUp && hungUp_)
-            updateModemStatus();
-        statusLoop();
-        if (!inNotification_)
-            while (!closeDeferred_ && checkDataAndAvail()) {
-            }
+        // While bytes keep coming the dispatch thread reads again at once instead of
+        // handing back to the event thread for every chunk; the rounds are bounded so
+        // status and timer checks are not starved.
+        for (int round = 0; round < 16; ++round) {
+            const bool wasHungUp = hungUp_;
+            const uint32_t got = readInput();
+            if (!wasHungUp && hungUp_)
+                updateModemStatus();
+            statusLoop();
+            if (!inNotification_)
+                while (!closeDeferred_ && checkDataAndAvail()) {
+                }
+            if (got == 0 || hungUp_ || inputBlocked_ || closeDeferred_ || stopRequested_)
+                break;
+        }
     }
     clearFiredMarks();
 }
@@ -455,14 +478,14 @@ void BaseDispatcher::NoteHangUp()
 
 // ---- Input ---------------------------------------------------------------------------
 
-void BaseDispatcher::readInput()
+uint32_t BaseDispatcher::readInput()
 {
     std::lock_guard li(input_);
     if (in_.empty())
-        return;
+        return 0;
     if (full_) {
         inputBlocked_ = true;
-        return;
+        return 0;
     }
     uint32_t total = 0;
     // At most two copies: up to the end of the buffer, then from its start.
@@ -492,8 +515,13 @@ void BaseDispatcher::readInput()
         overflow_ = more;
         inputBlocked_ = true;
     }
-    if (total)
+    if (total) {
+        // New bytes make the next avail notification due even when the buffer went
+        // round exactly once and the scan stopped where the last one was sent.
+        lastAvailPos_ = UINT32_MAX;
         InputLevelChanged(usedLocked(), false);
+    }
+    return total;
 }
 
 uint32_t BaseDispatcher::usedLocked() const

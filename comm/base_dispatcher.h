@@ -281,6 +281,9 @@ protected:
     void NoteHangUp();
     void ThreadStarted() { ++runningThreads_; }
     void ThreadEnded();
+    // Waits until every worker thread has ended; on the UI thread queued calls keep
+    // running meanwhile (a deferred release may be waiting for one).
+    void WaitThreadsEnded();
     bool StopRequested() const { return stopRequested_.load(); }
     // Hardware flow settings for the device side (DTR/DSR emulation).
     uint32_t BufferFullLevel() const { return bufferFull_; }
@@ -297,7 +300,7 @@ private:
     void processTimers();
     void clearFiredMarks();
     void updateModemStatus();
-    void readInput();
+    uint32_t readInput(); // bytes read
     bool checkStatusTriggers();
     bool checkTimerTriggers();
     bool checkDataAndAvail();
@@ -386,6 +389,8 @@ private:
     uint32_t eventMask_ = 0;
     bool dispatchWake_ = false;
     std::function<void()> releaseCallback_;
+    std::mutex endedMutex_;
+    std::condition_variable endedCv_;
 
     // Diagnostics.
     TraceRing trace_;

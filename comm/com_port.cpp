@@ -26,6 +26,15 @@ ComPort::~ComPort()
 {
     destroying_ = true;
     openRequested_ = false;
+    // The owner's handlers may already be gone; notifications still queued while the
+    // port winds down must not reach them.
+    onTrigger_ = nullptr;
+    onTriggerAvail_ = nullptr;
+    onTriggerData_ = onTriggerStatus_ = onTriggerTimer_ = nullptr;
+    onTriggerLineError_ = nullptr;
+    onTriggerModemStatus_ = onTriggerOutbuffFree_ = onTriggerOutbuffUsed_ = onTriggerOutSent_ = nullptr;
+    onOpened_ = onClosed_ = nullptr;
+    users_.clear();
     try {
         if (state_ == psOpen)
             doClose();

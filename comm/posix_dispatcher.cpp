@@ -91,7 +91,9 @@ PosixDispatcher::~PosixDispatcher()
 {
     if (IsOpen() || ThreadsRunning())
         ClosePort();
-    // A deferred release has stopped our threads already; join what is left.
+    // A deferred release is carried out by the dispatch thread; wait for it.
+    if (CloseDeferred())
+        WaitThreadsEnded();
     if (eventThread_.joinable() && eventThread_.get_id() != std::this_thread::get_id())
         eventThread_.join();
     if (outThread_.joinable() && outThread_.get_id() != std::this_thread::get_id())
@@ -255,8 +257,19 @@ int PosixDispatcher::WriteDeviceBlock(const DeviceControlBlock& d)
         t.c_cc[VTIME] = 0;
         ::cfsetispeed(&t, speed);
         ::cfsetospeed(&t, speed);
-        if (::tcsetattr(fd_, TCSANOW, &t) != 0)
-            return -errno;
+        if (::tcsetattr(fd_, TCSANOW, &t) != 0) {
+            const int err = errno;
+            // Pseudo-terminals carry whole bytes without parity, and recent kernels
+            // refuse other frame settings with EINVAL; the bytes pass unchanged, so
+            // the settings are kept as nominal ones.
+            if (err != EINVAL || hasModemLines_)
+                return -err;
+            t.c_cflag &= ~(PARENB | PARODD | CMSPAR | CSIZE);
+            t.c_cflag |= CS8;
+            t.c_iflag &= ~INPCK;
+            if (::tcsetattr(fd_, TCSANOW, &t) != 0)
+                return -errno;
+        }
         if (hasModemLines_) {
             int bits = TIOCM_DTR;
             if (d.dtrControl == 0 || (d.dtrControl == 2 && dtrDroppedByFlow_))

@@ -163,6 +163,8 @@ int main(int argc, char** argv)
         QMessageBox::warning(nullptr, QStringLiteral("Error"), QString::fromLocal8Bit(e.what()));
         return 1;
     }
+    // The full 80 x 25 cells, even where that is more than the usual share of the screen.
+    window.resize(window.sizeHint());
     window.show();
     term->setFocus();
 

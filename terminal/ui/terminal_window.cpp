@@ -151,7 +151,9 @@ void TerminalWindow::readAvail(uint32_t count)
             held_.insert(held_.end(), chunk, chunk + n);
             count -= uint32_t(n);
         }
-        dataPending_ = true;
+        // Past the cap the rest stays in the port (holding the sender back where flow
+        // control is on) and is read when scrollback ends.
+        if (count > 0) dataPending_ = true;
         return;
     }
     while (count > 0) {
@@ -431,7 +433,9 @@ void TerminalWindow::resizeEvent(QResizeEvent* e)
 
 void TerminalWindow::updateDisplaySize()
 {
-    const QSize vp = viewport()->size();
+    // From the widget's own size, so a window not yet shown (whose viewport has not
+    // been laid out) already knows how many cells it will show.
+    const QSize vp = size() - frameExtra();
     const int rows = std::max(1, vp.height() / renderer_.cellHeight());
     const int cols = std::max(1, vp.width() / renderer_.cellWidth());
     if (rows != buffer_.displayRows() || cols != buffer_.displayCols()) {
@@ -560,8 +564,12 @@ void TerminalWindow::changeEvent(QEvent* e)
 void TerminalWindow::fontChanged()
 {
     buffer_.bUpdateFont(renderer_.cellWidth(), renderer_.cellHeight());
-    setSizeIncrement(renderer_.cellWidth(), renderer_.cellHeight());
-    setBaseSize(frameExtra());
+    if (isWindow()) {
+        // A terminal that is a window of its own lets the window manager size it in
+        // whole cells.
+        setSizeIncrement(renderer_.cellWidth(), renderer_.cellHeight());
+        setBaseSize(frameExtra());
+    }
     updateGeometry();
     updateDisplaySize();
 }
@@ -617,9 +625,11 @@ void TerminalWindow::setScrollback(bool on)
         processHeld();
         if (dataPending_) {
             dataPending_ = false;
-            // Anything still waiting in the port is read as if just announced.
+            // What was left in the port is read as if just announced (unless a
+            // notification is under way, which announces it anyway).
             QTimer::singleShot(0, this, [this] {
-                if (!scrollback_ && registered_) readAvail(comm::InputBufferSize);
+                if (!scrollback_ && registered_ && dispatcher_ && !dispatcher_->InNotification())
+                    readAvail(comm::InputBufferSize);
             });
         }
     }

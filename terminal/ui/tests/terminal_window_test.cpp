@@ -9,6 +9,7 @@
 #include "comm/ui/qt_ui_bridge.h"
 #include "platform/registry_store.h"
 #include "terminal/emulator.h"
+#include "terminal/keyboard_emulator.h"
 #include "terminal/ui/tests/pty_peer.h"
 
 #include <cstdio>
@@ -107,7 +108,7 @@ TEST(TerminalWindow, TextFromThePeerAppearsInTheBuffer)
     EXPECT_EQ(rig.row(0), "hello");
     const Buffer& b = rig.term.buffer();
     EXPECT_EQ(b.colorAt(b.ViewRow() + 1, 6) & 0x0F, 9); // bright red
-    EXPECT_EQ(rig.term.bytesShown(), 28u);
+    EXPECT_EQ(rig.term.bytesShown(), 27u);
 }
 
 TEST(TerminalWindow, PaintsRunsInThePaletteColours)
@@ -115,7 +116,7 @@ TEST(TerminalWindow, PaintsRunsInThePaletteColours)
     Rig rig;
     rig.term.show();
     rig.peer.write("\x1b[44m    \x1b[0m\x1b[42mXXXX");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.bytesShown() == 23; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.bytesShown() == 22; }, kWaitMs));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.term.paintPending(); }, kWaitMs));
     const QImage img = rig.term.viewport()->grab().toImage();
     const int cw = rig.term.renderer().cellWidth(), ch = rig.term.renderer().cellHeight();
@@ -156,13 +157,72 @@ TEST(TerminalWindow, HalfDuplexShowsTypedKeysOnce)
 {
     Rig rig;
     rig.term.setHalfDuplex(true);
-    QTest::keyClick(&rig.term, Qt::Key_A, Qt::ShiftModifier, 0);
+    QTest::keyClick(&rig.term, 'A');
     ASSERT_TRUE(rig.waitForPeer(1));
     QTest::qWait(50);
     rig.peer.poll();
     EXPECT_EQ(rig.peer.received(), "A");
     EXPECT_EQ(rig.row(0), "A");
     EXPECT_EQ(rig.term.buffer().column(), 1);
+}
+
+// A key map of its own in a scratch directory, with F1, Delete and the letter A mapped.
+struct KeyMapRig : Rig {
+    KeyboardEmulator keyboard;
+    KeyMapRig()
+    {
+        char dir[] = "/tmp/zelvo-kbd-XXXXXX";
+        if (!mkdtemp(dir)) return;
+        keyboard.setMapFileName(std::string(dir) + "/zelvo32.kbd");
+        keyboard.setEnabled(true);
+        keyboard.setMapping(112, 14, "\x1bOP");       // F1
+        keyboard.setMapping(112, 6, "\x1bO2P");       // Shift+F1
+        keyboard.setMapping(46, 14, "\x1b[3~");       // Delete, a key without a character
+        keyboard.setMapping('A', 14, "<A>");
+        keyboard.saveRecord("VT100");
+        term.setKeyBoardEmu(&keyboard);
+    }
+};
+
+TEST(TerminalWindow, KeyMapTranslationsReplaceKeysAndCharacters)
+{
+    KeyMapRig rig;
+    ASSERT_TRUE(rig.keyboard.Enabled());
+    QTest::keyClick(&rig.term, Qt::Key_F1);
+    QTest::keyClick(&rig.term, Qt::Key_F1, Qt::ShiftModifier);
+    QTest::keyClick(&rig.term, Qt::Key_F2); // no entry: nothing
+    QTest::keyClick(&rig.term, Qt::Key_Delete);
+    QTest::keyClick(&rig.term, 'a');        // mapped letter: the mapping instead of "a"
+    QTest::keyClick(&rig.term, 'b');        // no entry: the character itself
+    const std::string want = "\x1bOP\x1bO2P\x1b[3~<A>b";
+    ASSERT_TRUE(rig.waitForPeer(want.size()));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), want);
+
+    // With ProcessAllKeys off the letter mapping is not used; with ProcessExtended off
+    // function keys are left alone.
+    rig.peer.clear();
+    rig.keyboard.setProcessAllKeys(false);
+    rig.keyboard.setProcessExtended(false);
+    QTest::keyClick(&rig.term, 'a');
+    QTest::keyClick(&rig.term, Qt::Key_F1);
+    ASSERT_TRUE(rig.waitForPeer(1));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "a");
+}
+
+TEST(TerminalWindow, KeyMapTranslationWithHalfDuplexIsShownToo)
+{
+    KeyMapRig rig;
+    rig.term.setHalfDuplex(true);
+    QTest::keyClick(&rig.term, 'a');
+    ASSERT_TRUE(rig.waitForPeer(3));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "<A>");
+    EXPECT_EQ(rig.row(0), "<A>");
 }
 
 TEST(TerminalWindow, KeyPressHandlerSeesAndCanSwallowCharacters)
@@ -282,7 +342,8 @@ TEST(TerminalWindow, InactiveWindowReadsNothingAndReopeningKeepsItActive)
     rig.port.setOpen(false);
     EXPECT_FALSE(rig.term.Active());
     rig.port.setOpen(true);
-    ASSERT_TRUE(rig.port.Open());
+    // A close that met a running notification finishes first; the open follows it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.State() == comm::ComPort::psOpen; }, kWaitMs));
     EXPECT_TRUE(rig.term.Active());
     rig.peer.write("\r\nagain");
     ASSERT_TRUE(rig.waitForRow(2, "again"));
@@ -293,6 +354,7 @@ TEST(TerminalWindow, InactiveWindowReadsNothingAndReopeningKeepsItActive)
     rig.term.setActive(false);
     rig.port.setOpen(false);
     rig.port.setOpen(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.State() == comm::ComPort::psOpen; }, kWaitMs));
     EXPECT_FALSE(rig.term.Active());
 }
 
@@ -321,7 +383,9 @@ TEST(TerminalWindow, IntegralSizeSnapsToWholeCells)
     EXPECT_EQ(t.integralSize(QSize(123, 45)), QSize(123, 45));
     // The window shows as many whole cells as fit.
     t.setIntegralSize(TerminalWindow::isBoth);
+    t.show();
     t.resize(20 * cw + 5, 7 * ch + 5);
+    QTest::qWait(20);
     EXPECT_EQ(t.DisplayColumns(), 20);
     EXPECT_EQ(t.DisplayRows(), 7);
     EXPECT_EQ(t.size(), QSize(20 * cw, 7 * ch));
