@@ -173,9 +173,10 @@ void MainForm::buildMenus()
     connect(addItem(prefs, "PortItem", "&Port..."), &QAction::triggered, this,
             &MainForm::PortItemClick);
     addItem(prefs, "TapiItem", "T&api...", false);
-    // The protocol options and the key map editor come with their components.
+    // The protocol options come with the protocol component.
     addItem(prefs, "ProtocolItem", "P&rotocol...", false);
-    addItem(prefs, "KeyboardItem", "&Keyboard...", false);
+    connect(addItem(prefs, "KeyboardItem", "&Keyboard..."), &QAction::triggered, this,
+            &MainForm::KeyboardItemClick);
     connect(addItem(prefs, "FontItem", "&Font..."), &QAction::triggered, this,
             &MainForm::FontItemClick);
     prefs->addSeparator();
@@ -810,6 +811,17 @@ void MainForm::VT100ItemClick()
 {
     terminal_.setEmulatorType(3);
     UpdateMenu();
+}
+
+void MainForm::KeyboardItemClick()
+{
+    if (!prompts_)
+        return;
+    std::string file = terminal_.keyMapFile();
+    std::string name = terminal_.keyboardName();
+    if (prompts_->keyMapEditor(file, name))
+        terminal_.setKeyMap(file, name);
+    terminal_.resetKeyboard();
 }
 
 void MainForm::PortItemClick()

@@ -82,6 +82,7 @@ public:
     void NoneItemClick();
     void AnsiItemClick();
     void VT100ItemClick();
+    void KeyboardItemClick();
     void PortItemClick();
     void SaveSessionItemClick();
     void SessionDelimClick(int tag);

@@ -49,6 +49,7 @@ public:
     std::optional<QFont> chooseFont(const QFont&) override { return std::nullopt; }
     std::optional<QString> chooseCaptureFile(const QString&) override { return std::nullopt; }
     void about() override {}
+    bool keyMapEditor(std::string&, std::string&) override { return false; }
 
 private:
     LineDirectory& lines_;

@@ -53,6 +53,9 @@ public:
     // The key map record in use ("" when none); setting an empty name keeps the current.
     virtual std::string keyboardName() const = 0;
     virtual void setKeyboardName(const std::string& name) = 0;
+    // The key map file in use, and a change of file and record (after the editor).
+    virtual std::string keyMapFile() const = 0;
+    virtual void setKeyMap(const std::string& file, const std::string& name) = 0;
     // Enables the keyboard emulator and makes it apply its key switches again.
     virtual void resetKeyboard() = 0;
 

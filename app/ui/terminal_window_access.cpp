@@ -151,6 +151,23 @@ void TerminalWindowAccess::setKeyboardName(const std::string& name)
     }
 }
 
+std::string TerminalWindowAccess::keyMapFile() const
+{
+    return keyboard_.MapFileName();
+}
+
+void TerminalWindowAccess::setKeyMap(const std::string& file, const std::string& name)
+{
+    // Reopened so that what the editor saved is read again.
+    try {
+        keyboard_.setEnabled(false);
+        keyboard_.setMapFileName(file);
+        keyboard_.setEnabled(true);
+    } catch (const std::exception&) {
+    }
+    setKeyboardName(name);
+}
+
 void TerminalWindowAccess::resetKeyboard()
 {
     try {

@@ -36,6 +36,8 @@ public:
     std::string keyboardName() const override;
     void setKeyboardName(const std::string& name) override;
     void resetKeyboard() override;
+    std::string keyMapFile() const override;
+    void setKeyMap(const std::string& file, const std::string& name) override;
     std::string CaptureFile() const override;
     void setCaptureFile(const std::string& name) override;
     bool capturing() const override;

@@ -1,5 +1,6 @@
 #include "app/ui/user_prompts.h"
 
+#include "app/ui/key_map_editor.h"
 #include "app/ui/port_options_dialog.h"
 #include "app/ui/session_form.h"
 
@@ -53,6 +54,22 @@ std::optional<QString> DialogPrompts::chooseCaptureFile(const QString& current)
     if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
         return std::nullopt;
     return d.selectedFiles().first();
+}
+
+bool DialogPrompts::keyMapEditor(std::string& mapFile, std::string& emulation)
+{
+    KMEditor editor(parent_);
+    std::string error;
+    if (!editor.Load(mapFile, emulation, error)) {
+        this->error(QStringLiteral("The key map %1 cannot be opened:\n%2")
+                        .arg(QString::fromStdString(mapFile), QString::fromStdString(error)));
+        return false;
+    }
+    if (editor.exec() != QDialog::Accepted)
+        return false;
+    mapFile = editor.MapFileName();
+    emulation = editor.EmulatorType();
+    return true;
 }
 
 void DialogPrompts::about()

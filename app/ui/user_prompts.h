@@ -36,6 +36,9 @@ public:
     virtual std::optional<QFont> chooseFont(const QFont& current) = 0;
     virtual std::optional<QString> chooseCaptureFile(const QString& current) = 0;
     virtual void about() = 0;
+    // The key map editor on a map file and record; true on OK with the file and record
+    // the editor ends on.
+    virtual bool keyMapEditor(std::string& mapFile, std::string& emulation) = 0;
 };
 
 class DialogPrompts : public UserPrompts {
@@ -48,6 +51,7 @@ public:
     std::optional<QFont> chooseFont(const QFont& current) override;
     std::optional<QString> chooseCaptureFile(const QString& current) override;
     void about() override;
+    bool keyMapEditor(std::string& mapFile, std::string& emulation) override;
 
 private:
     QWidget* parent_;

@@ -1,3 +1,4 @@
+#include "app/ui/key_map_editor.h"
 #include "app/ui/main_form.h"
 #include "app/ui/port_options_dialog.h"
 #include "app/ui/rfs_statistic.h"
@@ -8,6 +9,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTabBar>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTest>
@@ -455,6 +459,69 @@ TEST_F(MainFormTest, StatisticsWindowRefreshesOnlyWhileShown)
     EXPECT_TRUE(QTest::qWaitFor([&] { return w->value("RPacketsLabel") == "13"; }, 5000));
     w->close();
     EXPECT_FALSE(w->timerActive());
+}
+
+TEST_F(MainFormTest, KeyboardCommandTakesTheEditorsChoice)
+{
+    storeDefaultPort(4);
+    MainForm& f = start();
+    EXPECT_TRUE(f.action("KeyboardItem")->isEnabled());
+    int resets = terminal_.keyboardResets;
+    f.KeyboardItemClick();
+    EXPECT_EQ(terminal_.keyboardResets, resets + 1);
+    prompts_.keyMapAnswer = std::make_pair(std::string("/tmp/other.kbd"), std::string("VT100"));
+    f.KeyboardItemClick();
+    EXPECT_EQ(terminal_.mapFile, "/tmp/other.kbd");
+    EXPECT_EQ(terminal_.keyboard, "VT100");
+    f.close();
+    EXPECT_EQ(stored().readString(GroupKey(kDefaultSession, "Emulator"), "Keyboard"), "VT100");
+}
+
+TEST_F(MainFormTest, KeyMapEditorStoresAMappingTypedWithEsc)
+{
+    std::string map = (dir_ / "test.kbd").string();
+    {
+        zelvo::terminal::KeyboardEmulator k;
+        k.setMapFileName(map);
+        k.setEnabled(true);
+        k.newRecord();
+        k.saveRecord("ANSI");
+        k.newRecord();
+        k.saveRecord("VT100");
+    }
+    KMEditor editor;
+    std::string error;
+    ASSERT_TRUE(editor.Load(map, "VT100", error)) << error;
+    EXPECT_EQ(editor.windowTitle(), "Keymap Editor");
+    ASSERT_EQ(editor.tabs()->count(), 2);
+    EXPECT_EQ(editor.tabs()->tabText(editor.tabs()->currentIndex()), "VT100");
+    editor.keys()->pick(112);
+    EXPECT_TRUE(editor.mappingEdit(0)->isEnabled());
+    editor.mappingEdit(0)->setText("<ESC>OP");
+    editor.EditExit(0);
+    editor.mappingEdit(1)->setText("<ESC>[11;5~");
+    editor.EditExit(1);
+    EXPECT_TRUE(editor.modified());
+    // Leaving the record asks first; Cancel stays on it.
+    int asked = 0;
+    editor.askSave = [&] {
+        ++asked;
+        return int(QMessageBox::Cancel);
+    };
+    editor.tabs()->setCurrentIndex(0);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(editor.EmulatorType(), "VT100");
+    ASSERT_TRUE(editor.SaveClick());
+    EXPECT_FALSE(editor.modified());
+
+    zelvo::terminal::KeyboardEmulator k;
+    k.setMapFileName(map);
+    k.setEnabled(true);
+    k.setEmulatorType("VT100");
+    EXPECT_EQ(k.mapping(112, 14), "\x1bOP");
+    EXPECT_EQ(k.mapping(112, 12), "\x1b[11;5~");
+    editor.keys()->pick(112);
+    EXPECT_EQ(editor.mappingEdit(0)->text(), "<ESC>OP");
 }
 
 TEST(PortOptionsDialogTest, MachineWithoutSerialPortsIsOfferedALocalShell)

@@ -123,6 +123,13 @@ public:
     std::string keyboardName() const override { return keyboard; }
     void setKeyboardName(const std::string& n) override { keyboard = n; }
     void resetKeyboard() override { ++keyboardResets; }
+    std::string mapFile = "zelvo32.kbd";
+    std::string keyMapFile() const override { return mapFile; }
+    void setKeyMap(const std::string& f, const std::string& n) override
+    {
+        mapFile = f;
+        keyboard = n;
+    }
     std::string CaptureFile() const override { return captureFile; }
     void setCaptureFile(const std::string& n) override { captureFile = n; }
     bool capturing() const override { return capture; }
@@ -173,6 +180,15 @@ public:
     std::optional<QFont> chooseFont(const QFont&) override { return fontAnswer; }
     std::optional<QString> chooseCaptureFile(const QString&) override { return captureAnswer; }
     void about() override { ++abouts; }
+    std::optional<std::pair<std::string, std::string>> keyMapAnswer;
+    bool keyMapEditor(std::string& file, std::string& name) override
+    {
+        if (!keyMapAnswer)
+            return false;
+        file = keyMapAnswer->first;
+        name = keyMapAnswer->second;
+        return true;
+    }
 };
 
 class FakeLines : public LineDirectory {
