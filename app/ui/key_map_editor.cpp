@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <vector>
 
 namespace zelvo::app {
@@ -75,7 +76,7 @@ KeyLayoutMap::KeyLayoutMap(QWidget* parent) : QWidget(parent), group_(new QButto
                 b->setText(QString::fromLatin1(k.label));
                 b->setCheckable(true);
                 b->setAutoRaise(false);
-                b->setMinimumSize(k.width * 7, 26);
+                b->setMinimumSize(std::max(k.width * 7, b->fontMetrics().horizontalAdvance(b->text()) + 12), 26);
                 b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
                 b->setProperty("vk", k.vk);
                 group_->addButton(b);

@@ -25,6 +25,11 @@ RfsStatistic::RfsStatistic(StatisticFn statistic, QWidget* parent)
     setObjectName(QStringLiteral("RfsStatistic"));
     setWindowTitle(QStringLiteral("Remote File Sytem Info"));
     setFixedSize(347, 181);
+    // The layout is made for a small dialog font of 10 pixels ("MS Sans Serif", -10);
+    // the system's sans font of that size stands in for it.
+    QFont small = font();
+    small.setPixelSize(11);
+    setFont(small);
     setModal(false);
 
     auto* panel2 = new QFrame(this);

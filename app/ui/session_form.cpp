@@ -16,8 +16,10 @@ SessionForm::SessionForm(const std::vector<std::string>& names, const std::strin
     setObjectName(QStringLiteral("SessionForm"));
     setWindowTitle(QStringLiteral("Sessions"));
     auto* top = new QVBoxLayout(this);
-    top->addWidget(new QLabel(QStringLiteral("Session &name:"), this));
+    auto* label = new QLabel(QStringLiteral("Session &name:"), this);
+    top->addWidget(label);
     box_ = new QComboBox(this);
+    label->setBuddy(box_);
     box_->setObjectName(QStringLiteral("SessionBox"));
     box_->setEditable(true);
     box_->setInsertPolicy(QComboBox::NoInsert);
