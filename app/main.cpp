@@ -63,6 +63,14 @@ int main(int argc, char** argv)
     QString screenshot;
     zelvo::app::Program::Options options;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::printf("Usage: zelvo32 [--screenshot FILE.png] [ARGUMENT]\n"
+                        "A serial-line terminal. Any ARGUMENT starts it minimised.\n"
+                        "--screenshot FILE.png  draws the main window into FILE.png once the "
+                        "line is open, then ends.\n"
+                        "Settings: $XDG_CONFIG_HOME/zelvo32/registry.reg (~/.config/zelvo32/).\n");
+            return 0;
+        }
         if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc)
             screenshot = QString::fromLocal8Bit(argv[++i]);
         else

@@ -173,6 +173,30 @@ TEST_F(MainFormTest, FirstStartOffersThePortDialogAndSavesTheChoiceAtExit)
     EXPECT_EQ(s.readString(GroupKey(kDefaultSession, "window"), "Name"), "Terminal");
 }
 
+TEST_F(MainFormTest, DamagedStoreStartsOnDefaultsAndIsKeptAside)
+{
+    fs::create_directories(fs::path(store_).parent_path());
+    const std::string junk = "[software\\brunmo\\zelvo32\\sessions]\n\"Count\"=dword:00000002\n\"S0\"=\"half";
+    {
+        std::FILE* f = std::fopen(store_.c_str(), "w");
+        std::fputs(junk.c_str(), f);
+        std::fclose(f);
+    }
+    prompts_.portAnswers.push_back(direct(2));
+    MainForm& f = start();
+    EXPECT_TRUE(f.sessions().empty());
+    EXPECT_EQ(port_.values.Baud, 57600u);
+    f.close();
+    RegistryStore s = stored();
+    EXPECT_EQ(s.readDword(GroupKey(kDefaultSession, "Port"), "Port"), 2u);
+    std::FILE* bad = std::fopen((store_ + ".bad").c_str(), "r");
+    ASSERT_NE(bad, nullptr);
+    char buf[256] = {};
+    size_t n = std::fread(buf, 1, sizeof buf - 1, bad);
+    std::fclose(bad);
+    EXPECT_EQ(std::string(buf, n), junk);
+}
+
 TEST_F(MainFormTest, PortThatCannotBeOpenedLeadsToTheMessageAndTheDialog)
 {
     storeDefaultPort(5);

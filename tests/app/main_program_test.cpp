@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QTest>
 
@@ -194,6 +195,45 @@ TEST_F(ProgramTest, FileServerRequestFromThePeerIsAnsweredByteForByte)
         form.close();
     }
     EXPECT_FALSE(port.Open());
+}
+
+TEST_F(ProgramTest, CaptureOnAFullDiskStopsWithAMessage)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    Peer peer;
+    mapDefault(37, peer.path());
+    comm::QtUiBridge bridge;
+    comm::ComPort port(bridge);
+    port.setAutoOpen(false);
+    port.setPromptForPort(false);
+    terminal::Emulator emulator(terminal::etANSI);
+    terminal::KeyboardEmulator keyboard;
+    terminal::TerminalWindow window;
+    window.setEmulator(&emulator);
+    window.setComPort(&port);
+    ComPortAccess portAccess(port, store_);
+    TerminalWindowAccess terminalAccess(window, emulator, keyboard);
+    FakePrompts prompts;
+    prompts.captureAnswer = QStringLiteral("/dev/full");
+    MainForm form(portAccess, terminalAccess, FileServerFunctions{}, store_, false);
+    form.setPrompts(&prompts);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.started(); }, 10000));
+    form.LogItemClick();
+    if (form.statusPanel(1) == "LOG") {
+        // The capture file opened; the first full buffer cannot be written.
+        std::string line(79, 'x');
+        for (int i = 0; i < 200; ++i)
+            peer.write(line + "\r\n");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.errors.empty(); }, 10000));
+    }
+    ASSERT_FALSE(prompts.errors.empty());
+    EXPECT_TRUE(prompts.errors[0].contains("/dev/full")) << prompts.errors[0].toStdString();
+    EXPECT_EQ(form.statusPanel(1), "");
+    EXPECT_EQ(form.action("LogItem")->text(), "&Open capture file...");
+    EXPECT_TRUE(port.Open());
+    form.close();
 }
 
 TEST_F(ProgramTest, LineThatEndsIsReportedAndCanBeReopened)
