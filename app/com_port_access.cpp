@@ -180,6 +180,7 @@ void ComPortAccess::portOpenClose(bool opening)
     try {
         if (hangupTrigger_ != 0) {
             port_.ArmStatusTrigger(hangupTrigger_, msDCD, true);
+            checkHangupLater();
             return;
         }
     } catch (const EQarnException&) {
@@ -190,6 +191,18 @@ void ComPortAccess::portOpenClose(bool opening)
     } catch (const EQarnException&) {
         hangupTrigger_ = 0;
     }
+    checkHangupLater();
+}
+
+void ComPortAccess::checkHangupLater()
+{
+    // A far end that hung up before the trigger was armed causes no change to fire on;
+    // it is looked at once the open has finished.
+    std::weak_ptr<bool> alive = alive_;
+    port_.Bridge().post([this, alive] {
+        if (!alive.expired() && hangupTrigger_ != 0)
+            statusTrigger(hangupTrigger_);
+    });
 }
 
 void ComPortAccess::statusTrigger(uint16_t handle)

@@ -35,6 +35,7 @@ public:
 private:
     void portOpenClose(bool opening);
     void statusTrigger(uint16_t handle);
+    void checkHangupLater();
 
     comm::ComPort& port_;
     std::string storePath_;

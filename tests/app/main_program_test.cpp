@@ -67,7 +67,20 @@ public:
             ::close(slave_);
     }
     const std::string& path() const { return path_; }
-    void write(const std::string& s) { ASSERT_EQ(::write(master_, s.data(), s.size()), ssize_t(s.size())); }
+    // Writes all of s, letting the program read while the line is full.
+    void write(const std::string& s)
+    {
+        size_t done = 0;
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (done < s.size() && std::chrono::steady_clock::now() < until) {
+            ssize_t n = ::write(master_, s.data() + done, s.size() - done);
+            if (n > 0)
+                done += size_t(n);
+            else
+                QTest::qWait(5);
+        }
+        ASSERT_EQ(done, s.size());
+    }
     // Everything that arrived until the event loop has been idle for a while.
     std::string read(size_t want, int timeoutMs = 10000)
     {
@@ -281,8 +294,32 @@ TEST_F(ProgramTest, SigtermSavesTheSettingsLikeExit)
     char* argv[] = {exe.data(), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(::posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, envp.data()), 0);
-    // The window needs a moment to come up and open the line.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // The line is open (and the signal handlers are in place) once the program has
+    // started the line's command as its child.
+    auto hasChild = [pid] {
+        for (auto& e : fs::directory_iterator("/proc")) {
+            std::string name = e.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            std::FILE* f = std::fopen((e.path() / "stat").c_str(), "r");
+            if (!f)
+                continue;
+            char buf[512] = {};
+            size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+            std::fclose(f);
+            std::string stat(buf, n);
+            auto close = stat.rfind(')');
+            int ppid = 0;
+            char state = 0;
+            if (close != std::string::npos
+                && std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == pid)
+                return true;
+        }
+        return false;
+    };
+    for (int i = 0; i < 400 && !hasChild(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(hasChild()) << "zelvo32 did not open its line";
     ::kill(pid, SIGTERM);
     int status = 0;
     for (int i = 0; i < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++i)
