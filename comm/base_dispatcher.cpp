@@ -1550,7 +1550,7 @@ bool BaseDispatcher::sendNotification(uint16_t msg, uint32_t wParam, uint16_t lP
             }
             // The registration is checked again on the UI thread, where windows remove
             // themselves, so a window gone meanwhile is never called.
-            auto call = [this, w, msg, wParam, lParam, &stillRegistered] {
+            auto call = [w, msg, wParam, lParam, &stillRegistered] {
                 if (stillRegistered(w, true))
                     w->windowMessage(msg, wParam, lParam);
             };
