@@ -748,7 +748,7 @@ void Buffer::bGotoBottom()
 void Buffer::bMoveCaret()
 {
     followCursor();
-    bPostStatusMsg();
+    postStatus(false);
 }
 
 void Buffer::bUpdateFont(int cellWidth, int cellHeight)
@@ -781,7 +781,7 @@ void Buffer::bNeedPaint()
         else if (!rect.empty())
             client_->invalidateRect(rect);
     }
-    bPostStatusMsg();
+    postStatus(false);
 }
 
 void Buffer::bForcePaint()
@@ -804,9 +804,14 @@ void Buffer::bUpdateScrollThumb()
 
 void Buffer::bPostStatusMsg()
 {
+    postStatus(true);
+}
+
+void Buffer::postStatus(bool always)
+{
     const int r = scrollback_ ? 0 : row_ - viewRow_ + 1;
     const int c = scrollback_ ? 0 : col_ + 1;
-    if (r == lastStatusRow_ && c == lastStatusCol_ && viewRow_ + 1 == lastStatusView_
+    if (!always && r == lastStatusRow_ && c == lastStatusCol_ && viewRow_ + 1 == lastStatusView_
         && viewCol_ + 1 == lastStatusViewCol_)
         return;
     lastStatusRow_ = r;

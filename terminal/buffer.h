@@ -225,7 +225,7 @@ public:
     void bForcePaint();
     void bInvalidateChar(int r, int c);
     void bUpdateScrollThumb();
-    // Sends the cursor status now.
+    // Sends the cursor status now, even when it has not changed since the last report.
     void bPostStatusMsg();
 
     // --- Blinking ------------------------------------------------------------------------
@@ -287,6 +287,8 @@ private:
     void touchRows(int r0, int r1) { touch(r0, 0, cols_ - 1); touch(r1, 0, cols_ - 1); }
     void viewMoved() { viewDirty_ = true; }
     void followCursor();
+    // Reports the cursor status; unless always, only when it changed.
+    void postStatus(bool always);
     void dropMarkOnOutput();
     void captureBytes(const uint8_t* data, std::size_t len);
     int writeCapture(const char* data, std::size_t len);

@@ -80,19 +80,27 @@ void IniDatabase::requireFields() const
 
 void IniDatabase::addField(const std::string& name, int width, bool numeric, bool index)
 {
+    addFields({FieldDef{name, width, numeric, index}});
+}
+
+void IniDatabase::addFields(const std::vector<FieldDef>& defs)
+{
     requirePrepared();
-    if (name.empty() || static_cast<int>(name.size()) > kMaxFieldName)
-        throw EINI(ecKeyTooLong);
-    if (width < 0 || (numeric && width > kMaxNumericWidth))
-        throw EINI(ecDataTooLong);
-    fields_.push_back(Field{name, width, numeric});
-    if (index)
-        indexField_ = name;
-    if (created_) {
-        profile_.write(kDefaultsSection, name, "");
-        if (!profile_.save())
-            throw EINI(ecIniWrite);
+    for (const FieldDef& d : defs) {
+        if (d.name.empty() || static_cast<int>(d.name.size()) > kMaxFieldName)
+            throw EINI(ecKeyTooLong);
+        if (d.width < 0 || (d.numeric && d.width > kMaxNumericWidth))
+            throw EINI(ecDataTooLong);
     }
+    for (const FieldDef& d : defs) {
+        fields_.push_back(Field{d.name, d.width, d.numeric});
+        if (d.index)
+            indexField_ = d.name;
+        if (created_)
+            profile_.write(kDefaultsSection, d.name, "");
+    }
+    if (created_ && !profile_.save())
+        throw EINI(ecIniWrite);
 }
 
 int IniDatabase::numRecords() const

@@ -40,6 +40,14 @@ public:
     // Defines a field; the index field names the record. On a new file its default value
     // is written empty.
     void addField(const std::string& name, int width, bool numeric = false, bool index = false);
+    struct FieldDef {
+        std::string name;
+        int width = 0;
+        bool numeric = false;
+        bool index = false;
+    };
+    // Defines several fields with one write of a new file.
+    void addFields(const std::vector<FieldDef>& defs);
 
     int numRecords() const;
     bool recordExists(const std::string& name) const;

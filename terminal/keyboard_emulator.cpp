@@ -77,9 +77,11 @@ void KeyboardEmulator::setEmulatorType(const std::string& name)
 void KeyboardEmulator::open()
 {
     db_.prepare(resolveMapPath(mapFileName_.empty() ? kDefaultMapName : mapFileName_));
-    db_.addField(kNameField, kMaxNameLength, false, true);
+    std::vector<IniDatabase::FieldDef> fields;
+    fields.push_back({kNameField, kMaxNameLength, false, true});
     for (int i = 0; i < kMaxEntries; ++i)
-        db_.addField(keyField(i), kMaxValue);
+        fields.push_back({keyField(i), kMaxValue, false, false});
+    db_.addFields(fields);
     enabled_ = true;
     clearEntries();
     modified_ = false;

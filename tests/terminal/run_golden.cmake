@@ -1,0 +1,15 @@
+# Runs termdump on one golden input and compares its output with the expected page.
+file(READ ${ARGS_FILE} args)
+string(STRIP "${args}" args)
+separate_arguments(args UNIX_COMMAND "${args}")
+execute_process(COMMAND ${TERMDUMP} ${args} ${INPUT}
+  OUTPUT_FILE ${ACTUAL} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "termdump failed (${rc})")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${EXPECTED} ${ACTUAL} RESULT_VARIABLE diff)
+if(NOT diff EQUAL 0)
+  file(READ ${EXPECTED} want)
+  file(READ ${ACTUAL} got)
+  message(FATAL_ERROR "page differs from ${EXPECTED}\n--- expected\n${want}--- actual\n${got}")
+endif()
