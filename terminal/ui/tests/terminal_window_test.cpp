@@ -412,6 +412,30 @@ TEST(TerminalWindow, IntegralSizeSnapsToWholeCells)
     EXPECT_EQ(t.size(), QSize(20 * cw, 7 * ch));
 }
 
+TEST(TerminalWindow, ScrollBarsFollowScrollBarsAndAutoScroll)
+{
+    TerminalWindow t;
+    t.setDisplayRows(25);
+    t.setDisplayColumns(80);
+    t.ForcePaint();
+    EXPECT_EQ(t.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    t.setScrollBars(TerminalWindow::ssBoth);
+    EXPECT_EQ(t.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    t.setScrollBars(TerminalWindow::ssNone);
+    // Automatic bars only where the buffer exceeds the window: 80 columns fit, a page
+    // of 25 rows does not fit in 10.
+    t.setAutoScroll(TerminalWindow::asBoth);
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    t.setDisplayRows(10);
+    t.ForcePaint();
+    EXPECT_EQ(t.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    t.setDisplayColumns(40);
+    t.ForcePaint();
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
 TEST(TerminalWindow, UnknownFontFallsBackToAFixedPitchFontOfTheSameHeight)
 {
     TerminalWindow t;
