@@ -121,13 +121,20 @@ TEST_F(DispatcherTest, OutputBufferExactlyFullThenOneByteTooMany)
 TEST_F(DispatcherTest, OutputArrivesInOrder)
 {
     std::string sent;
-    for (int i = 0; i < 2000; ++i) {
-        const std::string line = "line " + std::to_string(i) + "\n";
-        while (d.PutString(line) == ecOutputBufferTooSmall)
+    for (int i = 0; i < 2000; ++i)
+        sent += "line " + std::to_string(i) + "\n";
+    // The far end reads meanwhile: a pty holds only a few kilobytes.
+    std::string got;
+    std::thread reader([&] { got = pty.receive(sent.size(), 20000); });
+    for (size_t pos = 0; pos < sent.size();) {
+        const size_t len = std::min<size_t>(37, sent.size() - pos);
+        if (d.PutBlock(sent.data() + pos, static_cast<uint32_t>(len)) == 0)
+            pos += len;
+        else
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        sent += line;
     }
-    EXPECT_EQ(pty.receive(sent.size(), 10000), sent);
+    reader.join();
+    EXPECT_EQ(got, sent);
 }
 
 TEST_F(DispatcherTest, FullInputBufferLeavesTheRestInTheDriver)
