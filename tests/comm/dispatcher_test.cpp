@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <dirent.h>
 #include <sys/resource.h>
 
 using namespace zelvo::comm;
@@ -522,6 +523,36 @@ TEST(DispatcherOpen, Failures)
     EXPECT_EQ(other.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), ecAccessDenied);
     EXPECT_EQ(d.ClosePort(), 0);
     EXPECT_EQ(other.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
+}
+
+size_t countEntries(const char* dir)
+{
+    size_t n = 0;
+    if (DIR* d = ::opendir(dir)) {
+        while (::readdir(d))
+            ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+TEST(DispatcherOpen, NothingOutlivesClosePort)
+{
+    PtyPair pty;
+    const size_t fds = countEntries("/proc/self/fd");
+    const size_t threads = countEntries("/proc/self/task");
+    for (int i = 0; i < 5; ++i) {
+        PosixDispatcher d(nullptr, nullptr);
+        ASSERT_EQ(d.OpenPort(i % 2 ? pty.slaveName : "exec:cat", 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
+        d.PutString("data");
+        d.StartTracing(100);
+        EXPECT_EQ(d.ClosePort(), 0);
+        EXPECT_FALSE(d.ThreadsRunning());
+        EXPECT_EQ(d.OutputFree(), 0u); // the buffers are gone
+        EXPECT_EQ(d.InputUsed(), 0u);
+    }
+    EXPECT_EQ(countEntries("/proc/self/fd"), fds);
+    EXPECT_EQ(countEntries("/proc/self/task"), threads);
 }
 
 TEST(DispatcherOpen, HandlesAreIndicesInTheProcessList)
