@@ -1,0 +1,809 @@
+#include "terminal/ui/terminal_window.h"
+
+#include "terminal/emulator.h"
+#include "terminal/keyboard_emulator.h"
+#include "terminal/terminal_errors.h"
+#include "terminal/ui/terminal_font.h"
+#include "terminal/ui/virtual_keys.h"
+
+#include <algorithm>
+#include <new>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+namespace zelvo::terminal {
+
+TerminalWindow::TerminalWindow(QWidget* parent) : QAbstractScrollArea(parent)
+{
+    buffer_.setClient(this);
+    buffer_.setLineOutput(nullptr);
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAutoFillBackground(false);
+    viewport()->setCursor(Qt::IBeamCursor);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    paintTimer_.setSingleShot(true);
+    connect(&paintTimer_, &QTimer::timeout, this, [this] { flushPaint(); });
+    blinkTimer_.setTimerType(Qt::CoarseTimer);
+    connect(&blinkTimer_, &QTimer::timeout, this, [this] { blinkTick(); });
+    blinkTimer_.start(blinkTime_);
+
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int v) {
+        if (updatingScrollBars_) return;
+        buffer_.bScroll(v - buffer_.displayTop(), 0);
+        afterChange();
+    });
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, [this](int v) {
+        if (updatingScrollBars_) return;
+        buffer_.bScroll(0, v - buffer_.ViewCol());
+        afterChange();
+    });
+
+    setTerminalFont(QStringLiteral("Terminal"), 0, 9);
+    resize(200, 200);
+    setDisplayRows(uint16_t(wantRows_));
+    setDisplayColumns(uint16_t(wantCols_));
+}
+
+TerminalWindow::~TerminalWindow()
+{
+    setComPort(nullptr);
+    setEmulator(nullptr);
+    blinkTimer_.stop();
+    paintTimer_.stop();
+    buffer_.setClient(nullptr);
+    buffer_.setLineOutput(nullptr);
+    if (buffer_.capturing()) buffer_.bSetCapture(false, false, captureFile_);
+}
+
+// ---- Port binding ---------------------------------------------------------------------
+
+void TerminalWindow::setComPort(comm::ComPort* port)
+{
+    if (port == port_) return;
+    if (port_) {
+        unregisterHandler();
+        dispatcher_ = nullptr;
+        buffer_.setLineOutput(nullptr);
+        port_->RemovePortUser(this);
+    }
+    port_ = port;
+    if (!port_) return;
+    port_->AddPortUser(this);
+    if (port_->State() == comm::ComPort::psOpen && port_->Dispatcher()) portOpened();
+}
+
+void TerminalWindow::portOpened()
+{
+    if (!port_ || !port_->Dispatcher()) return;
+    dispatcher_ = port_->Dispatcher();
+    buffer_.setLineOutput(this);
+    if (resumeOnOpen_) {
+        active_ = true;
+        registerHandler();
+    }
+}
+
+void TerminalWindow::portClosing()
+{
+    resumeOnOpen_ = active_;
+    unregisterHandler();
+    active_ = false;
+    dispatcher_ = nullptr;
+    buffer_.setLineOutput(nullptr);
+}
+
+void TerminalWindow::registerHandler()
+{
+    if (registered_ || !dispatcher_) return;
+    dispatcher_->AddWindowHandler(this);
+    dispatcher_->SetAvailLength(1);
+    registered_ = true;
+}
+
+void TerminalWindow::unregisterHandler()
+{
+    if (!registered_) return;
+    registered_ = false;
+    if (dispatcher_) dispatcher_->RemoveWindowHandler(this);
+}
+
+void TerminalWindow::setActive(bool on)
+{
+    active_ = on;
+    resumeOnOpen_ = on;
+    if (!dispatcher_) return;
+    if (on) registerHandler();
+    else unregisterHandler();
+}
+
+void TerminalWindow::windowMessage(uint16_t msg, uint32_t wParam, uint32_t)
+{
+    switch (msg) {
+    case comm::MsgPortOpen: portOpened(); break;
+    case comm::MsgPortClose: portClosing(); break;
+    case comm::MsgTriggerAvail: readAvail(wParam); break;
+    default: break;
+    }
+}
+
+void TerminalWindow::readAvail(uint32_t count)
+{
+    if (!dispatcher_ || !registered_) return;
+    uint8_t chunk[comm::InputBufferSize];
+    if (scrollback_) {
+        // The view is held still: keep the bytes here (taking them as announced keeps
+        // the dispatcher's read-ahead in step) and show them when scrollback ends.
+        while (count > 0 && held_.size() < kMaxHeldBytes) {
+            const uint32_t want = std::min<uint32_t>({count, uint32_t(sizeof chunk),
+                                                       uint32_t(kMaxHeldBytes - held_.size())});
+            const int n = dispatcher_->GetBlock(chunk, want);
+            if (n <= 0) break;
+            held_.insert(held_.end(), chunk, chunk + n);
+            count -= uint32_t(n);
+        }
+        // Past the cap the rest stays in the port (holding the sender back where flow
+        // control is on) and is read when scrollback ends.
+        if (count > 0) dataPending_ = true;
+        return;
+    }
+    while (count > 0) {
+        const int n = dispatcher_->GetBlock(chunk, std::min<uint32_t>(count, sizeof chunk));
+        if (n <= 0) break;
+        buffer_.processBlock(chunk, size_t(n));
+        bytesShown_ += uint64_t(n);
+        count -= uint32_t(n);
+    }
+    afterChange();
+}
+
+void TerminalWindow::processHeld()
+{
+    if (held_.empty()) return;
+    std::vector<uint8_t> bytes;
+    bytes.swap(held_);
+    buffer_.processBlock(bytes.data(), bytes.size());
+    bytesShown_ += bytes.size();
+}
+
+int TerminalWindow::PutBlock(const char* bytes, int len)
+{
+    if (!dispatcher_ || len <= 0) return 0;
+    return dispatcher_->PutBlock(bytes, uint32_t(len));
+}
+
+void TerminalWindow::sendToLine(const std::string& bytes)
+{
+    if (bytes.empty() || !dispatcher_) return;
+    if (halfDuplex_) {
+        for (char c : bytes) {
+            const int rc = dispatcher_->PutBlock(&c, 1);
+            if (rc < 0) {
+                reportError(rc);
+                break;
+            }
+            buffer_.bProcessChar(uint8_t(c));
+        }
+        afterChange();
+        return;
+    }
+    const int rc = dispatcher_->PutBlock(bytes.data(), uint32_t(bytes.size()));
+    if (rc < 0) reportError(rc);
+}
+
+void TerminalWindow::SendText(const std::string& bytes) { sendToLine(bytes); }
+
+void TerminalWindow::reportError(int code)
+{
+    // Delivered from the event loop, so a handler that shows a message box does not run
+    // inside the buffer's processing or a dispatcher notification.
+    QTimer::singleShot(0, this, [this, code] {
+        if (onTerminalError_) onTerminalError_(*this, code);
+    });
+}
+
+// ---- Buffer notifications -------------------------------------------------------------
+
+void TerminalWindow::invalidateRect(const CellRect& r)
+{
+    if (r.empty()) return;
+    const int top = r.top - buffer_.displayTop(), left = r.left - buffer_.ViewCol();
+    const QRect cells = QRect(left, top, r.right - r.left + 1, r.bottom - r.top + 1)
+                            .intersected(QRect(0, 0, buffer_.displayCols(), buffer_.displayRows()));
+    if (cells.isEmpty()) return;
+    dirty_ = dirty_.united(cells);
+    schedulePaint();
+}
+
+void TerminalWindow::viewChanged()
+{
+    fullDirty_ = true;
+    scrollBarsDirty_ = true;
+    schedulePaint();
+}
+
+void TerminalWindow::terminalStatus(int row, int column, int viewRow, int viewCol)
+{
+    invalidateCaret();
+    if (onTerminalStatus_)
+        onTerminalStatus_(*this, uint8_t(row), uint8_t(column), uint16_t(viewRow), uint16_t(viewCol));
+}
+
+void TerminalWindow::captureError(int code)
+{
+    capture_ = cmOff;
+    reportError(code);
+}
+
+void TerminalWindow::cursorPosReport(int column, int row)
+{
+    QTimer::singleShot(0, this, [this, column, row] {
+        if (onCursorPosReport_) onCursorPosReport_(*this, column, row);
+    });
+}
+
+void TerminalWindow::afterChange()
+{
+    buffer_.bNeedPaint();
+    invalidateCaret();
+}
+
+// ---- Repainting -----------------------------------------------------------------------
+
+void TerminalWindow::invalidateCaret()
+{
+    const QPoint now(buffer_.column(), buffer_.row());
+    if (now == caretCell_) return;
+    for (const QPoint& c : {caretCell_, now}) {
+        if (c.x() < 0) continue;
+        const QRect cell(c.x() - buffer_.ViewCol(), c.y() - buffer_.displayTop(), 1, 1);
+        if (QRect(0, 0, buffer_.displayCols(), buffer_.displayRows()).contains(cell.topLeft()))
+            dirty_ = dirty_.united(cell);
+    }
+    caretCell_ = now;
+    if (!dirty_.isEmpty()) schedulePaint();
+}
+
+bool TerminalWindow::paintPending() const
+{
+    return paintTimer_.isActive() || fullDirty_ || !dirty_.isEmpty() || scrollBarsDirty_;
+}
+
+void TerminalWindow::schedulePaint()
+{
+    if (paintTimer_.isActive()) return;
+    const qint64 since = flushedOnce_ ? sinceFlush_.elapsed() : kMinPaintIntervalMs;
+    if (since >= kMinPaintIntervalMs) {
+        // Not at once: let the rest of this burst of input land first.
+        paintTimer_.start(0);
+    } else {
+        paintTimer_.start(int(kMinPaintIntervalMs - since));
+    }
+}
+
+void TerminalWindow::flushPaint()
+{
+    if (scrollBarsDirty_) {
+        scrollBarsDirty_ = false;
+        updateScrollBars();
+    }
+    if (fullDirty_) {
+        viewport()->update();
+    } else if (!dirty_.isEmpty()) {
+        viewport()->update(renderer_.pixelRect(dirty_));
+    }
+    fullDirty_ = false;
+    dirty_ = QRect();
+    sinceFlush_.restart();
+    flushedOnce_ = true;
+}
+
+void TerminalWindow::ForcePaint()
+{
+    buffer_.bForcePaint();
+    fullDirty_ = true;
+    scrollBarsDirty_ = true;
+    flushPaint();
+}
+
+void TerminalWindow::paintEvent(QPaintEvent* e)
+{
+    QPainter p(viewport());
+    ScreenRenderer::View v;
+    v.viewRow = buffer_.displayTop();
+    v.viewCol = buffer_.ViewCol();
+    v.rows = buffer_.displayRows();
+    v.cols = buffer_.displayCols();
+    v.caretVisible = hasFocus() && !scrollback_ && caretOn_;
+    v.caretRow = buffer_.row();
+    v.caretCol = buffer_.column();
+    const QRect px = e->rect();
+    renderer_.paint(p, buffer_, v, renderer_.cellRect(px));
+    // The strips right of and below the last whole cell.
+    const QColor back(Buffer::kPalette[buffer_.defaultBack() & 0x0F] | 0xFF000000u);
+    const int w = v.cols * renderer_.cellWidth(), h = v.rows * renderer_.cellHeight();
+    const QRegion rest = QRegion(px).subtracted(QRegion(0, 0, w, h));
+    for (const QRect& r : rest) p.fillRect(r, back);
+    ++paintCount_;
+}
+
+void TerminalWindow::blinkTick()
+{
+    blinkOn_ = !blinkOn_;
+    buffer_.bSetBlinkPhase(blinkOn_);
+    buffer_.bNeedPaint();
+    if (hasFocus() && !scrollback_) {
+        caretOn_ = blinkOn_;
+        const QRect cell(buffer_.column() - buffer_.ViewCol(), buffer_.row() - buffer_.displayTop(), 1, 1);
+        if (QRect(0, 0, buffer_.displayCols(), buffer_.displayRows()).contains(cell.topLeft())) {
+            dirty_ = dirty_.united(cell);
+            schedulePaint();
+        }
+    }
+}
+
+void TerminalWindow::setBlinkTime(uint16_t ms)
+{
+    blinkTime_ = ms;
+    if (ms == 0) {
+        blinkTimer_.stop();
+        if (!blinkOn_) blinkTick();
+    } else {
+        blinkTimer_.start(ms);
+    }
+}
+
+// ---- Geometry -------------------------------------------------------------------------
+
+QSize TerminalWindow::frameExtra() const
+{
+    const int fw = 2 * frameWidth();
+    int w = fw, h = fw;
+    if (verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn) w += verticalScrollBar()->sizeHint().width();
+    if (horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn) h += horizontalScrollBar()->sizeHint().height();
+    return {w, h};
+}
+
+QSize TerminalWindow::sizeHint() const
+{
+    return frameExtra() + QSize(wantCols_ * renderer_.cellWidth(), wantRows_ * renderer_.cellHeight());
+}
+
+QSize TerminalWindow::minimumSizeHint() const
+{
+    return frameExtra() + QSize(renderer_.cellWidth(), renderer_.cellHeight());
+}
+
+QSize TerminalWindow::integralSize(const QSize& size) const
+{
+    const QSize extra = frameExtra();
+    QSize s = size;
+    const int cw = renderer_.cellWidth(), ch = renderer_.cellHeight();
+    if (integralSize_ == isWidth || integralSize_ == isBoth)
+        s.setWidth(extra.width() + std::max(1, (size.width() - extra.width()) / cw) * cw);
+    if (integralSize_ == isHeight || integralSize_ == isBoth)
+        s.setHeight(extra.height() + std::max(1, (size.height() - extra.height()) / ch) * ch);
+    return s;
+}
+
+void TerminalWindow::setIntegralSize(TIntegralSize s)
+{
+    integralSize_ = s;
+    if (isWindow() && s != isNone) resize(integralSize(size()));
+}
+
+void TerminalWindow::setDisplayRows(uint16_t rows)
+{
+    wantRows_ = std::max<int>(1, rows);
+    updateGeometry();
+    resize(width(), frameExtra().height() + wantRows_ * renderer_.cellHeight());
+    updateDisplaySize();
+}
+
+void TerminalWindow::setDisplayColumns(uint16_t cols)
+{
+    wantCols_ = std::max<int>(1, cols);
+    updateGeometry();
+    resize(frameExtra().width() + wantCols_ * renderer_.cellWidth(), height());
+    updateDisplaySize();
+}
+
+void TerminalWindow::resizeEvent(QResizeEvent* e)
+{
+    QAbstractScrollArea::resizeEvent(e);
+    if (isWindow() && integralSize_ != isNone && !snapping_) {
+        const QSize snapped = integralSize(size());
+        if (snapped != size()) {
+            snapping_ = true;
+            resize(snapped);
+            snapping_ = false;
+        }
+    }
+    updateDisplaySize();
+}
+
+void TerminalWindow::updateDisplaySize()
+{
+    // From the widget's own size, so a window not yet shown (whose viewport has not
+    // been laid out) already knows how many cells it will show.
+    const QSize vp = size() - frameExtra();
+    const int rows = std::max(1, vp.height() / renderer_.cellHeight());
+    const int cols = std::max(1, vp.width() / renderer_.cellWidth());
+    if (rows != buffer_.displayRows() || cols != buffer_.displayCols()) {
+        buffer_.setDisplaySize(rows, cols);
+        buffer_.bNeedPaint();
+    }
+    fullDirty_ = true;
+    scrollBarsDirty_ = true;
+    schedulePaint();
+}
+
+void TerminalWindow::setScrollBars(TScrollStyle s)
+{
+    scrollBars_ = s;
+    updateScrollBars();
+}
+
+void TerminalWindow::setAutoScroll(TAutoScroll a)
+{
+    autoScroll_ = a;
+    updateScrollBars();
+}
+
+void TerminalWindow::updateScrollBars()
+{
+    updatingScrollBars_ = true;
+    const int rows = buffer_.displayRows(), cols = buffer_.displayCols();
+    int vmin, vmax;
+    if (scrollback_) {
+        // The whole written part of the buffer.
+        const int total = std::max(buffer_.highestRow() + 1, buffer_.ViewRow() + buffer_.PageHeight());
+        vmin = 0;
+        vmax = std::max(0, std::min(total, buffer_.Rows()) - rows);
+    } else {
+        vmin = buffer_.ViewRow();
+        vmax = std::max(vmin, buffer_.ViewRow() + buffer_.PageHeight() - rows);
+    }
+    const int hmax = std::max(0, buffer_.Cols() - cols);
+    QScrollBar* vb = verticalScrollBar();
+    vb->setRange(vmin, vmax);
+    vb->setPageStep(rows);
+    vb->setValue(buffer_.displayTop());
+    QScrollBar* hb = horizontalScrollBar();
+    hb->setRange(0, hmax);
+    hb->setPageStep(cols);
+    hb->setValue(buffer_.ViewCol());
+
+    const bool wantV = scrollback_ || scrollBars_ == ssVertical || scrollBars_ == ssBoth ||
+                       ((autoScroll_ == asVertical || autoScroll_ == asBoth) && vmax > vmin);
+    const bool wantH = scrollBars_ == ssHorizontal || scrollBars_ == ssBoth ||
+                       ((scrollback_ || autoScroll_ == asHorizontal || autoScroll_ == asBoth) && hmax > 0);
+    const auto vp = wantV ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+    const auto hp = wantH ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+    if (vp != verticalScrollBarPolicy()) setVerticalScrollBarPolicy(vp);
+    if (hp != horizontalScrollBarPolicy()) setHorizontalScrollBarPolicy(hp);
+    updatingScrollBars_ = false;
+}
+
+void TerminalWindow::scrollContentsBy(int, int)
+{
+    // The scroll bars move the buffer's display (connected in the constructor); the
+    // viewport is repainted from the buffer, never scrolled as pixels.
+}
+
+// ---- Buffer shape and look ------------------------------------------------------------
+
+void TerminalWindow::setEmulator(terminal::Emulator* e)
+{
+    if (e == emulator_) return;
+    if (emulator_) emulator_->setBuffer(nullptr);
+    emulator_ = e;
+    if (emulator_) emulator_->setBuffer(&buffer_);
+}
+
+void TerminalWindow::setRows(uint16_t rows)
+{
+    const int rc = buffer_.bNewBuffer(rows, buffer_.Cols(), buffer_.PageHeight());
+    if (rc < 0) reportError(rc);
+    ForcePaint();
+}
+
+void TerminalWindow::setColumns(uint16_t cols)
+{
+    const int rc = buffer_.bNewBuffer(buffer_.Rows(), cols, buffer_.PageHeight());
+    if (rc < 0) reportError(rc);
+    ForcePaint();
+}
+
+void TerminalWindow::setPageHeight(uint16_t rows)
+{
+    const int rc = buffer_.bNewBuffer(std::max<int>(buffer_.Rows(), rows), buffer_.Cols(), rows);
+    if (rc < 0) reportError(rc);
+    ForcePaint();
+}
+
+void TerminalWindow::setColors(int fore, int back)
+{
+    buffer_.bSetColors(fore, back);
+    ForcePaint();
+}
+
+void TerminalWindow::setTerminalFont(const QString& name, int height, int pointSize)
+{
+    QFont f(name);
+    if (height < 0) f.setPixelSize(-height);
+    else if (height > 0) f.setPixelSize(height);
+    else f.setPointSize(pointSize > 0 ? pointSize : 9);
+    renderer_.setFont(terminalFont(name, height, pointSize));
+    settingFont_ = true;
+    setFont(f); // keeps the requested name and height for font dialogs
+    settingFont_ = false;
+    fontChanged();
+}
+
+void TerminalWindow::changeEvent(QEvent* e)
+{
+    QAbstractScrollArea::changeEvent(e);
+    if (e->type() == QEvent::FontChange && !settingFont_) {
+        const QFont f = font();
+        const int height = f.pixelSize() > 0 ? -f.pixelSize() : 0;
+        renderer_.setFont(terminalFont(f.family(), height, f.pointSize()));
+        fontChanged();
+    }
+}
+
+void TerminalWindow::fontChanged()
+{
+    buffer_.bUpdateFont(renderer_.cellWidth(), renderer_.cellHeight());
+    if (isWindow()) {
+        // A terminal that is a window of its own lets the window manager size it in
+        // whole cells.
+        setSizeIncrement(renderer_.cellWidth(), renderer_.cellHeight());
+        setBaseSize(frameExtra());
+    }
+    updateGeometry();
+    updateDisplaySize();
+}
+
+// ---- Operations ---------------------------------------------------------------------
+
+void TerminalWindow::ClearWindow()
+{
+    buffer_.bClearScreen();
+    afterChange();
+}
+
+void TerminalWindow::ClearBuffer()
+{
+    buffer_.bNewBuffer(buffer_.Rows(), buffer_.Cols(), buffer_.PageHeight());
+    ForcePaint();
+}
+
+void TerminalWindow::CopyToClipboard()
+{
+    try {
+        const std::string text = buffer_.markedText();
+        QApplication::clipboard()->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+    } catch (const std::bad_alloc&) {
+        reportError(kErrOutOfMemory);
+    }
+}
+
+void TerminalWindow::setCapture(TCaptureMode mode)
+{
+    if (mode == capture_ && (mode == cmOff) == !buffer_.capturing()) return;
+    if (buffer_.capturing()) {
+        const int rc = buffer_.bSetCapture(false, false, captureFile_);
+        capture_ = cmOff;
+        if (rc < 0) reportError(rc);
+    }
+    if (mode == cmOff) return;
+    const int rc = buffer_.bSetCapture(true, mode == cmAppend, captureFile_);
+    if (rc < 0) {
+        capture_ = cmOff;
+        reportError(rc);
+        return;
+    }
+    capture_ = mode;
+}
+
+void TerminalWindow::setScrollback(bool on)
+{
+    if (on == scrollback_) return;
+    scrollback_ = on;
+    buffer_.bSetScrollMode(on);
+    if (!on) {
+        processHeld();
+        if (dataPending_) {
+            dataPending_ = false;
+            // What was left in the port is read as if just announced (unless a
+            // notification is under way, which announces it anyway).
+            QTimer::singleShot(0, this, [this] {
+                if (!scrollback_ && registered_ && dispatcher_ && !dispatcher_->InNotification())
+                    readAvail(comm::InputBufferSize);
+            });
+        }
+    }
+    scrollBarsDirty_ = true;
+    fullDirty_ = true;
+    afterChange();
+    flushPaint();
+}
+
+// ---- Keyboard -------------------------------------------------------------------------
+
+bool TerminalWindow::focusNextPrevChild(bool next)
+{
+    if (wantTabs_) return false;
+    return QAbstractScrollArea::focusNextPrevChild(next);
+}
+
+bool TerminalWindow::event(QEvent* e)
+{
+    // Tab and Backtab go to the line when WantTabs is set, not to focus changes.
+    if (e->type() == QEvent::KeyPress && wantTabs_) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) {
+            keyPressEvent(k);
+            return true;
+        }
+    }
+    return QAbstractScrollArea::event(e);
+}
+
+bool TerminalWindow::scrollbackKey(QKeyEvent* e)
+{
+    const int rows = buffer_.displayRows(), cols = buffer_.displayCols();
+    switch (e->key()) {
+    case Qt::Key_PageUp: buffer_.bScroll(-rows, 0); break;
+    case Qt::Key_PageDown: buffer_.bScroll(rows, 0); break;
+    case Qt::Key_Up: buffer_.bScroll(-1, 0); break;
+    case Qt::Key_Down: buffer_.bScroll(1, 0); break;
+    case Qt::Key_Left: buffer_.bScroll(0, -1); break;
+    case Qt::Key_Right: buffer_.bScroll(0, 1); break;
+    case Qt::Key_Home:
+        if (e->modifiers() & Qt::ControlModifier) buffer_.bGotoTop();
+        else buffer_.bScroll(0, -buffer_.ViewCol());
+        break;
+    case Qt::Key_End:
+        if (e->modifiers() & Qt::ControlModifier) {
+            buffer_.bGotoBottom();
+        } else {
+            const int target = std::max(0, buffer_.bCurLineLength() - cols);
+            buffer_.bScroll(0, target - buffer_.ViewCol());
+        }
+        break;
+    default: return false;
+    }
+    scrollBarsDirty_ = true;
+    afterChange();
+    return true;
+}
+
+void TerminalWindow::keyPressEvent(QKeyEvent* e)
+{
+    if (scrollback_ && scrollbackKey(e)) return;
+    const Qt::KeyboardModifiers mods = e->modifiers();
+    const VKey key = virtualKeyFor(e->key(), mods);
+    if (key.code == vk::Shift || key.code == vk::Control || key.code == vk::Menu ||
+        key.code == vk::Capital || key.code == vk::NumLock)
+        return;
+
+    std::string mapping;
+    if (key.extended) {
+        // Navigation and function keys: their translation goes out at key-down; without
+        // one they send nothing.
+        if (!scrollback_ && translateKey(key, mods, mapping)) sendToLine(mapping);
+        return;
+    }
+
+    // Keys that type a character: the key press handler sees the character first (it may
+    // end scrollback, change the character or swallow it).
+    std::string bytes = plainKeyBytes(e->key(), mods, e->text(), wantTabs_);
+    if (onKeyPress_ && !bytes.empty()) {
+        char c = bytes[0];
+        onKeyPress_(*this, c);
+        if (c == 0) return;
+        bytes[0] = c;
+    }
+    if (scrollback_) return; // the view is held; typing goes nowhere until it ends
+    // A translation replaces the character. Keys that type none (Insert, Delete, the
+    // keypad without Num Lock) send their translation at key-down too.
+    if (key.code && translateKey(key, mods, mapping)) {
+        sendToLine(mapping);
+    } else if (!bytes.empty()) {
+        sendToLine(bytes);
+    } else {
+        QAbstractScrollArea::keyPressEvent(e);
+    }
+}
+
+bool TerminalWindow::translateKey(const VKey& key, Qt::KeyboardModifiers mods, std::string& mapping)
+{
+    if (!keyboard_ || !keyboard_->Enabled()) return false;
+    KeyRecord rec;
+    rec.virtualKey = key.code;
+    const KeyboardState state = keyboardStateFor(mods, key.code);
+    if (!keyboard_->translate(rec, state.data()) || !rec.mapped) return false;
+    mapping = rec.mapping;
+    return true;
+}
+
+// ---- Mouse marking --------------------------------------------------------------------
+
+QPoint TerminalWindow::cellAt(const QPoint& pixel) const
+{
+    const int cw = renderer_.cellWidth(), ch = renderer_.cellHeight();
+    int col = pixel.x() < 0 ? -1 : pixel.x() / cw;
+    int row = pixel.y() < 0 ? -1 : pixel.y() / ch;
+    col = std::clamp(col, 0, buffer_.displayCols() - 1) + buffer_.ViewCol();
+    row = std::clamp(row, 0, buffer_.displayRows() - 1) + buffer_.displayTop();
+    col = std::clamp(col, 0, buffer_.Cols() - 1);
+    row = std::clamp(row, 0, buffer_.Rows() - 1);
+    return {col, row};
+}
+
+void TerminalWindow::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(e);
+        return;
+    }
+    setFocus(Qt::MouseFocusReason);
+    const QPoint c = cellAt(e->position().toPoint());
+    buffer_.bResetMarking();
+    buffer_.bStartMark(c.y(), c.x());
+    marking_ = true;
+    fullDirty_ = true;
+    afterChange();
+}
+
+void TerminalWindow::mouseMoveEvent(QMouseEvent* e)
+{
+    if (!marking_ || !(e->buttons() & Qt::LeftButton)) return;
+    const QPoint pos = e->position().toPoint();
+    // Dragging past the top or bottom edge scrolls the view along.
+    if (pos.y() < 0) buffer_.bScroll(-1, 0);
+    else if (pos.y() >= viewport()->height()) buffer_.bScroll(1, 0);
+    const QPoint c = cellAt(pos);
+    buffer_.bUpdateMarks(c.y(), c.x());
+    fullDirty_ = true;
+    afterChange();
+}
+
+void TerminalWindow::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() != Qt::LeftButton || !marking_) return;
+    marking_ = false;
+    const QPoint c = cellAt(e->position().toPoint());
+    buffer_.bUpdateMarks(c.y(), c.x());
+    buffer_.bFixMarking();
+    fullDirty_ = true;
+    afterChange();
+}
+
+void TerminalWindow::focusInEvent(QFocusEvent* e)
+{
+    QAbstractScrollArea::focusInEvent(e);
+    caretOn_ = true;
+    caretCell_ = QPoint(-1, -1);
+    invalidateCaret();
+}
+
+void TerminalWindow::focusOutEvent(QFocusEvent* e)
+{
+    QAbstractScrollArea::focusOutEvent(e);
+    caretCell_ = QPoint(-1, -1);
+    invalidateCaret();
+}
+
+} // namespace zelvo::terminal

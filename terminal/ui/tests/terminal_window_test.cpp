@@ -1,0 +1,466 @@
+// The terminal window against a pseudo-terminal peer: the port opens the slave side of a
+// pty pair (mapped to a port number in a private port table), the test plays the far end
+// on the master side.
+
+#include "terminal/ui/terminal_window.h"
+
+#include "comm/com_port.h"
+#include "comm/port_table.h"
+#include "comm/ui/qt_ui_bridge.h"
+#include "platform/registry_store.h"
+#include "terminal/emulator.h"
+#include "terminal/keyboard_emulator.h"
+#include "terminal/ui/tests/pty_peer.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace zelvo::terminal {
+namespace {
+
+using test::PtyPeer;
+
+constexpr int kComNumber = 7;
+constexpr int kWaitMs = 10000;
+
+// A window bound to an open port whose far end is `peer`.
+struct Rig {
+    PtyPeer peer;
+    comm::QtUiBridge bridge;
+    platform::RegistryStore store{"/nonexistent/zelvo-test.reg"};
+    comm::ComPort port{bridge};
+    Emulator emulator{etANSI};
+    TerminalWindow term;
+
+    Rig()
+    {
+        comm::SetPortDevice(store, kComNumber, peer.slavePath());
+        port.setRegistryStore(&store);
+        port.setComNumber(kComNumber);
+        port.setAutoOpen(false);
+        port.setPromptForPort(false);
+        term.setComPort(&port);
+        term.setEmulator(&emulator);
+        term.setDisplayRows(25);
+        term.setDisplayColumns(80);
+        port.setOpen(true);
+    }
+    ~Rig()
+    {
+        term.setComPort(nullptr);
+        port.setOpen(false);
+    }
+
+    std::string row(int r) const { return term.buffer().rowText(term.buffer().ViewRow() + r); }
+
+    bool waitForRow(int r, const std::string& text)
+    {
+        return QTest::qWaitFor([&] { return row(r) == text; }, kWaitMs);
+    }
+    // Waits until the peer has received `n` bytes (or the time is up).
+    bool waitForPeer(size_t n)
+    {
+        return QTest::qWaitFor([&] {
+            peer.poll();
+            return peer.received().size() >= n;
+        }, kWaitMs);
+    }
+};
+
+TEST(TerminalWindow, PublishedDefaults)
+{
+    TerminalWindow t;
+    EXPECT_TRUE(t.Active());
+    EXPECT_EQ(t.ScrollBars(), TerminalWindow::ssNone);
+    EXPECT_EQ(t.AutoScroll(), TerminalWindow::asNone);
+    EXPECT_EQ(t.IntegralSize(), TerminalWindow::isBoth);
+    EXPECT_FALSE(t.Scrollback());
+    EXPECT_EQ(t.Rows(), 200);
+    EXPECT_EQ(t.Columns(), 80);
+    EXPECT_EQ(t.PageHeight(), 25);
+    EXPECT_EQ(t.DisplayRows(), 15);
+    EXPECT_EQ(t.DisplayColumns(), 40);
+    EXPECT_EQ(t.CaptureFile(), "QARN.CAP");
+    EXPECT_EQ(t.Capture(), TerminalWindow::cmOff);
+    EXPECT_TRUE(t.WantTabs());
+    EXPECT_EQ(t.BlinkTime(), 550);
+    EXPECT_TRUE(t.PersistentMark());
+    EXPECT_FALSE(t.HalfDuplex());
+    EXPECT_EQ(t.ComPort(), nullptr);
+    EXPECT_EQ(t.GetEmulator(), nullptr);
+    EXPECT_EQ(t.KeyBoardEmu(), nullptr);
+}
+
+TEST(TerminalWindow, TextFromThePeerAppearsInTheBuffer)
+{
+    Rig rig;
+    ASSERT_TRUE(rig.port.Open());
+    rig.peer.write("hello\r\nworld \x1b[1;31mred\x1b[0m");
+    ASSERT_TRUE(rig.waitForRow(1, "world red"));
+    EXPECT_EQ(rig.row(0), "hello");
+    const Buffer& b = rig.term.buffer();
+    EXPECT_EQ(b.colorAt(b.ViewRow() + 1, 6) & 0x0F, 9); // bright red
+    EXPECT_EQ(rig.term.bytesShown(), 27u);
+}
+
+TEST(TerminalWindow, PaintsRunsInThePaletteColours)
+{
+    Rig rig;
+    rig.term.show();
+    rig.peer.write("\x1b[44m    \x1b[0m\x1b[42mXXXX");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.bytesShown() == 22; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.term.paintPending(); }, kWaitMs));
+    const QImage img = rig.term.viewport()->grab().toImage();
+    const int cw = rig.term.renderer().cellWidth(), ch = rig.term.renderer().cellHeight();
+    // A cell of the blue run, and the top-left pixel of the green run (background only).
+    EXPECT_EQ(img.pixel(cw / 2, 1) & 0xFFFFFF, 0x000080u);
+    EXPECT_EQ(img.pixel(4 * cw, 0) & 0xFFFFFF, 0x008000u);
+    // Black default background after the text.
+    EXPECT_EQ(img.pixel(20 * cw, ch * 3) & 0xFFFFFF, 0x000000u);
+}
+
+TEST(TerminalWindow, EmulatorRepliesGoToThePeer)
+{
+    Rig rig;
+    rig.peer.write("\r\n\r\n  \x1b[6n");
+    ASSERT_TRUE(rig.waitForPeer(6));
+    EXPECT_EQ(rig.peer.received(), "\x1b[3;3R");
+}
+
+TEST(TerminalWindow, TypedKeysReachThePeer)
+{
+    Rig rig;
+    rig.term.setFocus();
+    QTest::keyClicks(&rig.term, "ls");
+    QTest::keyClick(&rig.term, Qt::Key_Return);
+    QTest::keyClick(&rig.term, Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(&rig.term, Qt::Key_Backspace);
+    QTest::keyClick(&rig.term, Qt::Key_Tab);
+    QTest::keyClick(&rig.term, Qt::Key_Up); // no key map: sends nothing
+    ASSERT_TRUE(rig.waitForPeer(6));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "ls\r\x03\b\t");
+    // Without half duplex nothing typed is shown until the far end echoes it.
+    EXPECT_EQ(rig.row(0), "");
+}
+
+TEST(TerminalWindow, HalfDuplexShowsTypedKeysOnce)
+{
+    Rig rig;
+    rig.term.setHalfDuplex(true);
+    QTest::keyClick(&rig.term, 'A');
+    ASSERT_TRUE(rig.waitForPeer(1));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "A");
+    EXPECT_EQ(rig.row(0), "A");
+    EXPECT_EQ(rig.term.buffer().column(), 1);
+}
+
+// A key map of its own in a scratch directory, with F1, Delete and the letter A mapped.
+struct KeyMapRig : Rig {
+    KeyboardEmulator keyboard;
+    KeyMapRig()
+    {
+        char dir[] = "/tmp/zelvo-kbd-XXXXXX";
+        if (!mkdtemp(dir)) return;
+        keyboard.setMapFileName(std::string(dir) + "/zelvo32.kbd");
+        keyboard.setEnabled(true);
+        keyboard.setMapping(112, 14, "\x1bOP");       // F1
+        keyboard.setMapping(112, 6, "\x1bO2P");       // Shift+F1
+        keyboard.setMapping(46, 14, "\x1b[3~");       // Delete, a key without a character
+        keyboard.setMapping('A', 14, "<A>");
+        keyboard.saveRecord("VT100");
+        term.setKeyBoardEmu(&keyboard);
+    }
+};
+
+TEST(TerminalWindow, KeyMapTranslationsReplaceKeysAndCharacters)
+{
+    KeyMapRig rig;
+    ASSERT_TRUE(rig.keyboard.Enabled());
+    QTest::keyClick(&rig.term, Qt::Key_F1);
+    QTest::keyClick(&rig.term, Qt::Key_F1, Qt::ShiftModifier);
+    QTest::keyClick(&rig.term, Qt::Key_F2); // no entry: nothing
+    QTest::keyClick(&rig.term, Qt::Key_Delete);
+    QTest::keyClick(&rig.term, 'a');        // mapped letter: the mapping instead of "a"
+    QTest::keyClick(&rig.term, 'b');        // no entry: the character itself
+    const std::string want = "\x1bOP\x1bO2P\x1b[3~<A>b";
+    ASSERT_TRUE(rig.waitForPeer(want.size()));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), want);
+
+    // With ProcessAllKeys off the letter mapping is not used; with ProcessExtended off
+    // function keys are left alone.
+    rig.peer.clear();
+    rig.keyboard.setProcessAllKeys(false);
+    rig.keyboard.setProcessExtended(false);
+    QTest::keyClick(&rig.term, 'a');
+    QTest::keyClick(&rig.term, Qt::Key_F1);
+    ASSERT_TRUE(rig.waitForPeer(1));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "a");
+}
+
+TEST(TerminalWindow, KeyMapTranslationWithHalfDuplexIsShownToo)
+{
+    KeyMapRig rig;
+    rig.term.setHalfDuplex(true);
+    QTest::keyClick(&rig.term, 'a');
+    ASSERT_TRUE(rig.waitForPeer(3));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "<A>");
+    EXPECT_EQ(rig.row(0), "<A>");
+}
+
+TEST(TerminalWindow, KeyPressHandlerSeesAndCanSwallowCharacters)
+{
+    Rig rig;
+    std::string seen;
+    rig.term.setOnKeyPress([&](TerminalWindow&, char& c) {
+        seen += c;
+        if (c == 'x') c = 0;
+        if (c == 'y') c = 'z';
+    });
+    QTest::keyClicks(&rig.term, "axy");
+    QTest::keyClick(&rig.term, Qt::Key_F5); // not a character: the handler is not called
+    ASSERT_TRUE(rig.waitForPeer(2));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(seen, "axy");
+    EXPECT_EQ(rig.peer.received(), "az");
+}
+
+TEST(TerminalWindow, ScrollbackHoldsDataBackAndShowsAllOfItOnLeaving)
+{
+    Rig rig;
+    std::string before;
+    for (int i = 0; i < 60; ++i) before += "before " + std::to_string(i) + "\r\n";
+    rig.peer.write(before);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.bytesShown() == before.size(); }, kWaitMs));
+    const Buffer& b = rig.term.buffer();
+    rig.term.setScrollback(true);
+    ASSERT_TRUE(rig.term.Scrollback());
+    std::string lots;
+    for (int i = 0; i < 300; ++i) lots += "line " + std::to_string(i) + "\r\n";
+    rig.peer.write(lots);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.heldBytes() == lots.size(); }, kWaitMs));
+    EXPECT_EQ(rig.term.bytesShown(), before.size());
+    EXPECT_EQ(b.rowText(b.row() - 1), "before 59");
+    // The scroll bar covers the buffer; keys move the view instead of going to the line.
+    EXPECT_EQ(rig.term.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    const int top = b.displayTop();
+    QTest::keyClick(&rig.term, Qt::Key_PageUp);
+    EXPECT_LT(b.displayTop(), top);
+    QTest::keyClick(&rig.term, Qt::Key_A);
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "");
+
+    rig.term.setScrollback(false);
+    EXPECT_EQ(rig.term.heldBytes(), 0u);
+    EXPECT_EQ(rig.term.bytesShown(), before.size() + lots.size());
+    EXPECT_EQ(b.rowText(b.row() - 1), "line 299");
+    EXPECT_EQ(rig.term.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+}
+
+TEST(TerminalWindow, KeyPressHandlerEndingScrollbackLetsTheKeyThrough)
+{
+    Rig rig;
+    rig.term.setScrollback(true);
+    rig.term.setOnKeyPress([&](TerminalWindow& t, char&) {
+        if (t.Scrollback()) t.setScrollback(false);
+    });
+    QTest::keyClick(&rig.term, Qt::Key_PageUp); // moves the view, not a character
+    EXPECT_TRUE(rig.term.Scrollback());
+    QTest::keyClick(&rig.term, 'q');
+    EXPECT_FALSE(rig.term.Scrollback());
+    ASSERT_TRUE(rig.waitForPeer(1));
+    EXPECT_EQ(rig.peer.received(), "q");
+}
+
+TEST(TerminalWindow, CopyingThreeMarkedRowsGivesThreeLines)
+{
+    Rig rig;
+    rig.term.show();
+    rig.peer.write("first row\r\nsecond row\r\nthird row");
+    ASSERT_TRUE(rig.waitForRow(2, "third row"));
+    const int cw = rig.term.renderer().cellWidth(), ch = rig.term.renderer().cellHeight();
+    QWidget* vp = rig.term.viewport();
+    QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, QPoint(6 * cw + 1, ch / 2));
+    QTest::mouseMove(vp, QPoint(3 * cw, ch + ch / 2));
+    QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, QPoint(4 * cw + 1, 2 * ch + ch / 2));
+    rig.term.CopyToClipboard();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "row\r\nsecond row\r\nthird\r\n");
+}
+
+TEST(TerminalWindow, CaptureWritesWhatWasShown)
+{
+    Rig rig;
+    char dir[] = "/tmp/zelvo-capture-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string file = std::string(dir) + "/zelvo.log";
+    rig.term.setCaptureFile(file);
+    rig.term.setCapture(TerminalWindow::cmOn);
+    ASSERT_EQ(rig.term.Capture(), TerminalWindow::cmOn);
+    rig.peer.write("captured\r\nab\bc");
+    ASSERT_TRUE(rig.waitForRow(1, "ac"));
+    rig.term.setCapture(TerminalWindow::cmOff);
+    auto slurp = [&] {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    };
+    EXPECT_EQ(slurp(), "captured\r\nab\bc");
+    // Append continues the file; On starts it afresh.
+    rig.term.setCapture(TerminalWindow::cmAppend);
+    rig.peer.write("+more");
+    ASSERT_TRUE(rig.waitForRow(1, "ac+more"));
+    rig.term.setCapture(TerminalWindow::cmOff);
+    EXPECT_EQ(slurp(), "captured\r\nab\bc+more");
+    rig.term.setCapture(TerminalWindow::cmOn);
+    rig.term.setCapture(TerminalWindow::cmOff);
+    EXPECT_EQ(slurp(), "");
+}
+
+TEST(TerminalWindow, CaptureToAnUnwritablePlaceReportsAnErrorAndStaysOff)
+{
+    Rig rig;
+    int error = 0;
+    rig.term.setOnTerminalError([&](TerminalWindow&, int code) { error = code; });
+    rig.term.setCaptureFile("/nonexistent-dir/x/capture.log");
+    rig.term.setCapture(TerminalWindow::cmOn);
+    EXPECT_EQ(rig.term.Capture(), TerminalWindow::cmOff);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return error != 0; }, kWaitMs));
+    EXPECT_LT(error, 0);
+}
+
+TEST(TerminalWindow, InactiveWindowReadsNothingAndReopeningKeepsItActive)
+{
+    Rig rig;
+    rig.term.setActive(false);
+    rig.peer.write("hidden");
+    QTest::qWait(200);
+    EXPECT_EQ(rig.row(0), "");
+    EXPECT_EQ(rig.term.bytesShown(), 0u);
+    rig.term.setActive(true);
+    rig.peer.write("\r\nshown");
+    ASSERT_TRUE(rig.waitForRow(1, "shown"));
+
+    rig.port.setOpen(false);
+    EXPECT_FALSE(rig.term.Active());
+    rig.port.setOpen(true);
+    // A close that met a running notification finishes first; the open follows it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.State() == comm::ComPort::psOpen; }, kWaitMs));
+    EXPECT_TRUE(rig.term.Active());
+    rig.peer.write("\r\nagain");
+    ASSERT_TRUE(rig.waitForRow(2, "again"));
+    // The content survived the close.
+    EXPECT_EQ(rig.row(1), "shown");
+
+    // A window that was inactive at the close stays inactive after the reopen.
+    rig.term.setActive(false);
+    rig.port.setOpen(false);
+    rig.port.setOpen(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.State() == comm::ComPort::psOpen; }, kWaitMs));
+    EXPECT_FALSE(rig.term.Active());
+}
+
+TEST(TerminalWindow, StatusEventReportsTheCursor)
+{
+    Rig rig;
+    int row = -1, col = -1;
+    rig.term.setOnTerminalStatus([&](TerminalWindow&, uint8_t r, uint8_t c, uint16_t, uint16_t) {
+        row = r;
+        col = c;
+    });
+    rig.peer.write("\r\n\r\nabc");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row == 3 && col == 4; }, kWaitMs));
+}
+
+TEST(TerminalWindow, IntegralSizeSnapsToWholeCells)
+{
+    TerminalWindow t;
+    t.setTerminalFont("Terminal", -18);
+    const int cw = t.renderer().cellWidth(), ch = t.renderer().cellHeight();
+    const QSize s = t.integralSize(QSize(10 * cw + cw / 2 + 1, 5 * ch + ch - 1));
+    EXPECT_EQ(s, QSize(10 * cw, 5 * ch));
+    t.setIntegralSize(TerminalWindow::isHeight);
+    EXPECT_EQ(t.integralSize(QSize(10 * cw + 3, 5 * ch + 3)), QSize(10 * cw + 3, 5 * ch));
+    t.setIntegralSize(TerminalWindow::isNone);
+    EXPECT_EQ(t.integralSize(QSize(123, 45)), QSize(123, 45));
+    // The window shows as many whole cells as fit.
+    t.setIntegralSize(TerminalWindow::isBoth);
+    t.show();
+    t.resize(20 * cw + 5, 7 * ch + 5);
+    QTest::qWait(20);
+    EXPECT_EQ(t.DisplayColumns(), 20);
+    EXPECT_EQ(t.DisplayRows(), 7);
+    EXPECT_EQ(t.size(), QSize(20 * cw, 7 * ch));
+}
+
+TEST(TerminalWindow, ScrollBarsFollowScrollBarsAndAutoScroll)
+{
+    TerminalWindow t;
+    t.setDisplayRows(25);
+    t.setDisplayColumns(80);
+    t.ForcePaint();
+    EXPECT_EQ(t.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    t.setScrollBars(TerminalWindow::ssBoth);
+    EXPECT_EQ(t.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    t.setScrollBars(TerminalWindow::ssNone);
+    // Automatic bars only where the buffer exceeds the window: 80 columns fit, a page
+    // of 25 rows does not fit in 10.
+    t.setAutoScroll(TerminalWindow::asBoth);
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    t.setDisplayRows(10);
+    t.ForcePaint();
+    EXPECT_EQ(t.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    t.setDisplayColumns(40);
+    t.ForcePaint();
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+TEST(TerminalWindow, UnknownFontFallsBackToAFixedPitchFontOfTheSameHeight)
+{
+    TerminalWindow t;
+    t.setTerminalFont("No Such Font Zelvo", -18);
+    const QFont& f = t.renderer().font();
+    EXPECT_EQ(f.pixelSize(), 18);
+    EXPECT_TRUE(QFontInfo(f).fixedPitch());
+    EXPECT_GE(t.renderer().cellHeight(), 18);
+}
+
+TEST(TerminalWindow, BlinkingCellsFlipAndOnlyTheirAreaIsRepainted)
+{
+    Rig rig;
+    rig.term.show();
+    rig.term.setBlinkTime(60);
+    rig.peer.write("\x1b[5mB\x1b[0m plain");
+    ASSERT_TRUE(rig.waitForRow(0, "B plain"));
+    const Buffer& b = rig.term.buffer();
+    const int r = b.ViewRow();
+    const uint8_t stored = b.storedColorAt(r, 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.colorAt(r, 0) != stored; }, kWaitMs));
+    EXPECT_EQ(b.colorAt(r, 0) & 0x0F, (b.colorAt(r, 0) >> 4) & 0x0F); // foreground hidden
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.colorAt(r, 0) == stored; }, kWaitMs));
+    EXPECT_EQ(b.colorAt(r, 2), b.storedColorAt(r, 2));
+}
+
+} // namespace
+} // namespace zelvo::terminal
