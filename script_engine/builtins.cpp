@@ -138,10 +138,14 @@ const char* biItoa(ScriptHandle* h, int argc)
 const char* biFopen(ScriptHandle* h, int argc)
 {
     const char* name = ScriptGetStrArg(h, 0);
-    std::string mode = argc >= 2 ? ScriptGetStrArg(h, 1) : "rt";
+    const char* given = argc >= 2 ? ScriptGetStrArg(h, 1) : "rt";
     // 't' means nothing here; 'e' keeps the stream from leaking into started programs.
-    if (!mode.empty())
-        mode.insert(1, "e");
+    std::string mode;
+    if (*given) {
+        mode.push_back(given[0]);
+        mode.push_back('e');
+        mode.append(given + 1);
+    }
     std::FILE* f = mode.empty() ? nullptr : std::fopen(name, mode.c_str());
     if (!f) {
         ScriptReturnInt(h, 0);
