@@ -242,6 +242,7 @@ Node* Parser::parse()
             }
         } while (peek() != tkEnd);
     } catch (const Abort&) {
+        return nullptr;
     }
     try {
         return chain(NodeKind::DeclList, items);
@@ -313,7 +314,6 @@ Node* Parser::parseFunction()
 
 Node* Parser::parseBlock()
 {
-    DepthGuard guard(*this);
     expect('{');
     std::vector<Node*> decls;
     std::vector<Node*> statements;
@@ -611,7 +611,6 @@ Node* Parser::parsePrimary()
         return make(NodeKind::Call, id, argList);
     }
     case '(': {
-        DepthGuard guard(*this);
         accept();
         Node* e = parseExpression();
         expect(')');
