@@ -214,7 +214,7 @@ void Vm::run(ScriptHandle* h)
             raise("Stack underflow.");
         if (integerValue(stack[sp + 2]) < n) {
             // Reported on the caller's line: the instruction before its call.
-            pc = integerValue(stack[sp + 1]) - 1;
+            pc = static_cast<int32_t>(static_cast<uint32_t>(integerValue(stack[sp + 1])) - 1u);
             raise("to few arguments in function call.");
         }
         ORV_NEXT();
@@ -258,7 +258,7 @@ void Vm::run(ScriptHandle* h)
         ++sp;
         n = integerValue(stack[sp]);
         clearValue(stack[sp]);
-        ORV_JUMP(n + 1);
+        ORV_JUMP(static_cast<int32_t>(static_cast<uint32_t>(n) + 1u));
     L_jz:
         if (integerValue(a) == 0)
             ORV_JUMP(n);
@@ -291,17 +291,19 @@ void Vm::run(ScriptHandle* h)
         copyValue(a, stack[n]);
         ORV_NEXT();
     L_movAAddrBp:
-        setInt(a, bp + n);
+        setInt(a, static_cast<int32_t>(static_cast<uint32_t>(bp) + static_cast<uint32_t>(n)));
         ORV_NEXT();
     L_movALocal:
-        if (static_cast<uint32_t>(bp + n) > static_cast<uint32_t>(stackTop))
+        n = static_cast<int32_t>(static_cast<uint32_t>(bp) + static_cast<uint32_t>(n));
+        if (static_cast<uint32_t>(n) > static_cast<uint32_t>(stackTop))
             badAddress();
-        copyValue(a, stack[bp + n]);
+        copyValue(a, stack[n]);
         ORV_NEXT();
     L_movLocalA:
-        if (static_cast<uint32_t>(bp + n) > static_cast<uint32_t>(stackTop))
+        n = static_cast<int32_t>(static_cast<uint32_t>(bp) + static_cast<uint32_t>(n));
+        if (static_cast<uint32_t>(n) > static_cast<uint32_t>(stackTop))
             badAddress();
-        copyValue(stack[bp + n], a);
+        copyValue(stack[n], a);
         ORV_NEXT();
     L_movBA:
         copyValue(b, a);
