@@ -64,24 +64,36 @@ void destroy(ScriptHandle* h)
     delete h;
 }
 
-bool readFile(const char* path, std::string& out)
+// Longest script file read; a bigger one cannot be a program of 1000 instructions and is
+// refused rather than read into memory.
+constexpr size_t kMaxSourceSize = 64u * 1024u * 1024u;
+
+enum class ReadResult { Ok, Unreadable, TooLarge };
+
+// Reads the file up to its first NUL byte, which ends the input anyway.
+ReadResult readFile(const char* path, std::string& out)
 {
     std::FILE* f = std::fopen(path, "rb");
     if (!f)
-        return false;
+        return ReadResult::Unreadable;
+    ReadResult result = ReadResult::Ok;
     char buffer[65536];
     size_t n;
-    bool ok = true;
-    try {
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-            out.append(buffer, n);
-    } catch (...) {
-        ok = false;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        const void* nul = std::memchr(buffer, '\0', n);
+        size_t take = nul ? static_cast<size_t>(static_cast<const char*>(nul) - buffer) : n;
+        if (out.size() + take > kMaxSourceSize) {
+            result = ReadResult::TooLarge;
+            break;
+        }
+        out.append(buffer, take);
+        if (nul)
+            break;
     }
-    if (std::ferror(f))
-        ok = false;
+    if (result == ReadResult::Ok && std::ferror(f))
+        result = ReadResult::Unreadable;
     std::fclose(f);
-    return ok;
+    return result;
 }
 
 // Clears the instance's pointers to the compiler objects however compilation ends.
@@ -98,8 +110,15 @@ struct CompilerScope {
 int compile(ScriptHandle* h, const char* path)
 {
     std::string raw;
-    if (!readFile(path, raw))
+    switch (readFile(path, raw)) {
+    case ReadResult::Unreadable:
         return 0;
+    case ReadResult::TooLarge:
+        reportError(h, formatMessage("Line %d: %s", 1, "script file too large"));
+        return 0;
+    case ReadResult::Ok:
+        break;
+    }
     auto report = [h](const std::string& message) { reportError(h, message); };
     CompilerScope scope{h};
     Tree tree;

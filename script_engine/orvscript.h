@@ -20,7 +20,8 @@
  *    unary operators) gives "Line %d: nesting too deep", an expression tree deeper than
  *    1000 nodes "Line %d: expression too complex", and a source of more than 250000
  *    syntax-tree nodes "Line %d: program too large"; the compiler never recurses beyond
- *    these bounds.
+ *    these bounds. A script file larger than 64 MiB is refused with
+ *    "Line 1: script file too large"; reading stops at a NUL byte, which ends the input.
  *  - Messages are formatted at full length; a message longer than 1023 bytes (a huge
  *    identifier, a long host error text) is cut to 1023 bytes.
  *  - When the lexer cannot enlarge its token text it writes

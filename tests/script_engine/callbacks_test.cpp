@@ -175,4 +175,18 @@ TEST_F(LexerInputTest, HugeTokensAreHandled)
     EXPECT_EQ(joinedErrors(), "Error: Line 1 - Too much string data (more than 1000 bytes).");
 }
 
+TEST_F(LexerInputTest, EndlessOrHugeFilesAreNotReadWhole)
+{
+    // /dev/zero starts with a NUL byte: the input is empty.
+    ScriptHandle* h = newInstance();
+    EXPECT_EQ(ScriptCompile(h, "/dev/zero"), 0);
+    EXPECT_EQ(joinedErrors(), "Line 1: syntax error");
+    recorder().reset();
+    std::string huge(65u * 1024u * 1024u, ' ');
+    TempScript file(huge);
+    EXPECT_EQ(ScriptCompile(h, file.path()), 0);
+    EXPECT_EQ(joinedErrors(), "Line 1: script file too large");
+    ScriptClose(h);
+}
+
 } // namespace
