@@ -125,17 +125,17 @@ void Vm::run(ScriptHandle* h)
             raise("PC out of code area");                                                \
         in = code[pc];                                                                   \
         if (ScriptOpFunc opf = h->opFunc)                                                \
-            if (opf(in.line, pc) == 0)                                                   \
+            if (opf(in.line, pc) == 0 || h->closePending)                                \
                 raise("Execution interrupted.");                                         \
         if (in.line != lastLine) {                                                       \
             lastLine = in.line;                                                          \
             lineEntry = pc;                                                              \
             if (ScriptLineFunc lf = h->lineFunc)                                         \
-                if (lf(in.line, pc) == 0)                                                \
+                if (lf(in.line, pc) == 0 || h->closePending)                             \
                     raise("Execution interrupted.");                                     \
         } else if (pc == lineEntry) {                                                    \
             if (ScriptLineFunc lf = h->lineFunc)                                         \
-                if (lf(in.line, pc) == 0)                                                \
+                if (lf(in.line, pc) == 0 || h->closePending)                             \
                     raise("Execution interrupted.");                                     \
         }                                                                                \
         n = in.operand;                                                                  \

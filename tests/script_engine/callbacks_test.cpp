@@ -111,6 +111,26 @@ TEST_F(CallbackTest, DeepRecursionReachesTheGlobals)
     EXPECT_EQ(joinedErrors(), "Runtime error: line 4 - Stack overflow.");
 }
 
+ScriptHandle* gRunning = nullptr;
+
+int closeOnTenthOp(int, int)
+{
+    if (++recorder().ops == 10)
+        ScriptClose(gRunning);
+    return 1;
+}
+
+TEST_F(CallbackTest, CloseFromACallbackEndsTheRunAndFreesTheInstanceAfterwards)
+{
+    TempScript file("main() {\n  while (1) ;\n}\n");
+    gRunning = newInstance();
+    ScriptSetOpFunc(gRunning, closeOnTenthOp);
+    ASSERT_EQ(ScriptCompile(gRunning, file.path()), 1);
+    EXPECT_EQ(ScriptExecute(gRunning), 1);
+    EXPECT_EQ(recorder().ops, 10);
+    EXPECT_EQ(joinedErrors(), "Runtime error: line 2 - Execution interrupted.");
+}
+
 struct LexerInputTest : CallbackTest {};
 
 TEST_F(LexerInputTest, EmptyFileIsASyntaxErrorOnLineOne)
