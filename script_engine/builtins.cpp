@@ -345,14 +345,17 @@ void Builtins::closeFiles(ScriptHandle* h)
 
 void Builtins::returnString(ScriptHandle* h, const char* text, size_t n)
 {
+    // A failure is only worth raising inside a host call; elsewhere a stays as it was.
     if (n > kMaxStringLength) {
-        h->pendingError = kStringTooLong;
+        if (h->inHostCall)
+            h->pendingError = kStringTooLong;
         return;
     }
     try {
         setString(h->a, text, n);
     } catch (...) {
-        h->pendingError = kOutOfMemory;
+        if (h->inHostCall)
+            h->pendingError = kOutOfMemory;
     }
 }
 

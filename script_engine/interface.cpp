@@ -157,6 +157,7 @@ int compile(ScriptHandle* h, const char* path)
     h->codeGen = &gen;
     for (HostFunction* f = h->hostFunctions; f; f = f->next)
         gen.defineExternal(f->name);
+    h->compiledFunctionCount = h->functionCount;
     gen.generate(root);
     h->codeGen = nullptr;
     if (gen.errors() > 0) {
@@ -232,8 +233,10 @@ HostFunction* ScriptAddFunction(ScriptHandle* handle, const char* name, const ch
     if (!handle || !name || !signature || !func)
         return nullptr;
     HostFunction* f = new (std::nothrow) HostFunction{name, signature, func, handle->hostFunctions};
-    if (f)
+    if (f) {
         handle->hostFunctions = f;
+        ++handle->functionCount;
+    }
     return f;
 }
 

@@ -38,6 +38,10 @@ struct ScriptHandle {
     zelvo::script::CodeGen* codeGen = nullptr;
 
     HostFunction* hostFunctions = nullptr; // newest first
+    // Records in hostFunctions, and how many there were when the program was compiled:
+    // functions added later sit in front of the compiled indices and are skipped.
+    int32_t functionCount = 0;
+    int32_t compiledFunctionCount = 0;
 
     zelvo::script::Instruction* code = nullptr;  // kCodeCapacity instructions
     zelvo::script::ScriptValue* stack = nullptr; // kStackSize values

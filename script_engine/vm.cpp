@@ -224,7 +224,7 @@ void Vm::run(ScriptHandle* h)
         ORV_JUMP(n);
     L_callX: {
         HostFunction* f = h->hostFunctions;
-        for (int32_t k = n; f && k > 0; --k)
+        for (int32_t k = n + (h->functionCount - h->compiledFunctionCount); f && k > 0; --k)
             f = f->next;
         if (!f || n < 0)
             raise("Undefined function.");

@@ -204,6 +204,19 @@ TEST_F(ApiTest, NewestHostFunctionsComeFirstAndEachIsCalledByName)
     EXPECT_EQ(recorder().out, "123");
 }
 
+TEST_F(ApiTest, FunctionsAddedAfterCompilingDoNotShiftTheCompiledCalls)
+{
+    TempScript file("main() { print(seven(), strlen(\"abc\")); }\n");
+    ScriptHandle* h = newInstance();
+    ScriptAddFunction(h, "seven", "", returnsSeven);
+    ASSERT_EQ(ScriptCompile(h, file.path()), 1);
+    ScriptAddFunction(h, "late", "", failing);
+    ScriptExecute(h);
+    ScriptClose(h);
+    EXPECT_EQ(recorder().out, "73");
+    EXPECT_EQ(joinedErrors(), "");
+}
+
 TEST_F(ApiTest, RerunKeepsGlobalsAndStartsLocalsAtZero)
 {
     // The first run fails inside f with its local set; the second run must still see
