@@ -100,10 +100,21 @@ void Lexer::setText(size_t start, size_t end)
 // A character constant or string literal starting at pos_: items up to the closing
 // quote. An item is any character except the quote, backslash and line feed, or an
 // escape sequence. Returns false when the literal is unterminated or has a bad escape.
-bool Lexer::matchQuoted(char quote, size_t& end) const
+//
+// A quote inside a literal that failed to close was the second character of an escape,
+// so a literal opened there reads the same items from the next character on and fails at
+// the same place: remembering that place keeps a line full of quotes linear.
+bool Lexer::matchQuoted(char quote, size_t& end)
 {
+    size_t& failedUntil = failedUntil_[quote == '"' ? 1 : 0];
+    if (pos_ < failedUntil)
+        return false;
     size_t p = pos_ + 1;
     const size_t n = src_.size();
+    auto fail = [&]() {
+        failedUntil = p;
+        return false;
+    };
     while (p < n) {
         char c = src_[p];
         if (c == quote) {
@@ -111,10 +122,10 @@ bool Lexer::matchQuoted(char quote, size_t& end) const
             return true;
         }
         if (c == '\n')
-            return false;
+            return fail();
         if (c == '\\') {
             if (p + 1 >= n)
-                return false;
+                return fail();
             char e = src_[p + 1];
             if (std::strchr("\"'?\\abfnrtv", e) && e != '\0') {
                 p += 2;
@@ -123,13 +134,13 @@ bool Lexer::matchQuoted(char quote, size_t& end) const
             } else if (e == 'x' && p + 2 < n && isHexDigit(static_cast<unsigned char>(src_[p + 2]))) {
                 p += 3;
             } else {
-                return false;
+                return fail();
             }
             continue;
         }
         ++p;
     }
-    return false;
+    return fail();
 }
 
 int Lexer::operatorToken(size_t& length) const
@@ -223,12 +234,13 @@ int Lexer::next()
         }
         if (c == '/' && peekChar(1) == '/') {
             // A line comment needs its line feed; without one its characters are tokens.
-            size_t lf = src_.find('\n', pos_ + 2);
+            size_t lf = pos_ >= noLineFeedFrom_ ? std::string::npos : src_.find('\n', pos_ + 2);
             if (lf != std::string::npos) {
                 pos_ = lf + 1;
                 ++line_;
                 continue;
             }
+            noLineFeedFrom_ = pos_;
         }
         break;
     }

@@ -35,11 +35,15 @@ public:
 private:
     int peekChar(size_t ahead = 0) const;
     void setText(size_t start, size_t end);
-    bool matchQuoted(char quote, size_t& end) const;
+    bool matchQuoted(char quote, size_t& end);
     int operatorToken(size_t& length) const;
 
     std::string src_;
     size_t pos_ = 0;
+    // Knowledge that keeps lexing linear on hostile input: no line feed follows this
+    // position, and a literal opened before failedUntil_[q] with quote q cannot close.
+    size_t noLineFeedFrom_ = static_cast<size_t>(-1);
+    size_t failedUntil_[2] = {0, 0};
     int line_ = 1;
     char* text_ = nullptr;
     size_t textLength_ = 0;

@@ -195,6 +195,20 @@ TEST_F(LexerInputTest, HugeTokensAreHandled)
     EXPECT_EQ(joinedErrors(), "Error: Line 1 - Too much string data (more than 1000 bytes).");
 }
 
+TEST_F(LexerInputTest, HostileLinesLexInLinearTime)
+{
+    // Every quote and every slash pair here starts a token that cannot complete; a lexer
+    // that rescans the rest of the line for each of them would not finish.
+    std::string quotes = "main() { x = ";
+    for (int i = 0; i < 1000000; ++i)
+        quotes += "\\\"";
+    EXPECT_EQ(compileAndRun("\"" + quotes), 0);
+    EXPECT_EQ(joinedErrors(), "Line 1: syntax error");
+    recorder().reset();
+    EXPECT_EQ(compileAndRun("main() { } " + std::string(2000000, '/')), 0);
+    EXPECT_EQ(compileAndRun("main() { } " + std::string(2000000, '\'')), 0);
+}
+
 TEST_F(LexerInputTest, EndlessOrHugeFilesAreNotReadWhole)
 {
     // /dev/zero starts with a NUL byte: the input is empty.
