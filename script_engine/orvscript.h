@@ -52,11 +52,12 @@
  *    init, so no zombie remains and the host's own children and SIGCHLD handling are
  *    never touched. The command inherits no file descriptors beyond 0, 1 and 2.
  *  - ScriptAddFunction with a null name, signature or function registers nothing and
- *    returns null. A function added after ScriptCompile is not known to that program, and
- *    the calls the program makes still reach the functions it was compiled against. ScriptReturnStr(null) returns the empty string. Argument indices out
- *    of range read as integer 0 / null. Calls of ScriptCompile or ScriptExecute from
- *    inside a callback are refused (0 and 1); ScriptClose from inside one stops the run
- *    and frees the instance when ScriptExecute returns.
+ *    returns null. A function added after ScriptCompile is not known to that program,
+ *    and the calls the program makes still reach the functions it was compiled against.
+ *  - ScriptReturnStr(null) returns the empty string. Argument indices out of range read
+ *    as integer 0 / null. Calls of ScriptCompile or ScriptExecute from inside a callback
+ *    are refused (0 and 1); ScriptClose from inside one stops the run and frees the
+ *    instance when ScriptExecute returns, after which the handle must not be used.
  */
 #pragma once
 
