@@ -72,6 +72,27 @@ int ProbePortDevice(const std::string& device)
     return rc;
 }
 
+std::string PortChoiceText(int comNumber, const std::string& device)
+{
+    std::string text = valueName(comNumber);
+    if (!device.empty())
+        text += " (" + device + ")";
+    return text;
+}
+
+int PortChoiceNumber(const std::string& text)
+{
+    if (text.size() <= 3)
+        return 0;
+    int n = 0;
+    for (size_t i = 3; i < text.size() && text[i] != ' '; ++i) {
+        if (text[i] < '0' || text[i] > '9' || n > MaxComNumber)
+            return 0;
+        n = n * 10 + (text[i] - '0');
+    }
+    return (n >= 1 && n <= MaxComNumber) ? n : 0;
+}
+
 std::vector<int> AvailablePorts(const platform::RegistryStore& store)
 {
     std::vector<int> out;

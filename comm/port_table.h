@@ -29,6 +29,11 @@ bool IsExecDevice(const std::string& device);
 // An exec: line is not started; it counts as present.
 int ProbePortDevice(const std::string& device);
 
+// An entry of the port choice list, "COM5 (/dev/ttyUSB0)", and the number it names
+// (the text after its first three characters, up to the device); 0 when not a number.
+std::string PortChoiceText(int comNumber, const std::string& device);
+int PortChoiceNumber(const std::string& text);
+
 // The port numbers 1..50 whose device exists, including those in use by another
 // program or not permitted to this user; the list the port choice dialog offers.
 std::vector<int> AvailablePorts(const platform::RegistryStore& store);

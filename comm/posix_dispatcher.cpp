@@ -171,10 +171,11 @@ void PosixDispatcher::CloseDevice()
     hasModemLines_ = false;
 }
 
-int PosixDispatcher::SetQueueSizes(uint32_t, uint32_t)
+int PosixDispatcher::SetQueueSizes(uint32_t inSize, uint32_t)
 {
-    // Linux drivers have fixed queues; the sizes only bound BufferFull and size the
-    // port's own output buffer.
+    // Linux drivers have fixed queues; InSize only bounds BufferFull, and the output
+    // buffer keeps the size it was opened with.
+    inSize_ = inSize;
     return 0;
 }
 

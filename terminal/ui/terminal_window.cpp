@@ -544,16 +544,16 @@ void TerminalWindow::setTerminalFont(const QString& name, int height, int pointS
     else if (height > 0) f.setPixelSize(height);
     else f.setPointSize(pointSize > 0 ? pointSize : 9);
     renderer_.setFont(terminalFont(name, height, pointSize));
-    const bool block = signalsBlocked();
-    setFont(f); // keeps the requested name; changeEvent resolves it again
-    blockSignals(block);
+    settingFont_ = true;
+    setFont(f); // keeps the requested name and height for font dialogs
+    settingFont_ = false;
     fontChanged();
 }
 
 void TerminalWindow::changeEvent(QEvent* e)
 {
     QAbstractScrollArea::changeEvent(e);
-    if (e->type() == QEvent::FontChange) {
+    if (e->type() == QEvent::FontChange && !settingFont_) {
         const QFont f = font();
         const int height = f.pixelSize() > 0 ? -f.pixelSize() : 0;
         renderer_.setFont(terminalFont(f.family(), height, f.pointSize()));
@@ -699,21 +699,16 @@ void TerminalWindow::keyPressEvent(QKeyEvent* e)
         return;
 
     std::string mapping;
-    bool mapped = false;
-    if (!scrollback_ && key.code) mapped = translateKey(key, mods, mapping);
-
     if (key.extended) {
         // Navigation and function keys: their translation goes out at key-down; without
         // one they send nothing.
-        if (mapped && !mapping.empty()) sendToLine(mapping);
+        if (!scrollback_ && translateKey(key, mods, mapping)) sendToLine(mapping);
         return;
     }
 
+    // Keys that type a character: the key press handler sees the character first (it may
+    // end scrollback, change the character or swallow it).
     std::string bytes = plainKeyBytes(e->key(), mods, e->text(), wantTabs_);
-    if (bytes.empty() && !(mapped && !mapping.empty())) {
-        QAbstractScrollArea::keyPressEvent(e);
-        return;
-    }
     if (onKeyPress_ && !bytes.empty()) {
         char c = bytes[0];
         onKeyPress_(*this, c);
@@ -721,10 +716,14 @@ void TerminalWindow::keyPressEvent(QKeyEvent* e)
         bytes[0] = c;
     }
     if (scrollback_) return; // the view is held; typing goes nowhere until it ends
-    if (mapped && !mapping.empty()) {
+    // A translation replaces the character. Keys that type none (Insert, Delete, the
+    // keypad without Num Lock) send their translation at key-down too.
+    if (key.code && translateKey(key, mods, mapping)) {
         sendToLine(mapping);
-    } else {
+    } else if (!bytes.empty()) {
         sendToLine(bytes);
+    } else {
+        QAbstractScrollArea::keyPressEvent(e);
     }
 }
 

@@ -237,6 +237,7 @@ private:
     bool updatingScrollBars_ = false;
     bool marking_ = false;
     bool snapping_ = false;
+    bool settingFont_ = false;
 
     uint64_t bytesShown_ = 0;
     uint64_t paintCount_ = 0;

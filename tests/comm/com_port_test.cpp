@@ -382,6 +382,16 @@ TEST(PortTable, DefaultsAndEntries)
     EXPECT_EQ(PortDevice(store, 2), "/dev/ttyS1");
 }
 
+TEST(PortTable, ChoiceTexts)
+{
+    EXPECT_EQ(PortChoiceText(5, "/dev/ttyUSB0"), "COM5 (/dev/ttyUSB0)");
+    EXPECT_EQ(PortChoiceNumber("COM5 (/dev/ttyUSB0)"), 5);
+    EXPECT_EQ(PortChoiceNumber("COM50"), 50);
+    EXPECT_EQ(PortChoiceNumber("COM51"), 0);
+    EXPECT_EQ(PortChoiceNumber("COMx"), 0);
+    EXPECT_EQ(PortChoiceNumber("CO"), 0);
+}
+
 TEST(PortTable, AvailablePortsIncludePortsInUse)
 {
     EventLoopBridge ui;

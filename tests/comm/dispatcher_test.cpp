@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <dirent.h>
 #include <sys/resource.h>
 
 using namespace zelvo::comm;
@@ -121,13 +122,20 @@ TEST_F(DispatcherTest, OutputBufferExactlyFullThenOneByteTooMany)
 TEST_F(DispatcherTest, OutputArrivesInOrder)
 {
     std::string sent;
-    for (int i = 0; i < 2000; ++i) {
-        const std::string line = "line " + std::to_string(i) + "\n";
-        while (d.PutString(line) == ecOutputBufferTooSmall)
+    for (int i = 0; i < 2000; ++i)
+        sent += "line " + std::to_string(i) + "\n";
+    // The far end reads meanwhile: a pty holds only a few kilobytes.
+    std::string got;
+    std::thread reader([&] { got = pty.receive(sent.size(), 20000); });
+    for (size_t pos = 0; pos < sent.size();) {
+        const size_t len = std::min<size_t>(37, sent.size() - pos);
+        if (d.PutBlock(sent.data() + pos, static_cast<uint32_t>(len)) == 0)
+            pos += len;
+        else
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        sent += line;
     }
-    EXPECT_EQ(pty.receive(sent.size(), 10000), sent);
+    reader.join();
+    EXPECT_EQ(got, sent);
 }
 
 TEST_F(DispatcherTest, FullInputBufferLeavesTheRestInTheDriver)
@@ -515,6 +523,36 @@ TEST(DispatcherOpen, Failures)
     EXPECT_EQ(other.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), ecAccessDenied);
     EXPECT_EQ(d.ClosePort(), 0);
     EXPECT_EQ(other.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
+}
+
+size_t countEntries(const char* dir)
+{
+    size_t n = 0;
+    if (DIR* d = ::opendir(dir)) {
+        while (::readdir(d))
+            ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+TEST(DispatcherOpen, NothingOutlivesClosePort)
+{
+    PtyPair pty;
+    const size_t fds = countEntries("/proc/self/fd");
+    const size_t threads = countEntries("/proc/self/task");
+    for (int i = 0; i < 5; ++i) {
+        PosixDispatcher d(nullptr, nullptr);
+        ASSERT_EQ(d.OpenPort(i % 2 ? pty.slaveName : "exec:cat", 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
+        d.PutString("data");
+        d.StartTracing(100);
+        EXPECT_EQ(d.ClosePort(), 0);
+        EXPECT_FALSE(d.ThreadsRunning());
+        EXPECT_EQ(d.OutputFree(), 0u); // the buffers are gone
+        EXPECT_EQ(d.InputUsed(), 0u);
+    }
+    EXPECT_EQ(countEntries("/proc/self/fd"), fds);
+    EXPECT_EQ(countEntries("/proc/self/task"), threads);
 }
 
 TEST(DispatcherOpen, HandlesAreIndicesInTheProcessList)

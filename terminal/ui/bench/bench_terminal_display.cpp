@@ -135,7 +135,7 @@ int main(int argc, char** argv)
             std::chrono::steady_clock::now() - t0 > std::chrono::seconds(30))
             loop.quit();
     });
-    check.start(2);
+    check.start(5);
     loop.exec();
     check.stop();
     app.processEvents(); // the last paint request

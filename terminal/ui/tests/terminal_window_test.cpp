@@ -246,18 +246,24 @@ TEST(TerminalWindow, KeyPressHandlerSeesAndCanSwallowCharacters)
 TEST(TerminalWindow, ScrollbackHoldsDataBackAndShowsAllOfItOnLeaving)
 {
     Rig rig;
-    rig.peer.write("before\r\n");
-    ASSERT_TRUE(rig.waitForRow(0, "before"));
+    std::string before;
+    for (int i = 0; i < 60; ++i) before += "before " + std::to_string(i) + "\r\n";
+    rig.peer.write(before);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.bytesShown() == before.size(); }, kWaitMs));
+    const Buffer& b = rig.term.buffer();
     rig.term.setScrollback(true);
     ASSERT_TRUE(rig.term.Scrollback());
     std::string lots;
     for (int i = 0; i < 300; ++i) lots += "line " + std::to_string(i) + "\r\n";
     rig.peer.write(lots);
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.heldBytes() == lots.size(); }, kWaitMs));
-    EXPECT_EQ(rig.row(1), "");
-    EXPECT_EQ(rig.term.bytesShown(), 8u);
-    // Keys move the view instead of going to the line.
+    EXPECT_EQ(rig.term.bytesShown(), before.size());
+    EXPECT_EQ(b.rowText(b.row() - 1), "before 59");
+    // The scroll bar covers the buffer; keys move the view instead of going to the line.
+    EXPECT_EQ(rig.term.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    const int top = b.displayTop();
     QTest::keyClick(&rig.term, Qt::Key_PageUp);
+    EXPECT_LT(b.displayTop(), top);
     QTest::keyClick(&rig.term, Qt::Key_A);
     QTest::qWait(50);
     rig.peer.poll();
@@ -265,9 +271,24 @@ TEST(TerminalWindow, ScrollbackHoldsDataBackAndShowsAllOfItOnLeaving)
 
     rig.term.setScrollback(false);
     EXPECT_EQ(rig.term.heldBytes(), 0u);
-    EXPECT_EQ(rig.term.bytesShown(), 8u + lots.size());
-    const Buffer& b = rig.term.buffer();
+    EXPECT_EQ(rig.term.bytesShown(), before.size() + lots.size());
     EXPECT_EQ(b.rowText(b.row() - 1), "line 299");
+    EXPECT_EQ(rig.term.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+}
+
+TEST(TerminalWindow, KeyPressHandlerEndingScrollbackLetsTheKeyThrough)
+{
+    Rig rig;
+    rig.term.setScrollback(true);
+    rig.term.setOnKeyPress([&](TerminalWindow& t, char&) {
+        if (t.Scrollback()) t.setScrollback(false);
+    });
+    QTest::keyClick(&rig.term, Qt::Key_PageUp); // moves the view, not a character
+    EXPECT_TRUE(rig.term.Scrollback());
+    QTest::keyClick(&rig.term, 'q');
+    EXPECT_FALSE(rig.term.Scrollback());
+    ASSERT_TRUE(rig.waitForPeer(1));
+    EXPECT_EQ(rig.peer.received(), "q");
 }
 
 TEST(TerminalWindow, CopyingThreeMarkedRowsGivesThreeLines)
@@ -389,6 +410,30 @@ TEST(TerminalWindow, IntegralSizeSnapsToWholeCells)
     EXPECT_EQ(t.DisplayColumns(), 20);
     EXPECT_EQ(t.DisplayRows(), 7);
     EXPECT_EQ(t.size(), QSize(20 * cw, 7 * ch));
+}
+
+TEST(TerminalWindow, ScrollBarsFollowScrollBarsAndAutoScroll)
+{
+    TerminalWindow t;
+    t.setDisplayRows(25);
+    t.setDisplayColumns(80);
+    t.ForcePaint();
+    EXPECT_EQ(t.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    t.setScrollBars(TerminalWindow::ssBoth);
+    EXPECT_EQ(t.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    t.setScrollBars(TerminalWindow::ssNone);
+    // Automatic bars only where the buffer exceeds the window: 80 columns fit, a page
+    // of 25 rows does not fit in 10.
+    t.setAutoScroll(TerminalWindow::asBoth);
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    t.setDisplayRows(10);
+    t.ForcePaint();
+    EXPECT_EQ(t.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    t.setDisplayColumns(40);
+    t.ForcePaint();
+    EXPECT_EQ(t.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 }
 
 TEST(TerminalWindow, UnknownFontFallsBackToAFixedPitchFontOfTheSameHeight)
