@@ -101,6 +101,10 @@ int main(int argc, char** argv)
         });
     }
 
+    // A session that ends (logout) quits the application without closing the window
+    // first; the window still closes, so the settings are saved.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, [&form] { form.close(); });
+
     form.show();
     int rc = app.exec();
     return status != 0 ? status : rc;
