@@ -480,6 +480,21 @@ void BaseDispatcher::NoteHangUp()
 
 uint32_t BaseDispatcher::readInput()
 {
+    // The bytes are recorded for the trace and the log after the input lock is given
+    // up, so the general lock is never taken inside the input lock.
+    std::string record;
+    const uint32_t total = readIntoBuffer(record);
+    if (!record.empty()) {
+        std::lock_guard lock(general_);
+        trace_.AddBlock('R', reinterpret_cast<const uint8_t*>(record.data()), static_cast<uint32_t>(record.size()));
+        logEntry(lkDispatch, lsReadPort, static_cast<uint32_t>(record.size()), record.data(),
+                 static_cast<uint32_t>(record.size()));
+    }
+    return total;
+}
+
+uint32_t BaseDispatcher::readIntoBuffer(std::string& record)
+{
     std::lock_guard li(input_);
     if (in_.empty())
         return 0;
@@ -495,11 +510,8 @@ uint32_t BaseDispatcher::readInput()
         if (got <= 0)
             break;
         const auto n = static_cast<uint32_t>(got);
-        if (log_.active() || trace_.active()) {
-            std::lock_guard lock(general_);
-            trace_.AddBlock('R', &in_[head_], n);
-            logEntry(lkDispatch, lsReadPort, n, &in_[head_], n);
-        }
+        if (log_.active() || trace_.active())
+            record.append(reinterpret_cast<const char*>(&in_[head_]), n);
         head_ = (head_ + n) % N;
         unscanned_ += n;
         total += n;

@@ -301,6 +301,7 @@ private:
     void clearFiredMarks();
     void updateModemStatus();
     uint32_t readInput(); // bytes read
+    uint32_t readIntoBuffer(std::string& record);
     bool checkStatusTriggers();
     bool checkTimerTriggers();
     bool checkDataAndAvail();
