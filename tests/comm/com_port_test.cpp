@@ -382,6 +382,18 @@ TEST(PortTable, DefaultsAndEntries)
     EXPECT_EQ(PortDevice(store, 2), "/dev/ttyS1");
 }
 
+TEST(PortTable, LocalShell)
+{
+    const char* old = std::getenv("SHELL");
+    const std::string saved = old ? old : "";
+    ::setenv("SHELL", "/bin/it's", 1);
+    EXPECT_EQ(LocalShellDevice(), "exec:exec '/bin/it'\\''s' -i");
+    ::unsetenv("SHELL");
+    EXPECT_EQ(LocalShellDevice(), "exec:exec '/bin/sh' -i");
+    if (old)
+        ::setenv("SHELL", saved.c_str(), 1);
+}
+
 TEST(PortTable, ChoiceTexts)
 {
     EXPECT_EQ(PortChoiceText(5, "/dev/ttyUSB0"), "COM5 (/dev/ttyUSB0)");
