@@ -46,4 +46,8 @@ private:
 // hex so a space shows), else "[hh]" in hex or "[ddd]" in decimal. Returns its width.
 int AppendTraceItem(std::string& out, uint8_t byte, bool inHex);
 
+// Writes the rendered text of a trace or log to fileName, replacing the file or appending
+// to it. An empty text leaves the file untouched. Returns 0 or minus errno.
+int WriteRecordFile(const std::string& fileName, const std::string& text, bool append);
+
 } // namespace zelvo::comm
