@@ -4,6 +4,7 @@
 
 #include "terminal/buffer.h"
 #include "terminal/emulator.h"
+#include "terminal/emulator_type.h"
 #include "terminal/line_output.h"
 
 #include <cerrno>
@@ -106,17 +107,7 @@ int main(int argc, char** argv)
             return 0;
         } else if (arg == "--emulation") {
             const std::string e = value("--emulation");
-            if (e == "none")
-                type = etNone;
-            else if (e == "ansi")
-                type = etANSI;
-            else if (e == "vt100")
-                type = etVT100;
-            else if (e == "vt52")
-                type = etVT52;
-            else if (e == "ansibbs")
-                type = etANSIBBS;
-            else
+            if (!emulatorTypeFromName(e, type))
                 return fail("unknown emulation \"" + e + "\" (none, ansi, vt100, vt52, ansibbs)");
         } else if (arg == "--cols") {
             if (!parseNumber(value("--cols"), 1, Buffer::kMaxCols, cols))
