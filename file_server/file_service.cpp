@@ -655,7 +655,7 @@ FileService::Reply FileService::open(const Params& in, uint16_t owner, uint8_t* 
         return {true, kErrAccessDenied, 0};
     const int flags = access == 0 ? O_RDONLY : access == 1 ? O_WRONLY : O_RDWR;
     // No link is followed and nothing blocks: a pipe put in the file's place is refused
-    // below instead of hanging the server.
+    // (takeSlot keeps regular files only) instead of hanging the server.
     const int fd = ::open(h.host.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     return takeSlot(fd, number, owner, access, h.name, out);
 }
