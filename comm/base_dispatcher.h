@@ -94,6 +94,8 @@ struct TriggerSnapshot {
 
 class BaseDispatcher {
 public:
+    // Without a bridge (command-line tools) window handlers are called directly on the
+    // dispatch thread.
     BaseDispatcher(void* owner, UiBridge* bridge);
     virtual ~BaseDispatcher();
     BaseDispatcher(const BaseDispatcher&) = delete;
@@ -174,6 +176,10 @@ public:
     bool LineHungUp() const { return hungUp_.load(); }
 
     // ---- Handlers and triggers -----------------------------------------------------
+    // Procedure handlers receive every notification. Window handlers receive them when
+    // two or more are registered or the first (the port's own window) wants them
+    // (RecomputeHandlerFlags(1)); the port component registers its window first, so a
+    // further window such as the terminal is always served.
     int AddWindowHandler(WindowHandler* window);
     int RemoveWindowHandler(WindowHandler* window);
     int AddProcedureHandler(ProcedureHandler* proc);
@@ -301,6 +307,7 @@ private:
     void clearFiredMarks();
     void updateModemStatus();
     uint32_t readInput(); // bytes read
+    uint32_t readIntoBuffer(std::string& record);
     bool checkStatusTriggers();
     bool checkTimerTriggers();
     bool checkDataAndAvail();

@@ -6,7 +6,6 @@
 #include <sys/utsname.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -205,18 +204,7 @@ int EventLog::dump(const std::string& fileName, bool inHex, bool append)
 {
     on_ = false;
     const std::string text = Render(inHex);
-    int result = 0;
-    if (!text.empty()) {
-        FILE* f = std::fopen(fileName.c_str(), append ? "ab" : "wb");
-        if (!f) {
-            result = -errno;
-        } else {
-            if (std::fwrite(text.data(), 1, text.size(), f) != text.size())
-                result = -(errno ? errno : EIO);
-            if (std::fclose(f) != 0 && result == 0)
-                result = -(errno ? errno : EIO);
-        }
-    }
+    const int result = WriteRecordFile(fileName, text, append);
     Stop();
     return result;
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace zelvo::comm {
 
@@ -45,6 +46,22 @@ void SetPortDevice(platform::RegistryStore& store, int n, const std::string& dev
 }
 
 bool IsExecDevice(const std::string& device) { return device.rfind(ExecPrefix, 0) == 0; }
+
+std::string LocalShellDevice()
+{
+    const char* shell = std::getenv("SHELL");
+    std::string path = (shell && *shell) ? shell : "/bin/sh";
+    // Quoted for /bin/sh -c: every ' becomes '\''.
+    std::string quoted = "'";
+    for (char c : path) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    quoted += "'";
+    return std::string(ExecPrefix) + "exec " + quoted + " -i";
+}
 
 int ProbePortDevice(const std::string& device)
 {

@@ -23,6 +23,9 @@ std::string PortDevice(const platform::RegistryStore& store, int comNumber);
 // Maps a number to a device (an empty device removes the entry). Does not save.
 void SetPortDevice(platform::RegistryStore& store, int comNumber, const std::string& device);
 bool IsExecDevice(const std::string& device);
+// A local interactive shell on a pseudo-terminal ("exec:exec '$SHELL' -i", /bin/sh when
+// SHELL is unset): the line a machine without serial hardware can start with.
+std::string LocalShellDevice();
 
 // Probes a device as the port choice dialog does: opens and closes it at once.
 // Returns 0 when it opens, -5 when it exists but is in use, else minus errno.

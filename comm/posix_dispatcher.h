@@ -26,7 +26,12 @@
 // - RS485Mode asks the driver for RTS-on-send (TIOCSRS485); drivers without RS485
 //   support ignore it and RTS stays as set.
 // - Pseudo-terminals have no modem lines: CTS, DSR and DCD read as on, and RTS/CTS or
-//   DTR/DSR flow control has no effect on them.
+//   DTR/DSR flow control has no effect on them. They carry whole bytes: data bits and
+//   parity are accepted and reported but the bytes pass unchanged.
+// - Baud rates are the termios rates (50 .. 4000000); others (14400, 28800, 56000,
+//   128000, 256000, ...) are refused with the platform error "Invalid argument".
+// - Closing lets queued output drain while it makes progress (up to 0.5 s without
+//   progress), then drops the rest; a pseudo-terminal's peer keeps what was written.
 //
 // A far end that hangs up (read returns EIO or end of file, poll reports POLLHUP: an
 // exec: command that exited, a closed pty peer) is reported as carrier lost: DCD goes
@@ -90,7 +95,9 @@ private:
     bool haveCounts_ = false;
     uint32_t pendingErrors_ = 0;
     std::mutex errMutex_;
-    bool dtrDroppedByFlow_ = false;
+    bool dtrDroppedByFlow_ = false;           // under the input lock
+    std::atomic<bool> dtrFlowEmulated_{false}; // hwfUseDTR in force
+    std::atomic<bool> dsrFlowEmulated_{false}; // hwfRequireDSR in force
     std::atomic<bool> hupSeen_{false};
 
     std::thread eventThread_;

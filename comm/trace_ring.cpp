@@ -21,6 +21,21 @@ int AppendTraceItem(std::string& out, uint8_t byte, bool inHex)
     return n;
 }
 
+int WriteRecordFile(const std::string& fileName, const std::string& text, bool append)
+{
+    if (text.empty())
+        return 0;
+    FILE* f = std::fopen(fileName.c_str(), append ? "ab" : "wb");
+    if (!f)
+        return -errno;
+    int result = 0;
+    if (std::fwrite(text.data(), 1, text.size(), f) != text.size())
+        result = -(errno ? errno : EIO);
+    if (std::fclose(f) != 0 && result == 0)
+        result = -(errno ? errno : EIO);
+    return result;
+}
+
 int TraceRing::Start(uint32_t size)
 {
     if (size > MaxTraceSize || size == 0)
@@ -110,18 +125,7 @@ int TraceRing::dump(const std::string& fileName, bool inHex, bool append)
 {
     on_ = false;
     const std::string text = Render(inHex);
-    int result = 0;
-    if (!text.empty()) {
-        FILE* f = std::fopen(fileName.c_str(), append ? "ab" : "wb");
-        if (!f) {
-            result = -errno;
-        } else {
-            if (std::fwrite(text.data(), 1, text.size(), f) != text.size())
-                result = -(errno ? errno : EIO);
-            if (std::fclose(f) != 0 && result == 0)
-                result = -(errno ? errno : EIO);
-        }
-    }
+    const int result = WriteRecordFile(fileName, text, append);
     Stop();
     return result;
 }

@@ -195,16 +195,31 @@ FileService::Reply FileService::perform(uint16_t code, uint16_t owner, uint8_t* 
     }
 }
 
-FileService::Reply FileService::removeDir(const Params& in)
+uint16_t FileService::resolveDirRequest(const Params& in, HostPath& h)
 {
     std::string path;
     if (!in.string(0, path))
-        return {true, kErrInvalidData, 0};
-    HostPath h;
+        return kErrInvalidData;
     const PathError e = paths_.resolve(path, h);
     if (e == PathError::Refused)
-        return {true, kErrAccessDenied, 0};
-    if (e != PathError::None || !h.exists || h.isRoot || !S_ISDIR(h.st.st_mode))
+        return kErrAccessDenied;
+    return e == PathError::None ? uint16_t(kErrNone) : uint16_t(kErrInvalidData);
+}
+
+uint16_t FileService::resolveExisting(const std::string& path, HostPath& h)
+{
+    const PathError e = paths_.resolve(path, h);
+    if (e != PathError::None)
+        return pathError(e);
+    return h.exists ? uint16_t(kErrNone) : uint16_t(kErrFileNotFound);
+}
+
+FileService::Reply FileService::removeDir(const Params& in)
+{
+    HostPath h;
+    if (const uint16_t result = resolveDirRequest(in, h); result != kErrNone)
+        return {true, result, 0};
+    if (!h.exists || h.isRoot || !S_ISDIR(h.st.st_mode))
         return {true, kErrInvalidData, 0};
     // The entry itself is removed, never the target of a link that names it.
     if (::rmdir(PathResolver::join(h.parent, h.name).c_str()) != 0)
@@ -214,14 +229,10 @@ FileService::Reply FileService::removeDir(const Params& in)
 
 FileService::Reply FileService::makeDir(const Params& in)
 {
-    std::string path;
-    if (!in.string(0, path))
-        return {true, kErrInvalidData, 0};
     HostPath h;
-    const PathError e = paths_.resolve(path, h);
-    if (e == PathError::Refused)
-        return {true, kErrAccessDenied, 0};
-    if (e != PathError::None || h.exists || !isValidNewName(h.name))
+    if (const uint16_t result = resolveDirRequest(in, h); result != kErrNone)
+        return {true, result, 0};
+    if (h.exists || !isValidNewName(h.name))
         return {true, kErrInvalidData, 0};
     if (::mkdir(h.host.c_str(), 0777) != 0)
         return {true, kErrInvalidData, 0};
@@ -236,11 +247,8 @@ FileService::Reply FileService::checkDir(const Params& in)
     if (path.size() == 2 && path[1] == ':')
         path.push_back('\\');
     HostPath h;
-    const PathError e = paths_.resolve(path, h);
-    if (e != PathError::None)
-        return {true, pathError(e), 0};
-    if (!h.exists)
-        return {true, kErrFileNotFound, 0};
+    if (const uint16_t result = resolveExisting(path, h); result != kErrNone)
+        return {true, result, 0};
     return {true, uint16_t(S_ISDIR(h.st.st_mode) ? kErrNone : kErrPathNotFound), 0};
 }
 
@@ -448,11 +456,8 @@ FileService::Reply FileService::setAttr(const Params& in)
         return {true, kErrInvalidParameter, 0};
     const uint16_t attributes = in.u16(0) & 0x37;
     HostPath h;
-    const PathError e = paths_.resolve(path, h);
-    if (e != PathError::None)
-        return {true, pathError(e), 0};
-    if (!h.exists)
-        return {true, kErrFileNotFound, 0};
+    if (const uint16_t result = resolveExisting(path, h); result != kErrNone)
+        return {true, result, 0};
     if (S_ISDIR(h.st.st_mode))
         return {};
     mode_t mode = h.st.st_mode & 07777;
@@ -473,11 +478,8 @@ FileService::Reply FileService::getAttr(const Params& in, uint8_t* out)
     if (!ok)
         return {true, kErrInvalidParameter, 2};
     HostPath h;
-    const PathError e = paths_.resolve(path, h);
-    if (e != PathError::None)
-        return {true, pathError(e), 2};
-    if (!h.exists)
-        return {true, kErrFileNotFound, 2};
+    if (const uint16_t result = resolveExisting(path, h); result != kErrNone)
+        return {true, result, 2};
     put16(out, PathResolver::attributesOf(h.name, h.st) & 0x37);
     return {true, kErrNone, 2};
 }
@@ -613,6 +615,21 @@ void FileService::fillFindBlock(uint8_t* out, uint32_t id, const DirEntry& e)
     std::memcpy(out + 30, e.shortName.data(), n);
 }
 
+FileService::Reply FileService::takeSlot(int fd, int number, uint16_t owner, int access,
+                                         const std::string& name, uint8_t* out)
+{
+    if (fd < 0)
+        return {true, dosErrorFromErrno(errno), 0};
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return {true, kErrAccessDenied, 0};
+    }
+    slots_[number] = Slot{owner, fd, access};
+    fillOpenBlock(out, uint16_t(number), PathResolver::attributesOf(name, st), st);
+    return {true, kErrNone, uint16_t(kOpenBlock)};
+}
+
 FileService::Reply FileService::open(const Params& in, uint16_t owner, uint8_t* out)
 {
     std::string path;
@@ -638,18 +655,9 @@ FileService::Reply FileService::open(const Params& in, uint16_t owner, uint8_t* 
         return {true, kErrAccessDenied, 0};
     const int flags = access == 0 ? O_RDONLY : access == 1 ? O_WRONLY : O_RDWR;
     // No link is followed and nothing blocks: a pipe put in the file's place is refused
-    // below instead of hanging the server.
+    // (takeSlot keeps regular files only) instead of hanging the server.
     const int fd = ::open(h.host.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return {true, dosErrorFromErrno(errno), 0};
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return {true, kErrAccessDenied, 0};
-    }
-    slots_[number] = Slot{owner, fd, access};
-    fillOpenBlock(out, uint16_t(number), PathResolver::attributesOf(h.name, st), st);
-    return {true, kErrNone, uint16_t(kOpenBlock)};
+    return takeSlot(fd, number, owner, access, h.name, out);
 }
 
 FileService::Reply FileService::create(const Params& in, uint16_t owner, uint8_t* out)
@@ -671,16 +679,7 @@ FileService::Reply FileService::create(const Params& in, uint16_t owner, uint8_t
         return {true, kErrInvalidName, 0};
     const mode_t mode = (attributes & 0x01) ? 0444 : 0666;
     const int fd = ::open(h.host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
-    if (fd < 0)
-        return {true, dosErrorFromErrno(errno), 0};
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return {true, kErrAccessDenied, 0};
-    }
-    slots_[number] = Slot{owner, fd, 2};
-    fillOpenBlock(out, uint16_t(number), PathResolver::attributesOf(h.name, st), st);
-    return {true, kErrNone, uint16_t(kOpenBlock)};
+    return takeSlot(fd, number, owner, 2, h.name, out);
 }
 
 FileService::Reply FileService::findFirst(const Params& in, uint16_t owner, uint8_t* out)

@@ -134,6 +134,15 @@ private:
     static void fillFindBlock(uint8_t* out, uint32_t id, const DirEntry& e);
     static void fillOpenBlock(uint8_t* out, uint16_t slot, uint16_t attributes, const struct stat& st);
     static uint16_t pathError(PathError e);
+    // The path of a directory request (make, remove), resolved: kErrNone, kErrAccessDenied
+    // for a refused path, kErrInvalidData for anything else that is wrong with it.
+    uint16_t resolveDirRequest(const Params& in, HostPath& h);
+    // Resolves a path that must name an existing entry: kErrNone, the error of a path
+    // that does not resolve, or kErrFileNotFound.
+    uint16_t resolveExisting(const std::string& path, HostPath& h);
+    // Finishes an open or create: fd (from ::open, errno telling why when negative) must
+    // be a regular file; it then fills slot number and the reply's open block.
+    Reply takeSlot(int fd, int number, uint16_t owner, int access, const std::string& name, uint8_t* out);
 
     DriveTable drives_;
     PathResolver paths_;

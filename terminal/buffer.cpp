@@ -530,6 +530,30 @@ void Buffer::sortTabs(std::vector<uint16_t>& tabs)
     std::copy(values.begin(), values.end(), tabs.begin());
 }
 
+// Puts a stop (from 1 up, checked by the caller) in the first empty slot, unless it is
+// there already; with every slot taken the stop is not set.
+void Buffer::addTabStop(std::vector<uint16_t>& tabs, int value)
+{
+    for (uint16_t t : tabs)
+        if (t == value)
+            return;
+    for (uint16_t& t : tabs) {
+        if (t == 0) {
+            t = static_cast<uint16_t>(value);
+            break;
+        }
+    }
+    sortTabs(tabs);
+}
+
+void Buffer::removeTabStop(std::vector<uint16_t>& tabs, int value)
+{
+    for (uint16_t& t : tabs)
+        if (value > 0 && t == value)
+            t = 0;
+    sortTabs(tabs);
+}
+
 int Buffer::bGetNextTabStop(int col, int count) const
 {
     count = std::max(count, 1);
@@ -565,25 +589,12 @@ void Buffer::bSetHorizontalTabStop(int value)
 {
     if (value <= 0 || value > 0xFFFF)
         return;
-    for (uint16_t& t : hTabs_) {
-        if (t == value)
-            return;
-    }
-    for (uint16_t& t : hTabs_) {
-        if (t == 0) {
-            t = static_cast<uint16_t>(value);
-            break;
-        }
-    }
-    sortTabs(hTabs_);
+    addTabStop(hTabs_, value);
 }
 
 void Buffer::bClearHorizontalTabStop(int value)
 {
-    for (uint16_t& t : hTabs_)
-        if (value > 0 && t == value)
-            t = 0;
-    sortTabs(hTabs_);
+    removeTabStop(hTabs_, value);
 }
 
 void Buffer::resetHorizontalTabStops(int upTo)
@@ -598,24 +609,12 @@ void Buffer::bSetVerticalTabStop(int value)
 {
     if (value <= 0 || value > pageHeight_)
         return;
-    for (uint16_t& t : vTabs_)
-        if (t == value)
-            return;
-    for (uint16_t& t : vTabs_) {
-        if (t == 0) {
-            t = static_cast<uint16_t>(value);
-            break;
-        }
-    }
-    sortTabs(vTabs_);
+    addTabStop(vTabs_, value);
 }
 
 void Buffer::bClearVerticalTabStop(int value)
 {
-    for (uint16_t& t : vTabs_)
-        if (value > 0 && t == value)
-            t = 0;
-    sortTabs(vTabs_);
+    removeTabStop(vTabs_, value);
 }
 
 void Buffer::clearVerticalTabStops()

@@ -294,6 +294,8 @@ private:
     int writeCapture(const char* data, std::size_t len);
     void failCapture(int code);
     void sortTabs(std::vector<uint16_t>& tabs);
+    void addTabStop(std::vector<uint16_t>& tabs, int value);
+    void removeTabStop(std::vector<uint16_t>& tabs, int value);
     void resetState();
 
     BufferClient* client_ = nullptr;

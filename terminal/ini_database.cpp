@@ -3,25 +3,9 @@
 #include "terminal/eini.h"
 
 #include <cerrno>
-#include <cctype>
 #include <cstdlib>
 
 namespace zelvo::terminal {
-
-namespace {
-
-bool sameName(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i]))
-            != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-} // namespace
 
 const char* iniErrorText(int code)
 {
@@ -153,7 +137,7 @@ void IniDatabase::checkRecord(const Record& record) const
     if (name.empty() || name.find_first_of("[]\r\n=") != std::string::npos
         || name.find('\0') != std::string::npos)
         throw EINI(ecKeyTooLong);
-    if (sameName(name, kIndexSection) || sameName(name, kDefaultsSection))
+    if (PrivateProfile::sameName(name, kIndexSection) || PrivateProfile::sameName(name, kDefaultsSection))
         throw EINI(ecRecordExists);
     std::size_t bytes = 0;
     for (const Field& f : fields_) {
@@ -225,7 +209,7 @@ void IniDatabase::updateRecord(const std::string& oldName, const Record& record)
     if (name != oldName) {
         // A new name must not take another record's place; a change of case only is the
         // same record.
-        if (!sameName(name, oldName) && recordExists(name))
+        if (!PrivateProfile::sameName(name, oldName) && recordExists(name))
             throw EINI(ecRecordExists);
         profile_.removeSection(oldName);
         profile_.removeKey(kIndexSection, oldName);

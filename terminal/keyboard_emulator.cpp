@@ -3,7 +3,6 @@
 #include "platform/paths.h"
 #include "terminal/eini.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -11,17 +10,6 @@
 namespace zelvo::terminal {
 
 namespace {
-
-bool sameName(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i]))
-            != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 // A decimal number of at most five digits, or -1.
 int parseCode(const std::string& s)
@@ -93,7 +81,7 @@ void KeyboardEmulator::open()
     // A record chosen before the map was opened is kept when the map has it.
     std::string wanted = names.front();
     for (const std::string& n : names)
-        if (!emulatorType_.empty() && sameName(n, emulatorType_))
+        if (!emulatorType_.empty() && PrivateProfile::sameName(n, emulatorType_))
             wanted = n;
     loadRecord(wanted);
 }
@@ -135,10 +123,10 @@ void KeyboardEmulator::loadRecord(const std::string& name)
     }
     entries_ = loaded;
     const auto nameIt = rec.find(kNameField);
-    emulatorType_ = (nameIt != rec.end() && sameName(nameIt->second, name)) ? nameIt->second : name;
+    emulatorType_ = (nameIt != rec.end() && PrivateProfile::sameName(nameIt->second, name)) ? nameIt->second : name;
     // The index spelling names the section; keep it so saving finds the same record.
     for (const std::string& n : db_.recordNames())
-        if (sameName(n, name))
+        if (PrivateProfile::sameName(n, name))
             emulatorType_ = n;
     modified_ = false;
 }
@@ -280,7 +268,7 @@ void KeyboardEmulator::deleteRecord(const std::string& name)
     if (!enabled_)
         throw EINI(ecIniNotPrepared);
     db_.deleteRecord(name);
-    if (sameName(name, emulatorType_)) {
+    if (PrivateProfile::sameName(name, emulatorType_)) {
         emulatorType_.clear();
         clearEntries();
         modified_ = false;

@@ -12,7 +12,7 @@ PrivateProfile::PrivateProfile(std::string path)
 {
 }
 
-bool PrivateProfile::same(std::string_view a, std::string_view b)
+bool PrivateProfile::sameName(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
         return false;
@@ -98,7 +98,7 @@ void PrivateProfile::parse(std::string_view text)
         const std::string_view value = line.substr(eq + 1);
         bool replaced = false;
         for (Entry& e : current->entries) {
-            if (same(e.key, key)) {
+            if (sameName(e.key, key)) {
                 // A repeated key: the first one counts, as a reader would find it.
                 replaced = true;
                 break;
@@ -163,7 +163,7 @@ bool PrivateProfile::save() const
 PrivateProfile::Section* PrivateProfile::find(std::string_view section)
 {
     for (Section& s : sections_)
-        if (same(s.name, section))
+        if (sameName(s.name, section))
             return &s;
     return nullptr;
 }
@@ -171,7 +171,7 @@ PrivateProfile::Section* PrivateProfile::find(std::string_view section)
 const PrivateProfile::Section* PrivateProfile::find(std::string_view section) const
 {
     for (const Section& s : sections_)
-        if (same(s.name, section))
+        if (sameName(s.name, section))
             return &s;
     return nullptr;
 }
@@ -202,7 +202,7 @@ std::optional<std::string> PrivateProfile::read(std::string_view section, std::s
 {
     if (const Section* s = find(section))
         for (const Entry& e : s->entries)
-            if (same(e.key, key))
+            if (sameName(e.key, key))
                 return e.value;
     return std::nullopt;
 }
@@ -218,7 +218,7 @@ void PrivateProfile::write(std::string_view section, std::string_view key, std::
     addSection(section);
     Section* s = find(section);
     for (Entry& e : s->entries) {
-        if (same(e.key, key)) {
+        if (sameName(e.key, key)) {
             e.value = std::string(value);
             return;
         }
@@ -232,7 +232,7 @@ bool PrivateProfile::removeKey(std::string_view section, std::string_view key)
     if (!s)
         return false;
     for (auto it = s->entries.begin(); it != s->entries.end(); ++it) {
-        if (same(it->key, key)) {
+        if (sameName(it->key, key)) {
             s->entries.erase(it);
             return true;
         }
@@ -243,7 +243,7 @@ bool PrivateProfile::removeKey(std::string_view section, std::string_view key)
 bool PrivateProfile::removeSection(std::string_view section)
 {
     for (auto it = sections_.begin(); it != sections_.end(); ++it) {
-        if (same(it->name, section)) {
+        if (sameName(it->name, section)) {
             sections_.erase(it);
             return true;
         }

@@ -45,6 +45,10 @@ public:
     bool removeKey(std::string_view section, std::string_view key);
     bool removeSection(std::string_view section);
 
+    // Whether two section or key names are the same name: equal but for the case of the
+    // ASCII letters. Files built on profiles compare their record names the same way.
+    static bool sameName(std::string_view a, std::string_view b);
+
 private:
     struct Entry {
         std::string key;
@@ -54,7 +58,6 @@ private:
         std::string name;
         std::vector<Entry> entries;
     };
-    static bool same(std::string_view a, std::string_view b);
     Section* find(std::string_view section);
     const Section* find(std::string_view section) const;
 

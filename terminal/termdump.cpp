@@ -4,6 +4,7 @@
 
 #include "terminal/buffer.h"
 #include "terminal/emulator.h"
+#include "terminal/emulator_type.h"
 #include "terminal/line_output.h"
 
 #include <cerrno>
@@ -63,6 +64,22 @@ std::string visible(const std::string& s)
     return out;
 }
 
+// Prints one byte plane of the page rows, two hex digits a cell, under its title.
+void printPlane(const char* title, const Buffer& buffer, const uint8_t* (Buffer::*row)(int) const,
+                int top, int pageRows, int cols)
+{
+    std::cout << title << ":\n";
+    for (int r = top; r < top + pageRows; ++r) {
+        const uint8_t* p = (buffer.*row)(r);
+        for (int c = 0; c < cols; ++c) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02X", p[c]);
+            std::cout << hex;
+        }
+        std::cout << "\n";
+    }
+}
+
 bool parseNumber(const char* text, int lo, int hi, int& out)
 {
     char* end = nullptr;
@@ -106,17 +123,7 @@ int main(int argc, char** argv)
             return 0;
         } else if (arg == "--emulation") {
             const std::string e = value("--emulation");
-            if (e == "none")
-                type = etNone;
-            else if (e == "ansi")
-                type = etANSI;
-            else if (e == "vt100")
-                type = etVT100;
-            else if (e == "vt52")
-                type = etVT52;
-            else if (e == "ansibbs")
-                type = etANSIBBS;
-            else
+            if (!emulatorTypeFromName(e, type))
                 return fail("unknown emulation \"" + e + "\" (none, ansi, vt100, vt52, ansibbs)");
         } else if (arg == "--cols") {
             if (!parseNumber(value("--cols"), 1, Buffer::kMaxCols, cols))
@@ -170,26 +177,8 @@ int main(int argc, char** argv)
     for (int r = top; r < top + pageRows; ++r)
         std::cout << visible(buffer.rowText(r)) << "\n";
     if (planes) {
-        std::cout << "colors:\n";
-        for (int r = top; r < top + pageRows; ++r) {
-            const uint8_t* p = buffer.colorsRow(r);
-            for (int c = 0; c < cols; ++c) {
-                char hex[4];
-                std::snprintf(hex, sizeof hex, "%02X", p[c]);
-                std::cout << hex;
-            }
-            std::cout << "\n";
-        }
-        std::cout << "attributes:\n";
-        for (int r = top; r < top + pageRows; ++r) {
-            const uint8_t* p = buffer.attrsRow(r);
-            for (int c = 0; c < cols; ++c) {
-                char hex[4];
-                std::snprintf(hex, sizeof hex, "%02X", p[c]);
-                std::cout << hex;
-            }
-            std::cout << "\n";
-        }
+        printPlane("colors", buffer, &Buffer::colorsRow, top, pageRows, cols);
+        printPlane("attributes", buffer, &Buffer::attrsRow, top, pageRows, cols);
         std::cout << "cursor: row " << buffer.pageRow() + 1 << " column " << buffer.column() + 1
                   << "\n";
     }

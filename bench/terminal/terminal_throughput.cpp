@@ -7,6 +7,7 @@
 
 #include "terminal/buffer.h"
 #include "terminal/emulator.h"
+#include "terminal/emulator_type.h"
 
 #include <algorithm>
 #include <chrono>
@@ -83,23 +84,6 @@ double measure(const std::string& data, int repeat, Feed feed)
     return best;
 }
 
-bool parseEmulation(const std::string& e, EmulatorType& type)
-{
-    if (e == "none")
-        type = etNone;
-    else if (e == "ansi")
-        type = etANSI;
-    else if (e == "vt100")
-        type = etVT100;
-    else if (e == "vt52")
-        type = etVT52;
-    else if (e == "ansibbs")
-        type = etANSIBBS;
-    else
-        return false;
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -116,7 +100,7 @@ int main(int argc, char** argv)
         }
         if (arg == "--emulation" && i + 1 < argc) {
             typeName = argv[++i];
-            if (!parseEmulation(typeName, type)) {
+            if (!emulatorTypeFromName(typeName, type)) {
                 std::fprintf(stderr, "bench_terminal_throughput: unknown emulation %s\n", typeName.c_str());
                 return 2;
             }

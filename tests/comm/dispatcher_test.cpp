@@ -326,12 +326,14 @@ TEST_F(DispatcherTest, HandlersShareReadAheadAndInputIsConsumedAsFarAsTheFurthes
     Recorder a(d), b(d);
     b.takeAnnounced = false;
     std::string bSaw;
+    std::mutex bMutex;
     b.onMsg = [&](uint16_t msg, uint32_t w, uint32_t) {
         if (msg != MsgTriggerAvail)
             return;
         // The second handler sees the same bytes from the same start.
         for (uint32_t i = 0; i < w; ++i) {
             uint8_t c;
+            std::lock_guard lock(bMutex);
             if (d.GetByte(c) == 0)
                 bSaw += static_cast<char>(c);
         }
@@ -341,7 +343,10 @@ TEST_F(DispatcherTest, HandlersShareReadAheadAndInputIsConsumedAsFarAsTheFurthes
     d.AddProcedureHandler(&b);
     pty.send("hello");
     ASSERT_TRUE(waitUntil([&] { return a.received().size() == 5; }));
-    ASSERT_TRUE(waitUntil([&] { return bSaw.size() == 5; }));
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard lock(bMutex);
+        return bSaw.size() == 5;
+    }));
     EXPECT_EQ(a.received(), "hello");
     EXPECT_EQ(bSaw, "hello");
     EXPECT_EQ(d.InputUsed(), 0u);
