@@ -415,12 +415,12 @@ void MainForm::applySettings()
     terminal_.setEmulatorType(int(settings_.emulator.EmulatorType));
     if (!settings_.emulator.Keyboard.empty())
         terminal_.setKeyboardName(settings_.emulator.Keyboard);
-    TerminalFontSpec f;
+    TerminalFontSettings f;
     f.name = settings_.window.FontName;
     f.height = settings_.window.FontHeight;
     f.color = settings_.window.FontColor;
     f.pitch = int(settings_.window.FontPitch);
-    terminal_.setFontSpec(f);
+    terminal_.setFontSettings(f);
     ledBar_->setVisible(settings_.window.LED);
     setLightMonitoring(settings_.window.LED);
     statusBar()->setVisible(settings_.window.Status);
@@ -450,7 +450,7 @@ void MainForm::captureSettings()
     settings_.emulator.EmulatorType = uint32_t(terminal_.EmulatorType());
     if (!terminal_.keyboardName().empty())
         settings_.emulator.Keyboard = terminal_.keyboardName();
-    TerminalFontSpec f = terminal_.fontSpec();
+    TerminalFontSettings f = terminal_.fontSettings();
     WindowSettings& w = settings_.window;
     w.FontName = f.name;
     w.FontHeight = f.height;
@@ -742,12 +742,12 @@ void MainForm::FontItemClick()
     if (!prompts_)
         return;
     if (auto f = prompts_->chooseFont(terminal_.font())) {
-        TerminalFontSpec spec = terminal_.fontSpec();
-        spec.name = f->family().toStdString().substr(0, kMaxFontName);
+        TerminalFontSettings fontValues = terminal_.fontSettings();
+        fontValues.name = f->family().toStdString().substr(0, kMaxFontName);
         QFontInfo info(*f);
-        spec.height = -(f->pixelSize() > 0 ? f->pixelSize() : info.pixelSize());
-        spec.pitch = 2;
-        terminal_.setFontSpec(spec);
+        fontValues.height = -(f->pixelSize() > 0 ? f->pixelSize() : info.pixelSize());
+        fontValues.pitch = 2;
+        terminal_.setFontSettings(fontValues);
         ResizeForm();
     }
 }

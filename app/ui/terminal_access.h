@@ -13,12 +13,12 @@
 namespace zelvo::app {
 
 // The terminal font as the settings keep it.
-struct TerminalFontSpec {
+struct TerminalFontSettings {
     std::string name = "Terminal";
     int height = -18;        // negative: character height in pixels
     uint32_t color = 0xC0C0C0; // 0x00BBGGRR
     int pitch = 2;
-    bool operator==(const TerminalFontSpec&) const = default;
+    bool operator==(const TerminalFontSettings&) const = default;
 };
 
 class TerminalAccess {
@@ -37,8 +37,8 @@ public:
     virtual int EmulatorType() const = 0;
     virtual void setEmulatorType(int type) = 0;
 
-    virtual TerminalFontSpec fontSpec() const = 0;
-    virtual void setFontSpec(const TerminalFontSpec& f) = 0;
+    virtual TerminalFontSettings fontSettings() const = 0;
+    virtual void setFontSettings(const TerminalFontSettings& f) = 0;
     // The font in use, to preset the font dialog.
     virtual QFont font() const = 0;
 

@@ -101,9 +101,9 @@ int TerminalWindowAccess::nearestPaletteIndex(uint32_t colorRef)
     return best;
 }
 
-void TerminalWindowAccess::setFontSpec(const TerminalFontSpec& f)
+void TerminalWindowAccess::setFontSettings(const TerminalFontSettings& f)
 {
-    spec_ = f;
+    fontSettings_ = f;
     window_.setTerminalFont(QString::fromStdString(f.name), f.height);
     int fore = nearestPaletteIndex(f.color);
     // Black text on black would hide everything; the background stays black.

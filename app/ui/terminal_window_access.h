@@ -26,8 +26,8 @@ public:
     void setHalfDuplex(bool on) override;
     int EmulatorType() const override;
     void setEmulatorType(int type) override;
-    TerminalFontSpec fontSpec() const override { return spec_; }
-    void setFontSpec(const TerminalFontSpec& f) override;
+    TerminalFontSettings fontSettings() const override { return fontSettings_; }
+    void setFontSettings(const TerminalFontSettings& f) override;
     QFont font() const override;
     void setDisplayRows(int rows) override;
     void setDisplayColumns(int columns) override;
@@ -51,7 +51,7 @@ private:
     terminal::TerminalWindow& window_;
     terminal::Emulator& emulator_;
     terminal::KeyboardEmulator& keyboard_;
-    TerminalFontSpec spec_;
+    TerminalFontSettings fontSettings_;
     bool starting_ = false;
     int startError_ = 0;
 };

@@ -352,7 +352,7 @@ TEST_F(MainFormTest, ViewCommandsResizeTheWindow)
     prompts_.fontAnswer = QFont(QStringLiteral("Monospace"));
     prompts_.fontAnswer->setPixelSize(24);
     f.FontItemClick();
-    EXPECT_EQ(terminal_.spec.height, -24);
+    EXPECT_EQ(terminal_.fontValues.height, -24);
     EXPECT_GT(f.width(), w);
 
     f.EchoItemClick();

@@ -73,7 +73,7 @@ public:
     bool scrollback = false;
     bool echo = false;
     int emulator = 1;
-    TerminalFontSpec spec;
+    TerminalFontSettings fontValues;
     int rows = 15;
     int columns = 40;
     std::string captureFile = "zelvo.log";
@@ -86,7 +86,7 @@ public:
     FakeTerminal() { sizeToFont(); }
     void sizeToFont()
     {
-        int h = spec.height < 0 ? -spec.height : spec.height;
+        int h = fontValues.height < 0 ? -fontValues.height : fontValues.height;
         view.resize(columns * (h / 2), rows * h);
     }
 
@@ -103,9 +103,9 @@ public:
     void setHalfDuplex(bool on) override { echo = on; }
     int EmulatorType() const override { return emulator; }
     void setEmulatorType(int t) override { emulator = t; }
-    TerminalFontSpec fontSpec() const override { return spec; }
-    void setFontSpec(const TerminalFontSpec& f) override { spec = f; }
-    QFont font() const override { return QFont(QString::fromStdString(spec.name)); }
+    TerminalFontSettings fontSettings() const override { return fontValues; }
+    void setFontSettings(const TerminalFontSettings& f) override { fontValues = f; }
+    QFont font() const override { return QFont(QString::fromStdString(fontValues.name)); }
     void setDisplayRows(int r) override
     {
         rows = r;
