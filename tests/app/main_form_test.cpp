@@ -280,6 +280,19 @@ TEST_F(MainFormTest, SessionIsSavedListedChosenAndDeleted)
     EXPECT_TRUE(s.keyExists(GroupKey(SessionPath("lab\\board"), "Port")));
 }
 
+TEST_F(MainFormTest, AnArgumentStartsMinimisedAfterTheLineIsOpen)
+{
+    storeDefaultPort(3);
+    form_ = std::make_unique<MainForm>(port_, terminal_, FileServerFunctions{}, store_, true);
+    form_->setPrompts(&prompts_);
+    bool openAtMinimise = false;
+    QObject::connect(form_.get(), &MainForm::startedUp, [&] { openAtMinimise = port_.opened; });
+    form_->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form_->started(); }, 10000));
+    EXPECT_TRUE(openAtMinimise);
+    EXPECT_TRUE(form_->windowState() & Qt::WindowMinimized);
+}
+
 TEST_F(MainFormTest, SessionListIsReadAtStart)
 {
     {
