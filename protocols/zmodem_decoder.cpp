@@ -67,6 +67,7 @@ bool ZmodemDecoder::headerCarriesData(uint8_t type) const
 void ZmodemDecoder::finishHeader(Event& ev)
 {
     ev.crc32 = crc32_;
+    ev.binary = hdrFormat_ != ZHEX;
     bool ok = false;
     if (hdrFormat_ == ZHEX) {
         uint8_t raw[7];
@@ -94,8 +95,14 @@ void ZmodemDecoder::finishHeader(Event& ev)
         return;
     }
     ev.kind = EventKind::Header;
-    if (headerCarriesData(ev.type))
-        expectData(crc32_);
+    if (headerCarriesData(ev.type)) {
+        expectData(hdrFormat_ == ZHEX ? hexDataCrc32_ : crc32_);
+        if (hdrFormat_ == ZHEX) {
+            // A hex header ends with CR LF before its subpacket begins.
+            state_ = State::HexTail;
+            hexTail_ = 0;
+        }
+    }
     else
         expectHeader();
 }
@@ -215,6 +222,17 @@ size_t ZmodemDecoder::feed(const uint8_t* bytes, size_t n, Event& ev)
                 finishHeader(ev);
                 return i;
             }
+            break;
+        case State::HexTail:
+            if ((c & 0x7F) == '\r' || (c & 0x7F) == '\n') {
+                if (++hexTail_ <= 2)
+                    break;
+            }
+            // The subpacket starts with this byte: take it again as data.
+            state_ = State::Data;
+            if (c == CAN)
+                --canCount_;
+            --i;
             break;
         case State::BinHeader:
         case State::Data:

@@ -29,6 +29,7 @@ public:
         std::array<uint8_t, 4> p{};       // header data bytes p0..p3
         uint8_t end = 0;                  // subpacket end (ZCRCE, ZCRCG, ZCRCQ, ZCRCW)
         bool crc32 = false;               // the frame carried a CRC-32
+        bool binary = false;              // a binary (not hex) header
         uint32_t position() const
         {
             return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -45,14 +46,19 @@ public:
     void expectHeader();
     // Take what follows as data subpackets with the given check.
     void expectData(bool crc32);
-    bool inData() const { return state_ == State::Data || state_ == State::DataCrc; }
+    bool inData() const { return state_ == State::Data || state_ == State::DataCrc || state_ == State::HexTail; }
+    // A subpacket that follows a hex header carries a CRC-16, as the published
+    // description says and senders do; the receiver flips this when such a subpacket
+    // keeps failing, for senders that use their session's CRC-32 there instead.
+    void setHexDataCrc32(bool on) { hexDataCrc32_ = on; }
+    bool hexDataCrc32() const { return hexDataCrc32_; }
 
     // Payload of the last Data event; valid until the next call of feed.
     const uint8_t* data() const { return data_.data(); }
     size_t dataLength() const { return dataLen_; }
 
 private:
-    enum class State : uint8_t { Seek, Pad, PadDle, Hex, BinHeader, Data, DataCrc };
+    enum class State : uint8_t { Seek, Pad, PadDle, Hex, HexTail, BinHeader, Data, DataCrc };
 
     bool headerCarriesData(uint8_t type) const;
     void finishHeader(Event& ev);
@@ -63,9 +69,11 @@ private:
     bool restartData_ = false; // a ZCRCG/ZCRCQ subpacket was just reported
     int canCount_ = 0;
     bool crc32_ = false;       // check of the frame being read
+    bool hexDataCrc32_ = false;
     uint8_t hdrFormat_ = 0;
     uint8_t hex_[14]{};
     int hexLen_ = 0;
+    int hexTail_ = 0;          // line-end bytes skipped after a hex header
     uint8_t hdr_[9]{};
     int hdrLen_ = 0;
     int hdrNeed_ = 0;

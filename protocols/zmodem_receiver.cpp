@@ -186,6 +186,8 @@ void ZmodemReceiver::onTimeout(int64_t nowMs)
         }
         ++retries_;
         setStatus(psTimeout);
+        if (state_ == rzCollFile && !lastHeaderBinary_)
+            dec_.setHexDataCrc32(!dec_.hexDataCrc32());
         dec_.expectHeader();
         sendZrinit();
         setState(rzWaitFile, nowMs, settings_.HandshakeWaitMs);
@@ -228,7 +230,10 @@ void ZmodemReceiver::dataError(int status, int64_t nowMs)
 void ZmodemReceiver::onBadData(int status, int64_t nowMs)
 {
     if (state_ == rzCollFile) {
-        // The file information was damaged: ask for the header again.
+        // The file information was damaged: ask for the header again. After a hex
+        // header the check may have been the other one; try that next time.
+        if (!lastHeaderBinary_)
+            dec_.setHexDataCrc32(!dec_.hexDataCrc32());
         countError();
         setStatus(status);
         collecting_ = 0;
@@ -243,6 +248,7 @@ void ZmodemReceiver::onBadData(int status, int64_t nowMs)
 void ZmodemReceiver::onHeader(const ZmodemDecoder::Event& ev, int64_t nowMs)
 {
     const uint8_t type = ev.type;
+    lastHeaderBinary_ = ev.binary;
     switch (state_) {
     case rzRqstFile:
     case rzDelay:

@@ -68,6 +68,7 @@ private:
     int64_t incomingMtime_ = 0;
     std::string attn_;
     bool failedFile_ = false;
+    bool lastHeaderBinary_ = true;
 };
 
 } // namespace zelvo::protocols

@@ -222,6 +222,12 @@ void ZmodemSender::onHeader(const ZmodemDecoder::Event& ev, int64_t nowMs)
             fileDone(false, psSkipFile, nowMs);
             break;
         case ZRINIT:
+            // A receiver answers our ZRQINIT with another ZRINIT that may cross our
+            // ZFILE; only a ZRINIT well after the ZFILE means it was lost. Answering the
+            // echo would send the file twice and take the second ZSKIP for the next file.
+            if (nowMs - zfileSentMs_ < kZrinitEchoMs)
+                break;
+            [[fallthrough]];
         case ZNAK:
             if (++retries_ > settings_.HandshakeRetry) {
                 abortWith(-ecTimeout, psTimeout);
@@ -341,6 +347,7 @@ void ZmodemSender::sendZfile(int64_t nowMs)
     enc_.binHeader(out_, ZFILE, p);
     enc_.dataSubpacket(out_, info_.data(), info_.size(), ZCRCW);
     pump();
+    zfileSentMs_ = nowMs;
     setState(tzCheckFile, nowMs, settings_.HandshakeWaitMs);
 }
 

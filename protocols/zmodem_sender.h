@@ -22,6 +22,8 @@ public:
     // A receiver that asks for the same position this many times in a row is not making
     // progress, whatever it says.
     static constexpr uint32_t kMaxRepeatedZrpos = 20;
+    // ZRINITs this soon after a ZFILE are echoes of the handshake, not a lost ZFILE.
+    static constexpr int64_t kZrinitEchoMs = 2000;
 
     ZmodemSender(EngineHost& host, const EngineSettings& settings);
 
@@ -62,6 +64,7 @@ private:
     uint32_t lastZrpos_ = 0;
     uint32_t repeatedZrpos_ = 0;
     int64_t outputWaitSince_ = -1;
+    int64_t zfileSentMs_ = 0;
     bool fileOpen_ = false;
     SendFile file_;
     std::vector<uint8_t> info_;

@@ -212,3 +212,24 @@ TEST(ZmodemDecoder, OverlongSubpacketIsDroppedAndDecodingGoesOn)
     EXPECT_EQ(ev[2].kind, Kind::Header);
     EXPECT_EQ(ev[2].type, ZEOF);
 }
+
+TEST(ZmodemDecoder, SubpacketAfterHexHeaderSkipsTheLineEndAndUsesCrc16)
+{
+    // What a sender puts out for ZSINIT with an empty attention string: a hex header,
+    // CR LF XON, then the subpacket with a CRC-16.
+    ZmodemEncoder enc;
+    enc.setCrc32(false);
+    std::vector<uint8_t> wire;
+    enc.hexHeader(wire, ZSINIT, {0, 0, 0, 0x40});
+    const uint8_t nul = 0;
+    enc.setEscapeAll(true);
+    enc.dataSubpacket(wire, &nul, 1, ZCRCW);
+    ZmodemDecoder dec;
+    std::vector<std::vector<uint8_t>> payloads;
+    auto ev = decodeAll(dec, wire, 1, &payloads);
+    ASSERT_EQ(ev.size(), 2u);
+    EXPECT_EQ(ev[0].type, ZSINIT);
+    EXPECT_FALSE(ev[0].binary);
+    EXPECT_EQ(ev[1].kind, Kind::Data);
+    EXPECT_EQ(payloads[1], std::vector<uint8_t>{0});
+}
