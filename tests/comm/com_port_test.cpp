@@ -1,0 +1,403 @@
+// The port component on pseudo-terminal pairs mapped through the port table.
+
+#include "comm/com_port.h"
+#include "comm/event_loop_bridge.h"
+#include "comm/port_table.h"
+#include "platform/registry_store.h"
+#include "pty_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+using namespace zelvo::comm;
+using zelvo::comm::test::PtyPair;
+using zelvo::comm::test::waitUntil;
+using zelvo::platform::RegistryStore;
+
+namespace {
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+class ComPortTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(pty.slaveName.empty());
+        SetPortDevice(store, 3, pty.slaveName);
+        port.setRegistryStore(&store);
+        port.setComNumber(3);
+        port.setAutoOpen(false);
+    }
+    std::string tempPath(const char* name)
+    {
+        return ::testing::TempDir() + name + std::to_string(::getpid());
+    }
+    EventLoopBridge ui;
+    RegistryStore store{"/nonexistent/zelvo-test-registry.reg"};
+    PtyPair pty;
+    ComPort port{ui};
+};
+
+TEST_F(ComPortTest, Defaults)
+{
+    ComPort p(ui);
+    EXPECT_EQ(p.DeviceLayer(), dlWin32);
+    EXPECT_EQ(p.ComNumber(), 0);
+    EXPECT_EQ(p.Baud(), 19200u);
+    EXPECT_TRUE(p.PromptForPort());
+    EXPECT_EQ(p.Parity(), pNone);
+    EXPECT_EQ(p.DataBits(), 8);
+    EXPECT_EQ(p.StopBits(), 1);
+    EXPECT_EQ(p.InSize(), 4096);
+    EXPECT_EQ(p.OutSize(), 4096);
+    EXPECT_TRUE(p.AutoOpen());
+    EXPECT_FALSE(p.Open());
+    EXPECT_TRUE(p.DTR());
+    EXPECT_TRUE(p.RTS());
+    EXPECT_EQ(p.HWFlowOptions(), 0);
+    EXPECT_EQ(p.SWFlowOptions(), swfNone);
+    EXPECT_EQ(p.XOnChar(), 17);
+    EXPECT_EQ(p.XOffChar(), 19);
+    EXPECT_EQ(p.Tracing(), tlOff);
+    EXPECT_EQ(p.TraceSize(), 10000u);
+    EXPECT_EQ(p.TraceName(), "Qarn.TRC");
+    EXPECT_EQ(p.LogName(), "Qarn.LOG");
+    EXPECT_EQ(p.CommNotificationLevel(), 10);
+    EXPECT_EQ(p.TapiMode(), tmAuto);
+    EXPECT_EQ(p.AvailTriggerLength(), 1);
+    EXPECT_EQ(p.OutputFree(), 4096u); // OutSize while closed
+    EXPECT_EQ(p.InputUsed(), 0u);
+    EXPECT_FALSE(p.CTS());
+}
+
+TEST_F(ComPortTest, NoPortSelected)
+{
+    ComPort p(ui);
+    p.setPromptForPort(false);
+    try {
+        p.setOpen(true);
+        FAIL() << "opened without a port";
+    } catch (const ENoPortSelected& e) {
+        EXPECT_EQ(e.ErrorCode(), ecNoPortSelected);
+        EXPECT_STREQ(e.what(), "The ComNumber property of the TComPort has not been set");
+    }
+    EXPECT_EQ(p.Dispatcher(), nullptr);
+    // With the prompt but no dialog the request is a Cancel.
+    p.setPromptForPort(true);
+    EXPECT_THROW(p.setOpen(true), ENoPortSelected);
+    // A dialog's choice is taken.
+    p.setRegistryStore(&store);
+    p.setPortPrompt([](uint16_t& n) {
+        n = 3;
+        return true;
+    });
+    p.setOpen(true);
+    EXPECT_EQ(p.ComNumber(), 3);
+    EXPECT_TRUE(p.Open());
+}
+
+TEST_F(ComPortTest, MissingPortIsBadIdAndBusyPortIsAlreadyOpen)
+{
+    SetPortDevice(store, 4, "/dev/zelvo-no-such-port");
+    ComPort missing(ui);
+    missing.setRegistryStore(&store);
+    missing.setComNumber(4);
+    try {
+        missing.setOpen(true);
+        FAIL();
+    } catch (const EBadId& e) {
+        EXPECT_STREQ(e.what(), "ie_BadId - Specified comport doesn't exist");
+    }
+    EXPECT_FALSE(missing.Open());
+
+    port.setOpen(true);
+    ComPort second(ui);
+    second.setRegistryStore(&store);
+    second.setComNumber(3);
+    try {
+        second.setOpen(true);
+        FAIL();
+    } catch (const EAlreadyOpen& e) {
+        EXPECT_EQ(e.ErrorCode(), ecAlreadyOpen);
+        EXPECT_STREQ(e.what(), "ie_Open - device already open");
+    }
+    EXPECT_EQ(second.Dispatcher(), nullptr);
+}
+
+TEST_F(ComPortTest, BaudWhileClosedAndOpen)
+{
+    port.setBaud(12345); // only stored while closed
+    EXPECT_EQ(port.Baud(), 12345u);
+    EXPECT_THROW(port.setOpen(true), EInOutError);
+    EXPECT_FALSE(port.Open());
+    port.setBaud(9600);
+    port.setOpen(true);
+    port.setBaud(38400);
+    uint32_t baud;
+    int parity, bits, stop;
+    port.Dispatcher()->GetLineParams(baud, parity, bits, stop);
+    EXPECT_EQ(baud, 38400u);
+    try {
+        port.setBaud(12345);
+        FAIL();
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.ErrorNumber(), EINVAL);
+    }
+    EXPECT_EQ(port.Baud(), 38400u);
+    port.setParity(pEven);
+    port.setDataBits(7);
+    port.Dispatcher()->GetLineParams(baud, parity, bits, stop);
+    EXPECT_EQ(parity, pEven);
+    EXPECT_EQ(bits, 7);
+}
+
+TEST_F(ComPortTest, AutoOpen)
+{
+    EXPECT_THROW(port.PutText("x"), ECommNotOpen);
+    EXPECT_FALSE(port.Open());
+    port.setAutoOpen(true);
+    port.PutText("hello");
+    EXPECT_TRUE(port.Open());
+    EXPECT_EQ(pty.receive(5), "hello");
+}
+
+TEST_F(ComPortTest, FlowControlDefaultsAndRs485)
+{
+    port.setOpen(true);
+    port.setHWFlowOptions(hwfBit(hwfUseRTS) | hwfBit(hwfRequireCTS));
+    EXPECT_EQ(port.BufferFull(), 3686);
+    EXPECT_EQ(port.BufferResume(), 409);
+    uint32_t hw, sw;
+    uint8_t xon, xoff;
+    port.Dispatcher()->GetFlowSettings(hw, sw, xon, xoff);
+    EXPECT_EQ(hw, hfUseRTS | hfRequireCTS);
+    port.setRS485Mode(true);
+    EXPECT_EQ(port.HWFlowOptions(), 0);
+    EXPECT_FALSE(port.RTS());
+    port.setHWFlowOptions(hwfBit(hwfUseRTS));
+    EXPECT_FALSE(port.RS485Mode());
+    port.setXOnChar(0x11);
+    port.setXOffChar(0x13);
+    port.setSWFlowOptions(swfBoth);
+    port.Dispatcher()->GetFlowSettings(hw, sw, xon, xoff);
+    EXPECT_EQ(sw, sfReceiveFlow | sfTransmitFlow);
+}
+
+TEST_F(ComPortTest, FlowLevelsKeptWhenValid)
+{
+    port.setBufferFull(2916);
+    port.setBufferResume(360);
+    port.setSWFlowOptions(swfReceive);
+    EXPECT_EQ(port.BufferFull(), 2916);
+    EXPECT_EQ(port.BufferResume(), 360);
+}
+
+TEST_F(ComPortTest, TracingIsWrittenAtClose)
+{
+    const std::string name = tempPath("trace");
+    std::remove(name.c_str());
+    port.setTraceName(name);
+    port.setTracing(tlOn);
+    port.setOpen(true);
+    port.PutText("AT\r");
+    EXPECT_EQ(pty.receive(3), "AT\r");
+    pty.send("OK");
+    ASSERT_TRUE(waitUntil([&] { return port.InputUsed() == 2; }));
+    port.setOpen(false);
+    EXPECT_EQ(readFile(name), "Transmit: AT[0D]\nReceive: OK\n");
+    std::remove(name.c_str());
+}
+
+TEST_F(ComPortTest, DispatchLogDump)
+{
+    const std::string name = tempPath("log");
+    std::remove(name.c_str());
+    port.setLogName(name);
+    port.setOpen(true);
+    port.setLogging(tlOn);
+    port.PutText("hi");
+    port.setLogging(tlDump);
+    const std::string text = readFile(name);
+    EXPECT_EQ(text.rfind("Qarn v2.57\nCompiler : ", 0), 0u);
+    EXPECT_NE(text.find("Time      Type      SubType       Data      OtherData\n"
+                        "--------  --------  ------------  --------  ---------\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("Dispatch  WritePort     00000002  hi\n"), std::string::npos);
+    EXPECT_EQ(port.Logging(), tlOff);
+    std::remove(name.c_str());
+}
+
+TEST_F(ComPortTest, CloseInsideOnTriggerAvail)
+{
+    int calls = 0;
+    port.setOnTriggerAvail([&](ComPort& p, uint16_t count) {
+        ++calls;
+        EXPECT_EQ(count, 3);
+        p.setOpen(false);
+    });
+    port.setOpen(true);
+    pty.send("abc");
+    ASSERT_TRUE(ui.waitAndPump([&] { return port.State() == ComPort::psClosed; }, 10000));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(port.Dispatcher(), nullptr);
+    EXPECT_FALSE(port.Open());
+    // The port can be opened again at once.
+    port.setOpen(true);
+    EXPECT_TRUE(port.Open());
+}
+
+TEST_F(ComPortTest, EventsUsersAndSavedTriggers)
+{
+    std::vector<std::string> seen;
+    struct Win : WindowHandler {
+        std::vector<std::string>* seen;
+        void windowMessage(uint16_t msg, uint32_t, uint32_t) override
+        {
+            seen->push_back(msg == MsgPortOpen ? "win open" : msg == MsgPortClose ? "win close" : "other");
+        }
+    } win;
+    win.seen = &seen;
+    port.AddPortUser(&win);
+    const int id = port.AddPortUserCallback([&](ComPort&, bool opening) {
+        seen.push_back(opening ? "cb open" : "cb close");
+    });
+    port.setOnOpened([&](ComPort&, bool) { seen.push_back("OnOpened"); });
+    port.setOnClosed([&](ComPort&, bool) { seen.push_back("OnClosed"); });
+    std::vector<uint16_t> data;
+    port.setOnTriggerData([&](ComPort&, uint16_t h) { data.push_back(h); });
+    std::string got;
+    port.setOnTriggerAvail([&](ComPort& p, uint16_t n) {
+        for (uint16_t i = 0; i < n; ++i)
+            got += static_cast<char>(p.GetByte());
+    });
+    port.setOpen(true);
+    EXPECT_EQ(seen, (std::vector<std::string>{"cb open", "win open", "OnOpened"}));
+    const uint16_t h = port.NewDataTrigger("READY", false);
+    pty.send("..READY");
+    ASSERT_TRUE(ui.waitAndPump([&] { return data.size() == 1 && got.size() == 7; }, 5000));
+    EXPECT_EQ(data[0], h);
+    EXPECT_EQ(got, "..READY");
+    // Triggers survive a close and reopen.
+    seen.clear();
+    port.setOpen(false);
+    EXPECT_EQ(seen, (std::vector<std::string>{"cb close", "win close", "OnClosed"}));
+    port.RemovePortUserCallback(id);
+    port.RemovePortUser(&win);
+    port.setOpen(true);
+    pty.send("READY");
+    ASSERT_TRUE(ui.waitAndPump([&] { return data.size() == 2; }, 5000));
+    EXPECT_EQ(data[1], h);
+    EXPECT_EQ(seen.size(), 4u); // only OnOpened: the users were removed
+    EXPECT_EQ(seen.back(), "OnOpened");
+    EXPECT_THROW(port.NewDataTrigger("0123456789012345678901", false), ETriggerTooLong);
+    EXPECT_THROW(port.DropTrigger(0), EBadTriggerHandle);
+    port.DropTrigger(h);
+}
+
+TEST_F(ComPortTest, StatusEventsByType)
+{
+    int sent = 0, used = 0;
+    port.setOnTriggerOutSent([&](ComPort&) { ++sent; });
+    port.setOnTriggerOutbuffUsed([&](ComPort&) { ++used; });
+    port.setOpen(true);
+    const uint16_t s = port.NewStatusTrigger(stOutSent);
+    const uint16_t u = port.NewStatusTrigger(stOutBuffUsed);
+    port.ArmStatusTrigger(s, 0, true);
+    port.ArmStatusTrigger(u, 0, true);
+    port.PutText("x");
+    EXPECT_EQ(pty.receive(1), "x");
+    ASSERT_TRUE(ui.waitAndPump([&] { return sent == 1 && used == 1; }, 5000));
+}
+
+TEST_F(ComPortTest, ChangingComNumberReopens)
+{
+    PtyPair other;
+    SetPortDevice(store, 7, other.slaveName);
+    port.setOpen(true);
+    port.setComNumber(7);
+    EXPECT_TRUE(port.Open());
+    port.PutText("moved");
+    EXPECT_EQ(other.receive(5), "moved");
+}
+
+TEST_F(ComPortTest, ClosingStateIgnoresDataAndDeviceLayerMustBeWin32)
+{
+    port.setDeviceLayer(dlWinsock);
+    EXPECT_THROW(port.setOpen(true), ENullApi);
+    port.setDeviceLayer(dlWin32);
+    port.setTapiMode(tmOn);
+    EXPECT_THROW(port.setOpen(true), ENotOpenedByTapi);
+    port.setTapiMode(tmOff);
+    port.BeginLoading();
+    port.setOpen(true); // only remembered while loading
+    EXPECT_FALSE(port.Open());
+    port.EndLoading();
+    EXPECT_TRUE(port.Open());
+}
+
+TEST(ComPortExec, ShellOnAPseudoTerminalBothWays)
+{
+    EventLoopBridge ui;
+    RegistryStore store("/nonexistent/zelvo-test-registry.reg");
+    SetPortDevice(store, 9, "exec:exec /bin/sh");
+    ComPort port(ui);
+    port.setRegistryStore(&store);
+    port.setComNumber(9);
+    std::string got;
+    port.setOnTriggerAvail([&](ComPort& p, uint16_t n) {
+        std::string buf(n, '\0');
+        got.append(buf.data(), p.GetBlock(buf.data(), n));
+    });
+    port.setOpen(true);
+    port.PutText("echo zel$((40+2))vo\r");
+    ASSERT_TRUE(ui.waitAndPump([&] { return got.find("zel42vo") != std::string::npos; }, 10000)) << got;
+    port.setOpen(false);
+    EXPECT_FALSE(port.Open());
+}
+
+TEST(PortTable, DefaultsAndEntries)
+{
+    EXPECT_EQ(DefaultPortDevice(1), "/dev/ttyS0");
+    EXPECT_EQ(DefaultPortDevice(4), "/dev/ttyS3");
+    EXPECT_EQ(DefaultPortDevice(5), "/dev/ttyUSB0");
+    EXPECT_EQ(DefaultPortDevice(20), "/dev/ttyUSB15");
+    EXPECT_EQ(DefaultPortDevice(21), "/dev/ttyACM0");
+    EXPECT_EQ(DefaultPortDevice(36), "/dev/ttyACM15");
+    EXPECT_EQ(DefaultPortDevice(37), "");
+    RegistryStore store("/nonexistent/zelvo-test-registry.reg");
+    SetPortDevice(store, 2, "exec:sz file");
+    EXPECT_EQ(store.readString("software\\brunmo\\zelvo32\\ports", "COM2"), "exec:sz file");
+    EXPECT_EQ(PortDevice(store, 2), "exec:sz file");
+    EXPECT_EQ(PortDevice(store, 3), "/dev/ttyS2");
+    SetPortDevice(store, 2, "");
+    EXPECT_EQ(PortDevice(store, 2), "/dev/ttyS1");
+}
+
+TEST(PortTable, AvailablePortsIncludePortsInUse)
+{
+    EventLoopBridge ui;
+    PtyPair a, b;
+    RegistryStore store("/nonexistent/zelvo-test-registry.reg");
+    for (int n = 1; n <= MaxComNumber; ++n)
+        SetPortDevice(store, n, "/dev/zelvo-no-such-port");
+    SetPortDevice(store, 12, a.slaveName);
+    SetPortDevice(store, 40, b.slaveName);
+    SetPortDevice(store, 45, "exec:/bin/sh");
+    ComPort busy(ui);
+    busy.setRegistryStore(&store);
+    busy.setComNumber(40);
+    busy.setOpen(true);
+    EXPECT_EQ(ProbePortDevice(b.slaveName), ecAccessDenied);
+    EXPECT_EQ(AvailablePorts(store), (std::vector<int>{12, 40, 45}));
+}
+
+} // namespace

@@ -1,0 +1,549 @@
+// The dispatcher on pseudo-terminal pairs: buffers, triggers and their notifications,
+// read-ahead, closing from a handler, hang-up.
+
+#include "comm/event_loop_bridge.h"
+#include "comm/posix_dispatcher.h"
+#include "pty_pair.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace zelvo::comm;
+using zelvo::comm::test::PtyPair;
+using zelvo::comm::test::waitUntil;
+
+namespace {
+
+struct Msg {
+    uint16_t msg;
+    uint32_t w;
+    uint32_t l;
+};
+
+// A procedure handler that records every notification and, by default, takes exactly
+// the announced bytes of each avail notification.
+class Recorder : public ProcedureHandler {
+public:
+    explicit Recorder(BaseDispatcher& d) : d_(d) {}
+    void procedureMessage(uint16_t msg, uint32_t w, uint32_t l) override
+    {
+        if (msg == MsgTriggerAvail && takeAnnounced) {
+            std::vector<uint8_t> buf(w);
+            const int n = d_.GetBlock(buf.data(), w);
+            std::lock_guard lock(m_);
+            data.append(reinterpret_cast<char*>(buf.data()), static_cast<size_t>(n));
+        }
+        if (onMsg)
+            onMsg(msg, w, l);
+        std::lock_guard lock(m_);
+        msgs.push_back({msg, w, l});
+        cv_.notify_all();
+    }
+    bool waitCount(size_t n, int ms = 5000)
+    {
+        std::unique_lock lock(m_);
+        return cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return msgs.size() >= n; });
+    }
+    std::vector<Msg> snapshot()
+    {
+        std::lock_guard lock(m_);
+        return msgs;
+    }
+    std::string received()
+    {
+        std::lock_guard lock(m_);
+        return data;
+    }
+    size_t count(uint16_t msg)
+    {
+        std::lock_guard lock(m_);
+        size_t n = 0;
+        for (auto& x : msgs)
+            n += x.msg == msg;
+        return n;
+    }
+
+    bool takeAnnounced = true;
+    std::function<void(uint16_t, uint32_t, uint32_t)> onMsg;
+    std::string data;
+
+private:
+    BaseDispatcher& d_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::vector<Msg> msgs;
+};
+
+class DispatcherTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(pty.slaveName.empty());
+        ASSERT_EQ(d.OpenPort(pty.slaveName, 19200, pNone, 8, 1, 4096, 4096, true, true), 0);
+    }
+    EventLoopBridge ui;
+    PtyPair pty;
+    PosixDispatcher d{nullptr, &ui};
+};
+
+TEST_F(DispatcherTest, OutputBufferExactlyFullThenOneByteTooMany)
+{
+    // Nobody reads the master, so the output thread is soon held up; fill what is left.
+    std::vector<uint8_t> block(100000, 'x');
+    // Let the driver fill up first so that the output buffer stays as we fill it.
+    while (d.PutBlock(block.data(), 4096) == 0)
+        waitUntil([&] { return d.OutputUsed() == 0; }, 200);
+    ASSERT_TRUE(waitUntil([&] {
+        const uint32_t before = d.OutputFree();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return d.OutputFree() == before;
+    }));
+    const uint32_t room = d.OutputFree();
+    ASSERT_GT(room, 0u);
+    EXPECT_EQ(d.PutBlock(block.data(), room + 1), ecOutputBufferTooSmall);
+    EXPECT_EQ(d.OutputFree(), room); // nothing was queued
+    EXPECT_EQ(d.PutBlock(block.data(), room), 0);
+    EXPECT_EQ(d.OutputFree(), 0u);
+    EXPECT_EQ(d.OutputUsed(), 4096u);
+    EXPECT_EQ(d.PutByte('y'), ecOutputBufferTooSmall);
+    EXPECT_EQ(d.PutBlock(block.data(), 0), 0);
+    // Draining the far end lets everything through.
+    std::string got = pty.receive(1 << 20, 1500);
+    EXPECT_TRUE(waitUntil([&] {
+        got += pty.receive(1 << 20, 50);
+        return d.OutputUsed() == 0;
+    }));
+}
+
+TEST_F(DispatcherTest, OutputArrivesInOrder)
+{
+    std::string sent;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string line = "line " + std::to_string(i) + "\n";
+        while (d.PutString(line) == ecOutputBufferTooSmall)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        sent += line;
+    }
+    EXPECT_EQ(pty.receive(sent.size(), 10000), sent);
+}
+
+TEST_F(DispatcherTest, FullInputBufferLeavesTheRestInTheDriver)
+{
+    std::string sent(10000, '\0');
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<char>('a' + i % 26);
+    std::thread writer([&] { pty.send(sent); });
+    ASSERT_TRUE(waitUntil([&] { return d.InputUsed() == InputBufferSize; }));
+    EXPECT_TRUE(d.ByteReady());
+    EXPECT_EQ(d.InputFree(), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(d.InputUsed(), InputBufferSize);
+    // Reading frees room; the bytes the driver kept follow, nothing is lost.
+    std::string got;
+    std::vector<uint8_t> buf(1000);
+    ASSERT_TRUE(waitUntil([&] {
+        const int n = d.GetBlock(buf.data(), static_cast<uint32_t>(buf.size()));
+        got.append(reinterpret_cast<char*>(buf.data()), static_cast<size_t>(n));
+        return got.size() >= sent.size();
+    }, 10000));
+    writer.join();
+    EXPECT_EQ(got, sent);
+}
+
+TEST_F(DispatcherTest, GetAndPeekOnAnEmptyBuffer)
+{
+    uint8_t c = 0;
+    EXPECT_EQ(d.GetByte(c), ecBufferIsEmpty);
+    EXPECT_EQ(d.PeekByte(c, 1), ecBufferIsEmpty);
+    EXPECT_FALSE(d.ByteReady());
+    pty.send("ab");
+    ASSERT_TRUE(waitUntil([&] { return d.InputUsed() == 2; }));
+    EXPECT_EQ(d.PeekByte(c, 2), 0);
+    EXPECT_EQ(c, 'b');
+    EXPECT_EQ(d.PeekByte(c, 3), ecBufferIsEmpty);
+    EXPECT_EQ(d.GetByte(c), 0);
+    EXPECT_EQ(c, 'a');
+    EXPECT_EQ(d.InputUsed(), 1u);
+    d.FlushInput();
+    EXPECT_EQ(d.InputUsed(), 0u);
+}
+
+TEST_F(DispatcherTest, AvailThenDataThenRestForXyzConnect)
+{
+    Recorder rec(d);
+    const int h = d.NewDataTrigger("CONNECT", false, 7);
+    ASSERT_EQ(h, 8);
+    d.SetAvailLength(1);
+    d.AddProcedureHandler(&rec);
+    pty.send("xyzCONNECT");
+    ASSERT_TRUE(rec.waitCount(3));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto msgs = rec.snapshot();
+    ASSERT_EQ(msgs.size(), 3u);
+    EXPECT_EQ(msgs[0].msg, MsgTriggerAvail);
+    EXPECT_EQ(msgs[0].w, 3u);
+    EXPECT_EQ(msgs[1].msg, MsgTriggerData);
+    EXPECT_EQ(msgs[1].w, 8u);
+    EXPECT_EQ(msgs[1].l & 0xFFFF, 7u);
+    EXPECT_EQ(msgs[1].l >> 16, d.Handle());
+    EXPECT_EQ(msgs[2].msg, MsgTriggerAvail);
+    EXPECT_EQ(msgs[2].w, 7u);
+    EXPECT_EQ(rec.received(), "xyzCONNECT");
+    EXPECT_EQ(d.InputUsed(), 0u);
+}
+
+TEST_F(DispatcherTest, MatchesAcrossReadsAndIgnoresCase)
+{
+    Recorder rec(d);
+    const int h = d.NewDataTrigger("CONNECT", true, 7);
+    d.AddProcedureHandler(&rec);
+    pty.send("con");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pty.send("nect");
+    ASSERT_TRUE(rec.waitCount(1));
+    auto msgs = rec.snapshot();
+    EXPECT_EQ(msgs[0].msg, MsgTriggerData);
+    EXPECT_EQ(msgs[0].w, static_cast<uint32_t>(h));
+}
+
+TEST_F(DispatcherTest, TwoDataTriggersOnOneByteFireInReverseOrder)
+{
+    Recorder rec(d);
+    const int first = d.NewDataTrigger("OK", false, 2);
+    const int second = d.NewDataTrigger("K", false, 1);
+    d.AddProcedureHandler(&rec);
+    pty.send("OK");
+    ASSERT_TRUE(rec.waitCount(2));
+    auto msgs = rec.snapshot();
+    EXPECT_EQ(msgs[0].w, static_cast<uint32_t>(second));
+    EXPECT_EQ(msgs[1].w, static_cast<uint32_t>(first));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(rec.snapshot().size(), 2u);
+}
+
+TEST_F(DispatcherTest, TriggerHandlesAndErrors)
+{
+    EXPECT_EQ(d.NewDataTrigger("123456789012345678901", false, 21), 8);
+    EXPECT_EQ(d.NewDataTrigger("1234567890123456789012", false, 22), ecTriggerTooLong);
+    EXPECT_EQ(d.NewTimerTrigger(), 16);
+    EXPECT_EQ(d.NewStatusTrigger(stOutSent), 24 | stOutSent);
+    EXPECT_EQ(d.NewStatusTrigger(6), ecBadArgument);
+    EXPECT_EQ(d.DropTrigger(1), 0);
+    EXPECT_EQ(d.AvailLength(), 0u);
+    EXPECT_EQ(d.DropTrigger(0), ecBadTriggerHandle);
+    EXPECT_EQ(d.DropTrigger(999), ecBadTriggerHandle);
+    EXPECT_EQ(d.ArmTimerTrigger(8, 5, true), ecBadTriggerHandle); // a data trigger
+    EXPECT_EQ(d.ArmStatusTrigger(16, 0, true), ecBadTriggerHandle); // a timer trigger
+    EXPECT_EQ(d.DropTrigger(16), 0);
+    EXPECT_EQ(d.TimerTriggerLeft(16), ecBadTriggerHandle);
+}
+
+TEST_F(DispatcherTest, TimerTriggerFiresOnceAndZeroTicksExpiresAtOnce)
+{
+    Recorder rec(d);
+    d.AddProcedureHandler(&rec);
+    const int t = d.NewTimerTrigger();
+    ASSERT_EQ(d.ArmTimerTrigger(static_cast<uint16_t>(t), 0, true), 0);
+    ASSERT_TRUE(rec.waitCount(1, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto msgs = rec.snapshot();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].msg, MsgTriggerTimer);
+    EXPECT_EQ(msgs[0].w, static_cast<uint32_t>(t));
+    ASSERT_EQ(d.ArmTimerTrigger(static_cast<uint16_t>(t), 2, true), 0);
+    EXPECT_GT(d.TimerTriggerLeft(static_cast<uint16_t>(t)), 0);
+    ASSERT_TRUE(rec.waitCount(2, 3000));
+}
+
+TEST_F(DispatcherTest, StatusTriggerFiresOncePerActivation)
+{
+    Recorder rec(d);
+    d.AddProcedureHandler(&rec);
+    const int used = d.NewStatusTrigger(stOutBuffUsed);
+    ASSERT_EQ(d.PutString("hello"), 0);
+    ASSERT_EQ(d.ArmStatusTrigger(static_cast<uint16_t>(used), 0, true), 0);
+    EXPECT_EQ(pty.receive(5), "hello");
+    ASSERT_TRUE(rec.waitCount(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(rec.count(MsgTriggerStatus), 1u);
+    EXPECT_EQ(rec.snapshot()[0].w, static_cast<uint32_t>(used));
+    EXPECT_EQ(rec.snapshot()[0].w & 7, static_cast<uint32_t>(stOutBuffUsed));
+    // Activated again, it fires again.
+    ASSERT_EQ(d.ArmStatusTrigger(static_cast<uint16_t>(used), 0, true), 0);
+    ASSERT_TRUE(rec.waitCount(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(rec.count(MsgTriggerStatus), 2u);
+}
+
+TEST_F(DispatcherTest, OutSentAndOutFreeTriggers)
+{
+    Recorder rec(d);
+    d.AddProcedureHandler(&rec);
+    const int sent = d.NewStatusTrigger(stOutSent);
+    const int freeT = d.NewStatusTrigger(stOutBuffFree);
+    ASSERT_EQ(d.ArmStatusTrigger(static_cast<uint16_t>(sent), 0, true), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(rec.count(MsgTriggerStatus), 0u);
+    d.PutByte('z');
+    ASSERT_TRUE(rec.waitCount(1));
+    EXPECT_EQ(rec.snapshot()[0].w, static_cast<uint32_t>(sent));
+    ASSERT_EQ(d.ArmStatusTrigger(static_cast<uint16_t>(freeT), 4000, true), 0);
+    ASSERT_TRUE(rec.waitCount(2));
+    EXPECT_EQ(rec.snapshot()[1].w, static_cast<uint32_t>(freeT));
+    EXPECT_GE(rec.snapshot()[1].l & 0xFFFF, 4000u);
+}
+
+TEST_F(DispatcherTest, HandlersShareReadAheadAndInputIsConsumedAsFarAsTheFurthest)
+{
+    Recorder a(d), b(d);
+    b.takeAnnounced = false;
+    std::string bSaw;
+    b.onMsg = [&](uint16_t msg, uint32_t w, uint32_t) {
+        if (msg != MsgTriggerAvail)
+            return;
+        // The second handler sees the same bytes from the same start.
+        for (uint32_t i = 0; i < w; ++i) {
+            uint8_t c;
+            if (d.GetByte(c) == 0)
+                bSaw += static_cast<char>(c);
+        }
+    };
+    d.SetAvailLength(1);
+    d.AddProcedureHandler(&a);
+    d.AddProcedureHandler(&b);
+    pty.send("hello");
+    ASSERT_TRUE(waitUntil([&] { return a.received().size() == 5; }));
+    ASSERT_TRUE(waitUntil([&] { return bSaw.size() == 5; }));
+    EXPECT_EQ(a.received(), "hello");
+    EXPECT_EQ(bSaw, "hello");
+    EXPECT_EQ(d.InputUsed(), 0u);
+}
+
+TEST_F(DispatcherTest, UnreadBytesAreAnnouncedAgainWithNewOnes)
+{
+    Recorder rec(d);
+    rec.takeAnnounced = false;
+    d.SetAvailLength(1);
+    d.AddProcedureHandler(&rec);
+    pty.send("abc");
+    ASSERT_TRUE(rec.waitCount(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(rec.count(MsgTriggerAvail), 1u); // no repeat until new bytes arrive
+    pty.send("de");
+    ASSERT_TRUE(rec.waitCount(2));
+    EXPECT_EQ(rec.snapshot()[1].w, 5u);
+}
+
+TEST_F(DispatcherTest, RemovingAHandlerInsideANotificationTakesEffectAfterIt)
+{
+    Recorder first(d), second(d);
+    first.takeAnnounced = false;
+    second.takeAnnounced = false;
+    first.onMsg = [&](uint16_t, uint32_t, uint32_t) { d.RemoveProcedureHandler(&second); };
+    d.SetAvailLength(1);
+    d.AddProcedureHandler(&first);
+    d.AddProcedureHandler(&second);
+    pty.send("a");
+    ASSERT_TRUE(first.waitCount(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Marked deleted during the pass: the second handler is not called for it.
+    EXPECT_EQ(second.snapshot().size(), 0u);
+    pty.send("b");
+    ASSERT_TRUE(first.waitCount(2));
+    EXPECT_EQ(second.snapshot().size(), 0u);
+}
+
+TEST_F(DispatcherTest, CloseFromInsideAProcedureHandlerDoesNotDeadlock)
+{
+    Recorder rec(d);
+    std::atomic<bool> released{false};
+    d.SetReleaseCallback([&] { released = true; });
+    rec.onMsg = [&](uint16_t, uint32_t, uint32_t) { d.ClosePort(); };
+    d.SetAvailLength(1);
+    d.AddProcedureHandler(&rec);
+    pty.send("x");
+    ASSERT_TRUE(waitUntil([&] { return released.load(); }));
+    EXPECT_TRUE(waitUntil([&] { return !d.ThreadsRunning(); }));
+    EXPECT_FALSE(d.IsOpen());
+    EXPECT_EQ(d.DeviceFd(), -1);
+}
+
+TEST_F(DispatcherTest, WindowHandlersRunOnTheUiThread)
+{
+    struct Win : WindowHandler {
+        std::vector<uint16_t> msgs;
+        std::thread::id thread;
+        BaseDispatcher* d = nullptr;
+        std::string got;
+        void windowMessage(uint16_t msg, uint32_t w, uint32_t) override
+        {
+            msgs.push_back(msg);
+            thread = std::this_thread::get_id();
+            std::vector<uint8_t> buf(w);
+            got.append(reinterpret_cast<char*>(buf.data()), static_cast<size_t>(d->GetBlock(buf.data(), w)));
+        }
+    } win;
+    win.d = &d;
+    d.AddWindowHandler(&win);
+    d.RecomputeHandlerFlags(1); // as the port's own window does when it wants events
+    d.SetAvailLength(1);
+    pty.send("ping");
+    ASSERT_TRUE(ui.waitAndPump([&] { return win.got.size() == 4; }, 5000));
+    EXPECT_EQ(win.thread, std::this_thread::get_id());
+    EXPECT_EQ(win.got, "ping");
+    d.RemoveWindowHandler(&win);
+}
+
+TEST_F(DispatcherTest, LineParameters)
+{
+    uint32_t baud;
+    int parity, bits, stop;
+    ASSERT_EQ(d.GetLineParams(baud, parity, bits, stop), 0);
+    EXPECT_EQ(baud, 19200u);
+    EXPECT_EQ(bits, 8);
+    EXPECT_EQ(stop, 1);
+    EXPECT_EQ(d.SetLineParams(KeepBaud, KeepParity, KeepDataBits, KeepStopBits), 0);
+    EXPECT_EQ(d.SetLineParams(57600, pEven, 7, 2), 0);
+    d.GetLineParams(baud, parity, bits, stop);
+    EXPECT_EQ(baud, 57600u);
+    EXPECT_EQ(parity, pEven);
+    EXPECT_EQ(bits, 7);
+    EXPECT_EQ(stop, 2);
+    // Five data bits with two stop bits are one and a half, still reported as "not one".
+    EXPECT_EQ(d.SetLineParams(KeepBaud, pNone, 5, 2), 0);
+    d.GetLineParams(baud, parity, bits, stop);
+    EXPECT_EQ(bits, 5);
+    EXPECT_EQ(stop, 2);
+    EXPECT_LT(d.SetLineParams(12345, KeepParity, KeepDataBits, KeepStopBits), 0);
+    d.GetLineParams(baud, parity, bits, stop);
+    EXPECT_EQ(baud, 57600u); // a refused rate changes nothing
+    EXPECT_EQ(BaseDispatcher::BaudFromRateCode(0xFEFF), 115200u);
+    EXPECT_EQ(BaseDispatcher::BaudFromRateCode(0xFF16), 9600u);
+    EXPECT_EQ(BaseDispatcher::BaudFromRateCode(0xFF19), 0xFF19u);
+}
+
+TEST_F(DispatcherTest, FlowControlArgumentsAndDtrUnderFlowControl)
+{
+    EXPECT_EQ(d.SetHardwareFlow(4097, 10, hfUseDTR), ecBadArgument);
+    EXPECT_EQ(d.SetHardwareFlow(100, 200, hfUseDTR), ecBadArgument);
+    EXPECT_EQ(d.EnableSoftwareFlow(5000, 10, sfReceiveFlow), ecBadArgument);
+    ASSERT_EQ(d.SetHardwareFlow(3686, 409, hfUseDTR | hfRequireCTS), 0);
+    EXPECT_EQ(d.SetDTR(false), 1);
+    EXPECT_EQ(d.SetRTS(false), 0);
+    ASSERT_EQ(d.EnableSoftwareFlow(3686, 409, sfReceiveFlow | sfTransmitFlow), 0);
+    uint32_t hw, sw;
+    uint8_t xon, xoff;
+    d.GetFlowSettings(hw, sw, xon, xoff);
+    EXPECT_EQ(hw, hfUseDTR | hfRequireCTS);
+    EXPECT_EQ(sw, sfReceiveFlow | sfTransmitFlow);
+    EXPECT_EQ(xon, 17);
+    EXPECT_EQ(xoff, 19);
+    d.DisableSoftwareFlow();
+    d.GetFlowSettings(hw, sw, xon, xoff);
+    EXPECT_EQ(sw, 0u);
+}
+
+TEST_F(DispatcherTest, PseudoTerminalReportsModemLinesOn)
+{
+    EXPECT_TRUE(d.CheckCTS());
+    EXPECT_TRUE(d.CheckDSR());
+    EXPECT_TRUE(d.CheckDCD());
+    EXPECT_FALSE(d.CheckRI());
+    EXPECT_EQ(d.TakeLineError(), leNone);
+    EXPECT_EQ(d.SendBreak(1, false), 0);
+}
+
+TEST_F(DispatcherTest, HangUpIsCarrierLostWithoutSpinning)
+{
+    Recorder rec(d);
+    d.AddProcedureHandler(&rec);
+    const int modem = d.NewStatusTrigger(stModem);
+    ASSERT_EQ(d.ArmStatusTrigger(static_cast<uint16_t>(modem), msDCD, true), 0);
+    d.SetAvailLength(1);
+    pty.send("bye");
+    ASSERT_TRUE(rec.waitCount(1));
+    ::close(pty.slave);
+    pty.slave = -1;
+    pty.closeMaster();
+    ASSERT_TRUE(waitUntil([&] { return d.LineHungUp(); }));
+    ASSERT_TRUE(waitUntil([&] { return rec.count(MsgTriggerStatus) == 1; }));
+    EXPECT_FALSE(d.CheckDCD());
+    // The dispatcher keeps working without the line and does not spin.
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    getrusage(RUSAGE_SELF, &after);
+    const double cpu = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) +
+                       (after.ru_utime.tv_usec - before.ru_utime.tv_usec) / 1e6 +
+                       (after.ru_stime.tv_sec - before.ru_stime.tv_sec) +
+                       (after.ru_stime.tv_usec - before.ru_stime.tv_usec) / 1e6;
+    EXPECT_LT(cpu, 0.2); // a spinning thread would use the whole 0.3 s
+    EXPECT_EQ(d.PutString("lost"), 0);
+    EXPECT_EQ(d.ClosePort(), 0);
+}
+
+TEST(DispatcherOpen, Failures)
+{
+    PosixDispatcher d(nullptr, nullptr);
+    EXPECT_EQ(d.OpenPort("/dev/zelvo-no-such-port", 9600, pNone, 8, 1, 4096, 4096, true, true), ecFileNotFound);
+    EXPECT_EQ(d.OpenPort("/dev/null", 9600, pNone, 8, 1, 4096, 4096, true, true), ecPathNotFound);
+    PtyPair pty;
+    EXPECT_EQ(d.OpenPort(pty.slaveName, 12345, pNone, 8, 1, 4096, 4096, true, true), -EINVAL);
+    EXPECT_FALSE(d.IsOpen());
+    ASSERT_EQ(d.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
+    PosixDispatcher other(nullptr, nullptr);
+    EXPECT_EQ(other.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), ecAccessDenied);
+    EXPECT_EQ(d.ClosePort(), 0);
+    EXPECT_EQ(other.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
+}
+
+TEST(DispatcherOpen, HandlesAreIndicesInTheProcessList)
+{
+    PosixDispatcher a(nullptr, nullptr);
+    auto b = std::make_unique<PosixDispatcher>(nullptr, nullptr);
+    const uint16_t hb = b->Handle();
+    EXPECT_NE(a.Handle(), hb);
+    EXPECT_EQ(BaseDispatcher::FromHandle(a.Handle()), &a);
+    b.reset();
+    EXPECT_EQ(BaseDispatcher::FromHandle(hb), nullptr);
+    PosixDispatcher c(nullptr, nullptr);
+    EXPECT_EQ(c.Handle(), hb); // the free slot is reused
+}
+
+TEST(DispatcherOpen, ExecLineWorksBothWaysAndEndsTheChild)
+{
+    PosixDispatcher d(nullptr, nullptr);
+    ASSERT_EQ(d.OpenPort("exec:stty -echo; read line; echo \"got:$line\"; sleep 30", 9600, pNone, 8, 1,
+                         4096, 4096, true, true),
+              0);
+    const int pid = d.ChildPid();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(d.PutString("hello\r"), 0);
+    std::string got;
+    ASSERT_TRUE(waitUntil([&] {
+        uint8_t buf[256];
+        const int n = d.GetBlock(buf, sizeof buf);
+        got.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
+        return got.find("got:hello") != std::string::npos;
+    }));
+    EXPECT_EQ(d.ClosePort(), 0);
+    EXPECT_NE(::kill(pid, 0), 0); // ended and reaped
+    EXPECT_EQ(d.DeviceFd(), -1);
+}
+
+TEST(DispatcherOpen, ExecCommandThatExitsIsAHangUp)
+{
+    PosixDispatcher d(nullptr, nullptr);
+    ASSERT_EQ(d.OpenPort("exec:printf done", 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
+    ASSERT_TRUE(waitUntil([&] { return d.LineHungUp(); }));
+    std::string got(16, '\0');
+    got.resize(static_cast<size_t>(d.GetBlock(got.data(), 16)));
+    EXPECT_EQ(got, "done");
+    EXPECT_FALSE(d.CheckDCD());
+    EXPECT_EQ(d.ClosePort(), 0);
+}
+
+} // namespace
