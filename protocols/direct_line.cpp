@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "comm/port_table.h"
 #include "platform/clock.h"
 #include "protocols/protocol.h"
 
@@ -89,55 +90,21 @@ int DirectLine::open(const std::string& device, uint32_t baud)
     error_.clear();
     baud_ = baud;
     hungUp_ = false;
-    if (device.rfind("exec:", 0) == 0) {
+    if (comm::IsExecDevice(device)) {
         const std::string command = device.substr(5);
         if (command.empty()) {
             error_ = "exec: needs a command";
             return -EINVAL;
         }
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-            const int e = errno;
-            error_ = std::string("cannot create a pseudo-terminal: ") + std::strerror(e);
-            if (master >= 0)
-                ::close(master);
-            return -e;
+        const int rc = child_.Start(command, fd_);
+        if (rc < 0) {
+            error_ = "cannot start \"" + command + "\": " + std::strerror(-rc);
+            fd_ = -1;
+            return rc;
         }
-        const char* slaveName = ::ptsname(master);
-        const std::string slavePath = slaveName ? slaveName : "";
-        const int slave = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY);
-        if (slave < 0) {
-            const int e = errno;
-            error_ = "cannot open " + slavePath + ": " + std::strerror(e);
-            ::close(master);
-            return -e;
-        }
-        makeRaw(slave, baud);
-        const pid_t pid = ::fork();
-        if (pid < 0) {
-            const int e = errno;
-            error_ = std::string("cannot start the command: ") + std::strerror(e);
-            ::close(slave);
-            ::close(master);
-            return -e;
-        }
-        if (pid == 0) {
-            ::setsid();
-            ::ioctl(slave, TIOCSCTTY, 0);
-            ::dup2(slave, 0);
-            ::dup2(slave, 1);
-            if (!std::getenv("ZELVO_EXEC_KEEP_STDERR"))
-                ::dup2(slave, 2);
-            if (slave > 2)
-                ::close(slave);
-            ::signal(SIGPIPE, SIG_DFL);
-            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(slave);
-        child_ = pid;
-        fd_ = master;
-        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+        // The line is binary: no echo, no character translation, whatever the command
+        // sets up for itself later.
+        makeRaw(fd_, baud);
         return 0;
     }
     fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -159,40 +126,13 @@ int DirectLine::open(const std::string& device, uint32_t baud)
     return 0;
 }
 
-void DirectLine::endChild()
-{
-    if (child_ <= 0)
-        return;
-    // Give the command a moment to finish on its own before it is asked to stop.
-    for (int i = 0; i < 100; ++i) {
-        if (::waitpid(child_, nullptr, WNOHANG) == child_) {
-            child_ = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::kill(child_, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (::waitpid(child_, nullptr, WNOHANG) == child_) {
-            child_ = -1;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::kill(child_, SIGKILL);
-    ::waitpid(child_, nullptr, 0);
-    child_ = -1;
-}
-
 void DirectLine::close()
 {
-    if (child_ > 0 && fd_ >= 0) {
+    if (child_.pid() > 0 && fd_ >= 0) {
         // Let the command read what it was sent and end by itself before its line goes.
         for (int i = 0; i < 150; ++i) {
-            if (::waitpid(child_, nullptr, WNOHANG) == child_) {
-                child_ = -1;
+            if (child_.Reap())
                 break;
-            }
             char sink[4096];
             while (::read(fd_, sink, sizeof sink) > 0) {
             }
@@ -203,7 +143,7 @@ void DirectLine::close()
         ::close(fd_);
         fd_ = -1;
     }
-    endChild();
+    child_.Terminate();
     out_.clear();
     outHead_ = 0;
 }
@@ -252,7 +192,7 @@ bool DirectLine::carrier()
         return false;
     int bits = 0;
     // Pseudo-terminals have no modem lines and count as connected.
-    if (fd_ >= 0 && child_ < 0 && ::ioctl(fd_, TIOCMGET, &bits) == 0)
+    if (fd_ >= 0 && child_.pid() <= 0 && ::ioctl(fd_, TIOCMGET, &bits) == 0)
         return (bits & TIOCM_CD) != 0;
     return true;
 }

@@ -15,6 +15,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "comm/pty_child.h"
 #include "protocols/protocol_line.h"
 
 namespace zelvo::protocols {
@@ -34,7 +35,7 @@ public:
     int adopt(int fd, uint32_t baud);
     void close();
     const std::string& errorText() const { return error_; }
-    pid_t child() const { return child_; }
+    pid_t child() const { return child_.pid(); }
     int fd() const { return fd_; }
 
     // Drives the protocol until its transfer has ended, then drains the output.
@@ -55,11 +56,10 @@ public:
 private:
     bool writeSome();
     void drain(int timeoutMs);
-    void endChild();
 
     int fd_ = -1;
     int wake_[2] = {-1, -1};
-    pid_t child_ = -1;
+    comm::PtyChild child_;
     uint32_t baud_ = 0;
     bool hungUp_ = false;
     std::vector<uint8_t> out_;

@@ -143,6 +143,14 @@ int Protocol::begin(bool transmit)
     return running_ ? 0 : lastResult_;
 }
 
+void Protocol::FailStart(int code)
+{
+    if (running_)
+        return;
+    running_ = true;
+    endTransfer(code);
+}
+
 void Protocol::CancelTransfer()
 {
     if (!running_)
@@ -165,6 +173,8 @@ void Protocol::endTransfer(int code)
     file_.abandon();
     lastResult_ = code;
     running_ = false;
+    if (line_)
+        line_->transferEnded();
     if (OnProtocolFinish)
         delivery_->post([this, code] {
             if (OnProtocolFinish)

@@ -125,6 +125,9 @@ public:
     // transfer ended at once (OnProtocolFinish has then been raised as well).
     int BeginTransmit();
     int BeginReceive();
+    // Ends a transfer that could not be started by its driver (no trigger slots, say):
+    // records the code and raises OnProtocolFinish with it.
+    void FailStart(int code);
     // Cancels the running transfer; safe from any thread.
     void CancelTransfer();
     bool InProgress() const { return running_.load(); }

@@ -24,6 +24,9 @@ public:
     virtual void setRTS(bool on) = 0;
     // Asks the driver to call Protocol::service() soon, from its own thread.
     virtual void wake() = 0;
+    // The transfer has ended; called before OnProtocolFinish is raised, so the driver
+    // can hand the line back first.
+    virtual void transferEnded() {}
 };
 
 // Runs the component's events on the user-interface thread.

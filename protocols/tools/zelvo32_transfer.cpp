@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "comm/port_table.h"
 #include "platform/clock.h"
 #include "platform/registry_store.h"
 #include "protocols/direct_line.h"
@@ -81,26 +82,17 @@ bool parseNumber(const char* s, uint32_t& out)
     return true;
 }
 
-// COMn through the port table of the settings, else the default device for n.
+// COMn through the port table of the settings, else the device as given.
 std::string resolveDevice(const std::string& line)
 {
     if (line.size() < 4 || strncasecmp(line.c_str(), "COM", 3) != 0)
         return line;
     uint32_t n = 0;
-    if (!parseNumber(line.c_str() + 3, n) || n < 1 || n > 50)
+    if (!parseNumber(line.c_str() + 3, n) || n < 1 || n > static_cast<uint32_t>(zelvo::comm::MaxComNumber))
         return line;
     zelvo::platform::RegistryStore store;
     store.load();
-    if (auto mapped = store.readString("software\\brunmo\\zelvo32\\ports", "COM" + std::to_string(n)))
-        if (!mapped->empty())
-            return *mapped;
-    if (n <= 4)
-        return "/dev/ttyS" + std::to_string(n - 1);
-    if (n <= 20)
-        return "/dev/ttyUSB" + std::to_string(n - 5);
-    if (n <= 36)
-        return "/dev/ttyACM" + std::to_string(n - 21);
-    return line;
+    return zelvo::comm::PortDevice(store, static_cast<int>(n));
 }
 
 std::string baseName(const std::string& path)

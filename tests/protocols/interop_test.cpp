@@ -13,6 +13,7 @@
 #include "protocols/protocol.h"
 #include "pty_harness.h"
 
+using namespace zelvo;
 using namespace zelvo::protocols;
 using namespace zelvo::protocols::test;
 
@@ -299,8 +300,9 @@ TEST(ZmodemOwn, HopelessLineFailsWithTooManyErrors)
     OwnPair p;
     p.rxDir = d.dst;
     p.tx.sendFiles({d.src + "/a"});
-    p.tx.proto.setHandshakeWait(36);
-    p.rx.proto.setHandshakeWait(36);
+    // Short waits: a damaged header start is only noticed by the time-out.
+    p.tx.proto.setHandshakeWait(9);
+    p.rx.proto.setHandshakeWait(9);
     RelayOptions opt;
     opt.corruptEvery = 700;
     opt.corruptFrom = 2000;
@@ -349,4 +351,106 @@ TEST(Zelvo32Transfer, CommandLineFrontEnd)
         + " && LD_PRELOAD=" ZELVO_FLUSH_SHIM " sz -q \"x y.bin\" 2>/dev/null' --dir " + d.dst;
     EXPECT_EQ(std::system(cmd.c_str()), 0);
     EXPECT_EQ(readBytes(d.dst + "/x y.bin"), data);
+}
+
+// ---- On the program's port component ----
+
+#include "comm/com_port.h"
+#include "comm/event_loop_bridge.h"
+#include "comm/port_table.h"
+#include "protocols/com_port_line.h"
+
+namespace {
+
+struct PortRig {
+    comm::EventLoopBridge ui;
+    platform::RegistryStore store{"/nonexistent/zelvo-proto-test-registry.reg"};
+    PtyPair ours;
+    comm::ComPort port{ui};
+    Protocol proto;
+    int finished = 1;
+    bool done = false;
+    bool eventsOnUiThread = true;
+    int statusCalls = 0;
+    PortRig()
+    {
+        comm::SetPortDevice(store, 7, ours.slaveName);
+        port.setRegistryStore(&store);
+        port.setComNumber(7);
+        port.setBaud(115200);
+        port.setOpen(true);
+        proto.setProtocolType(ptZmodem);
+        proto.setUpcaseFileNames(false);
+        proto.setHandshakeWait(182);
+        proto.setStatusInterval(2);
+        proto.OnProtocolFinish = [this](Protocol&, int code) {
+            eventsOnUiThread &= ui.isUiThread();
+            finished = code;
+            done = true;
+        };
+        proto.OnProtocolStatus = [this](Protocol&, uint16_t) {
+            eventsOnUiThread &= ui.isUiThread();
+            ++statusCalls;
+        };
+    }
+    bool wait(int ms) { return ui.waitAndPump([this] { return done; }, ms); }
+};
+
+} // namespace
+
+TEST(ZmodemOnComPort, ReceivesFromSzAndSendsToRz)
+{
+    NEED_LRZSZ();
+    for (bool sending : {false, true}) {
+        Dirs d;
+        const auto data = randomBytes(3 << 20, 41);
+        writeBytes(d.src + "/f.bin", data);
+        writeBytes(d.src + "/g h.txt", {'g'});
+        PortRig rig;
+        PtyPair peerPty;
+        Relay relay(rig.ours.master, peerPty.master);
+        std::unique_ptr<Peer> peer;
+        ComPortLine line(rig.port);
+        if (sending) {
+            peer = std::make_unique<Peer>(std::vector<std::string>{"rz", "-q"}, peerPty, d.dst);
+            rig.proto.setFileMask(d.src + "/*");
+            ASSERT_EQ(line.BeginTransmit(rig.proto), 0);
+        } else {
+            peer = std::make_unique<Peer>(std::vector<std::string>{"sz", "-q", "f.bin", "g h.txt"}, peerPty, d.src);
+            rig.proto.setDestinationDirectory(d.dst);
+            ASSERT_EQ(line.BeginReceive(rig.proto), 0);
+        }
+        ASSERT_TRUE(rig.wait(60000)) << sending << " stopped in " << rig.proto.Snapshot().stateName;
+        EXPECT_EQ(rig.finished, 0) << sending;
+        EXPECT_EQ(peer->wait(20000), 0) << sending;
+        EXPECT_FALSE(line.Active());
+        EXPECT_EQ(readBytes(d.dst + "/f.bin"), data) << sending;
+        EXPECT_EQ(readBytes(d.dst + "/g h.txt"), std::vector<uint8_t>{'g'}) << sending;
+        EXPECT_TRUE(rig.eventsOnUiThread);
+        EXPECT_GT(rig.statusCalls, 0);
+        rig.port.setOpen(false);
+    }
+}
+
+TEST(ZmodemOnComPort, CancelFromTheUserInterfaceEndsTheTransfer)
+{
+    NEED_LRZSZ();
+    Dirs d;
+    writeBytes(d.src + "/f.bin", randomBytes(4 << 20, 42));
+    PortRig rig;
+    PtyPair peerPty;
+    RelayOptions opt;
+    opt.bytesPerSecond = 300000;
+    Relay relay(rig.ours.master, peerPty.master, opt);
+    Peer rz({"rz", "-q"}, peerPty, d.dst);
+    ComPortLine line(rig.port);
+    rig.proto.setFileName(d.src + "/f.bin");
+    ASSERT_EQ(line.BeginTransmit(rig.proto), 0);
+    rig.ui.waitAndPump([&] { return rig.proto.BytesTransferred() > 200000; }, 30000);
+    rig.proto.CancelTransfer();
+    ASSERT_TRUE(rig.wait(30000));
+    EXPECT_EQ(rig.finished, -ecCancelRequested);
+    EXPECT_EQ(rig.proto.ProtocolStatus(), psCancelRequested);
+    EXPECT_NE(rz.wait(20000), 0) << "rz saw the cancel";
+    EXPECT_FALSE(line.Active());
 }
