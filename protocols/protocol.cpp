@@ -347,8 +347,9 @@ int Protocol::findFirstFile(SendFile& file)
     const size_t slash = FileMask_.rfind('/');
     std::string pattern = slash == std::string::npos ? FileMask_ : FileMask_.substr(slash + 1);
     maskDir_ = slash == std::string::npos ? std::string() : FileMask_.substr(0, slash + 1);
+    // "*.*" is the habit of systems whose names always have an extension.
     if (pattern.empty() || pattern == "*.*")
-        pattern = "*";
+        pattern.assign(1, '*');
     DIR* dir = ::opendir(maskDir_.empty() ? "." : maskDir_.c_str());
     if (!dir)
         return errno == ENOENT || errno == ENOTDIR ? -ecDirNotFound : -errno;
