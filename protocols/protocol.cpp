@@ -53,6 +53,54 @@ void Protocol::setProtocolType(TProtocolType type)
     }
 }
 
+void Protocol::AssignSettings(const Protocol& o)
+{
+    ProtocolType_ = o.ProtocolType_;
+    ZmodemFileOption_ = o.ZmodemFileOption_;
+    Zmodem8K_ = o.Zmodem8K_;
+    blockLength_ = o.blockLength_;
+    DestinationDirectory_ = o.DestinationDirectory_;
+    FileMask_ = o.FileMask_;
+    BlockCheckMethod_ = o.BlockCheckMethod_;
+    HandshakeRetry_ = o.HandshakeRetry_;
+    HandshakeWait_ = o.HandshakeWait_;
+    TransmitTimeout_ = o.TransmitTimeout_;
+    FinishWait_ = o.FinishWait_;
+    TurnDelay_ = o.TurnDelay_;
+    Overhead_ = o.Overhead_;
+    WriteFailAction_ = o.WriteFailAction_;
+    HonorDirectory_ = o.HonorDirectory_;
+    IncludeDirectory_ = o.IncludeDirectory_;
+    RTSLowForWrite_ = o.RTSLowForWrite_;
+    AbortNoCarrier_ = o.AbortNoCarrier_;
+    BP2KTransmit_ = o.BP2KTransmit_;
+    AsciiSuppressCtrlZ_ = o.AsciiSuppressCtrlZ_;
+    StatusInterval_ = o.StatusInterval_;
+    FileName_ = o.FileName_;
+    XYmodemBlockWait_ = o.XYmodemBlockWait_;
+    ZmodemOptionOverride_ = o.ZmodemOptionOverride_;
+    ZmodemSkipNoFile_ = o.ZmodemSkipNoFile_;
+    ZmodemRecover_ = o.ZmodemRecover_;
+    ZmodemFinishRetry_ = o.ZmodemFinishRetry_;
+    KermitMaxLen_ = o.KermitMaxLen_;
+    KermitMaxWindows_ = o.KermitMaxWindows_;
+    KermitSWCTurnDelay_ = o.KermitSWCTurnDelay_;
+    KermitTimeoutSecs_ = o.KermitTimeoutSecs_;
+    KermitPadCharacter_ = o.KermitPadCharacter_;
+    KermitPadCount_ = o.KermitPadCount_;
+    KermitTerminator_ = o.KermitTerminator_;
+    KermitCtlPrefix_ = o.KermitCtlPrefix_;
+    KermitHighbitPrefix_ = o.KermitHighbitPrefix_;
+    KermitRepeatPrefix_ = o.KermitRepeatPrefix_;
+    AsciiCharDelay_ = o.AsciiCharDelay_;
+    AsciiLineDelay_ = o.AsciiLineDelay_;
+    AsciiEOLChar_ = o.AsciiEOLChar_;
+    AsciiCRTranslation_ = o.AsciiCRTranslation_;
+    AsciiLFTranslation_ = o.AsciiLFTranslation_;
+    AsciiEOFTimeout_ = o.AsciiEOFTimeout_;
+    UpcaseFileNames_ = o.UpcaseFileNames_;
+}
+
 void Protocol::setZmodemFileOption(TZmodemFileOptions option)
 {
     if (option == zfoWriteCrc || option < zfoNoOption || option > zfoWriteProtect)
@@ -271,9 +319,11 @@ uint32_t Protocol::EstimateTransferSecs(uint64_t n) const
 
 void Protocol::deliverStatus(unsigned flags)
 {
-    if (!OnProtocolStatus)
+    if (!OnProtocolStatus && !statusDisplay_)
         return;
     delivery_->post([this, flags] {
+        if (statusDisplay_)
+            statusDisplay_->UpdateDisplay((flags & kStatusFirst) != 0, (flags & kStatusLast) != 0);
         if (OnProtocolStatus)
             OnProtocolStatus(*this, static_cast<uint16_t>(flags));
     });

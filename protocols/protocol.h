@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "protocols/abstract_status.h"
 #include "protocols/engine_host.h"
 #include "protocols/file_buffer.h"
 #include "protocols/protocol_engine.h"
@@ -67,6 +68,13 @@ public:
     ProtocolLine* ComPort() const { return line_; }
     void setComPort(ProtocolLine* line) { line_ = line; }
     void setEventDelivery(EventDelivery* delivery);
+
+    // The status window, told of the first, periodic and last status of every file.
+    AbstractStatus* StatusDisplay() const { return statusDisplay_; }
+    void setStatusDisplay(AbstractStatus* display) { statusDisplay_ = display; }
+
+    // Copies every setting (not the events, the line or the status window) from other.
+    void AssignSettings(const Protocol& other);
 
     // Selecting a protocol initialises its engine's settings (block check and length,
     // and for some engines HandshakeWait, FinishWait, Overhead and TurnDelay).
@@ -195,6 +203,7 @@ private:
     uint32_t blockLength_ = 0;
 
     ProtocolLine* line_ = nullptr;
+    AbstractStatus* statusDisplay_ = nullptr;
     DirectDelivery directDelivery_;
     EventDelivery* delivery_ = &directDelivery_;
 

@@ -266,3 +266,54 @@ TEST(ProtocolComponent, StatusTextsAndFinishCodes)
     EXPECT_STREQ(ProtocolName(ptXmodem1KG), "Xmodem1KG");
     EXPECT_STREQ(BlockCheckName(bcmCrcK), "CrcKermit");
 }
+
+#include "platform/clock.h"
+#include "protocols/status_values.h"
+
+TEST(StatusValues, NamesTimesAndThroughput)
+{
+    EXPECT_EQ(ShortFileName("/a/b/short.txt"), "short.txt");
+    EXPECT_EQ(ShortFileName("exactly18chars.txt"), "exactly18chars.txt");
+    EXPECT_EQ(ShortFileName("/x/nineteen_chars1.txt"), "nineteen_chars1...");
+    EXPECT_EQ(ShortFileName("C:\\DIR\\a_rather_long_file_name.bin"), "a_rather_long_f...");
+    EXPECT_EQ(MinutesSeconds(0), "0:00");
+    EXPECT_EQ(MinutesSeconds(65), "1:05");
+    EXPECT_EQ(MinutesSeconds(3600), "60:00");
+
+    // A transfer that has just started: throughput stays 0 during the first second.
+    Protocol p;
+    NullLine line;
+    p.setComPort(&line);
+    p.setProtocolType(ptZmodem);
+    p.setFileName("/nonexistent/zelvo-file");
+    ASSERT_EQ(p.BeginTransmit(), 0);
+    StatusValues v = ComputeStatusValues(p);
+    EXPECT_EQ(v.Protocol, "Zmodem");
+    EXPECT_EQ(v.StatusMsg, "Protocol handshaking in progress");
+    EXPECT_EQ(v.Throughput, "    0 CPS");
+    EXPECT_EQ(v.Efficiency, "  0%");
+    EXPECT_EQ(v.Meter, 0);
+    p.CancelTransfer();
+    p.service();
+    EXPECT_FALSE(p.InProgress());
+}
+
+TEST(ProtocolComponent, AssignSettingsCopiesEverySetting)
+{
+    Protocol a;
+    a.setProtocolType(ptZmodem);
+    a.setKermitMaxLen(0);
+    a.setZmodemFileOption(zfoWriteClobber);
+    a.setZmodem8K(true);
+    a.setAsciiCRTranslation(aetAddLFAfter);
+    a.setDestinationDirectory("/dl");
+    Protocol b;
+    b.AssignSettings(a);
+    EXPECT_EQ(b.ProtocolType(), ptZmodem);
+    EXPECT_EQ(b.KermitMaxLen(), 0u);
+    EXPECT_EQ(b.ZmodemFileOption(), zfoWriteClobber);
+    EXPECT_TRUE(b.Zmodem8K());
+    EXPECT_EQ(b.AsciiCRTranslation(), aetAddLFAfter);
+    EXPECT_EQ(b.DestinationDirectory(), "/dl");
+    EXPECT_EQ(b.HandshakeWait(), 1092u);
+}
