@@ -154,7 +154,9 @@ int DirectLine::putBlock(const uint8_t* data, size_t n)
         return 0;
     if (n > outputFree())
         return -3006;
-    if (outHead_ > 0 && out_.size() + n > outSize_) {
+    // Written bytes are dropped from the front only once they are half the queue, so
+    // the queue costs a constant amount of copying per byte.
+    if (outHead_ >= outSize_ / 2) {
         out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(outHead_));
         outHead_ = 0;
     }

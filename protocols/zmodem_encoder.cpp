@@ -65,8 +65,26 @@ inline void ZmodemEncoder::putEscaped(std::vector<uint8_t>& out, uint8_t b)
 
 void ZmodemEncoder::escapeInto(std::vector<uint8_t>& out, const uint8_t* data, size_t n)
 {
-    for (size_t i = 0; i < n; ++i)
-        putEscaped(out, data[i]);
+    // Room for the worst case first, then plain pointer writes: this is the inner loop
+    // of every transfer.
+    const size_t start = out.size();
+    out.resize(start + 2 * n);
+    uint8_t* o = out.data() + start;
+    uint8_t last = last_;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t b = data[i];
+        const uint8_t e = escape_[b];
+        if (e == 0 || (e == 2 && (last & 0x7F) != '@')) {
+            *o++ = b;
+            last = b;
+        } else {
+            *o++ = ZDLE;
+            last = static_cast<uint8_t>(b ^ 0x40);
+            *o++ = last;
+        }
+    }
+    last_ = last;
+    out.resize(static_cast<size_t>(o - out.data()));
 }
 
 void ZmodemEncoder::hexHeader(std::vector<uint8_t>& out, uint8_t type, const std::array<uint8_t, 4>& p)
@@ -123,7 +141,6 @@ void ZmodemEncoder::binHeader(std::vector<uint8_t>& out, uint8_t type, const std
 
 void ZmodemEncoder::dataSubpacket(std::vector<uint8_t>& out, const uint8_t* data, size_t n, uint8_t end)
 {
-    out.reserve(out.size() + n + n / 8 + 16);
     escapeInto(out, data, n);
     out.push_back(ZDLE);
     out.push_back(end);
