@@ -84,8 +84,9 @@ int ComPortLine::begin(Protocol& protocol, bool transmit)
     }
     statusTicks_ = std::max<uint32_t>(protocol.StatusInterval(), 1);
     disp_->ArmTimerTrigger(statusTimer_, static_cast<int32_t>(statusTicks_), true);
-    if (protocol.AbortNoCarrier())
-        disp_->ArmStatusTrigger(modem_, msDCD, true);
+    // Carrier changes are watched always: a line that hung up (an exec: command that
+    // ended) cannot come back, so it ends the transfer even without AbortNoCarrier.
+    disp_->ArmStatusTrigger(modem_, msDCD, true);
     rearm();
     disp_->AddProcedureHandler(this);
     return 0;
@@ -125,7 +126,7 @@ void ComPortLine::procedureMessage(uint16_t msg, uint32_t wParam, uint32_t)
         break;
     case MsgTriggerStatus:
         if (handle == modem_) {
-            if (proto_->AbortNoCarrier() && !disp_->CheckDCD())
+            if (disp_->LineHungUp() || (proto_->AbortNoCarrier() && !disp_->CheckDCD()))
                 proto_->lineLost();
             else
                 disp_->ArmStatusTrigger(modem_, msDCD, true);

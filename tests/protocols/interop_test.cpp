@@ -358,6 +358,7 @@ TEST(Zelvo32Transfer, CommandLineFrontEnd)
 #include "comm/com_port.h"
 #include "comm/event_loop_bridge.h"
 #include "comm/port_table.h"
+#include "platform/clock.h"
 #include "protocols/com_port_line.h"
 
 namespace {
@@ -453,4 +454,21 @@ TEST(ZmodemOnComPort, CancelFromTheUserInterfaceEndsTheTransfer)
     EXPECT_EQ(rig.proto.ProtocolStatus(), psCancelRequested);
     EXPECT_NE(rz.wait(20000), 0) << "rz saw the cancel";
     EXPECT_FALSE(line.Active());
+}
+
+TEST(ZmodemOnComPort, PeerThatHangsUpEndsTheTransferAtOnce)
+{
+    PortRig rig;
+    rig.port.setOpen(false);
+    comm::SetPortDevice(rig.store, 8, "exec:sleep 1");
+    rig.port.setComNumber(8);
+    rig.port.setOpen(true);
+    ComPortLine line(rig.port);
+    rig.proto.setDestinationDirectory("/tmp");
+    const int64_t start = platform::monotonicMs();
+    ASSERT_EQ(line.BeginReceive(rig.proto), 0);
+    ASSERT_TRUE(rig.wait(30000));
+    EXPECT_EQ(rig.finished, -ecAbortNoCarrier);
+    EXPECT_EQ(rig.proto.ProtocolStatus(), psAbortNoCarrier);
+    EXPECT_LT(platform::monotonicMs() - start, 20000) << "well before the handshake time-outs";
 }
