@@ -74,6 +74,10 @@ public:
     // 0 with the details (exists may be false), or a negative error code.
     virtual int statLocal(const std::string& path, LocalFile& local) = 0;
     virtual int openReceiveFile(const std::string& path, OpenMode mode, uint64_t offset) = 0;
+    // The general preparation of engines without file management of their own: applies
+    // WriteFailAction to an existing file (path may change to the renamed one) and
+    // creates the file. 0 = open; psCantWriteFile = skip it; negative = error.
+    virtual int prepareReceiveFile(std::string& path) = 0;
     virtual int writeFile(uint64_t offset, const uint8_t* data, size_t n) = 0;
     // Flushes and closes the file; with completed set its time is set to mtime (when
     // non-zero). Returns 0 or a negative code.

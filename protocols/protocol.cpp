@@ -551,6 +551,33 @@ int Protocol::openReceiveFile(const std::string& path, OpenMode mode, uint64_t o
     return rc;
 }
 
+int Protocol::prepareReceiveFile(std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            return -errno;
+    } else if (WriteFailAction_ == wfWriteFail) {
+        TransferState s = Snapshot();
+        s.ProtocolStatus = psCantWriteFile;
+        publish(s);
+        return psCantWriteFile;
+    } else if (WriteFailAction_ == wfWriteRename) {
+        // The first character of the name (not of the directory) becomes '$'; an
+        // existing file of that name is overwritten.
+        const size_t slash = path.rfind('/');
+        const size_t first = slash == std::string::npos ? 0 : slash + 1;
+        if (first < path.size())
+            path[first] = '$';
+    }
+    const int rc = file_.openWrite(path, OpenMode::Create, 0);
+    if (rc == 0) {
+        currentPath_ = path;
+        deliverLog(lfReceiveStart);
+    }
+    return rc;
+}
+
 int Protocol::writeFile(uint64_t offset, const uint8_t* data, size_t n)
 {
     return file_.write(offset, data, n);

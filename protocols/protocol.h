@@ -160,6 +160,9 @@ public:
     int LastResult() const { return lastResult_; }
     int LastError() const { return lastError_; }
 
+    // The services the engines use (files, line, reports), for tests and tools.
+    EngineHost& Host() { return *this; }
+
     // Driving, on the line's driver thread.
     void lineData(const uint8_t* data, size_t n);
     void service();
@@ -182,6 +185,7 @@ private:
     int resolveReceivedName(const std::string& wireName, std::string& path) override;
     int statLocal(const std::string& path, LocalFile& local) override;
     int openReceiveFile(const std::string& path, OpenMode mode, uint64_t offset) override;
+    int prepareReceiveFile(std::string& path) override;
     int writeFile(uint64_t offset, const uint8_t* data, size_t n) override;
     int closeReceiveFile(bool completed, int64_t mtime) override;
     void reportStatus(const TransferState& state, unsigned flags) override;

@@ -112,6 +112,10 @@ public:
         opens.emplace_back(path, mode);
         return 0;
     }
+    int prepareReceiveFile(std::string& path) override
+    {
+        return openReceiveFile(path, OpenMode::Create, 0);
+    }
     int writeFile(uint64_t off, const uint8_t* d, size_t n) override
     {
         MemFile& f = disk[openPath];

@@ -317,3 +317,37 @@ TEST(ProtocolComponent, AssignSettingsCopiesEverySetting)
     EXPECT_EQ(b.DestinationDirectory(), "/dl");
     EXPECT_EQ(b.HandshakeWait(), 1092u);
 }
+
+TEST(ProtocolComponent, GeneralPreparationRenamesOrSkipsExistingFiles)
+{
+    TempDir dir;
+    const std::string target = dir.str() + "/data.txt";
+    writeFile(target, {'o', 'l', 'd'});
+    Protocol p;
+    // Default: rename to "$ata.txt"; a second time the '$' file is overwritten.
+    for (int round = 0; round < 2; ++round) {
+        std::string path = target;
+        ASSERT_EQ(p.Host().prepareReceiveFile(path), 0);
+        EXPECT_EQ(path, dir.str() + "/$ata.txt");
+        const uint8_t data[] = {'n', static_cast<uint8_t>('0' + round)};
+        ASSERT_EQ(p.Host().writeFile(0, data, 2), 0);
+        ASSERT_EQ(p.Host().closeReceiveFile(true, 0), 0);
+    }
+    EXPECT_EQ(readFile(dir.path / "$ata.txt"), (std::vector<uint8_t>{'n', '1'}));
+    EXPECT_EQ(readFile(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
+
+    p.setWriteFailAction(wfWriteFail);
+    std::string path = target;
+    EXPECT_EQ(p.Host().prepareReceiveFile(path), psCantWriteFile);
+    EXPECT_EQ(p.ProtocolStatus(), psCantWriteFile);
+    EXPECT_EQ(readFile(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
+
+    p.setWriteFailAction(wfWriteAnyway);
+    ASSERT_EQ(p.Host().prepareReceiveFile(path), 0);
+    EXPECT_EQ(path, target);
+    ASSERT_EQ(p.Host().closeReceiveFile(true, 0), 0);
+    EXPECT_TRUE(readFile(target).empty()) << "created anew";
+
+    std::string missing = dir.str() + "/no/such/dir/x";
+    EXPECT_EQ(p.Host().prepareReceiveFile(missing), -ENOENT);
+}
