@@ -1,6 +1,8 @@
 #include "protocols/com_port_line.h"
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 #include "comm/comm_types.h"
 #include "platform/clock.h"
@@ -9,11 +11,36 @@ namespace zelvo::protocols {
 
 using namespace zelvo::comm;
 
-ComPortLine::ComPortLine(ComPort& port) : port_(port), delivery_(port.Bridge()), in_(8192)
+namespace {
+// Detached forwarders; kept reachable until the process ends (see Forwarder).
+std::mutex gRetiredMutex;
+std::vector<std::unique_ptr<comm::ProcedureHandler>>& retired()
+{
+    static std::vector<std::unique_ptr<comm::ProcedureHandler>> list;
+    return list;
+}
+} // namespace
+
+void ComPortLine::Forwarder::procedureMessage(uint16_t msg, uint32_t wParam, uint32_t)
+{
+    std::lock_guard lock(mutex_);
+    if (line_)
+        line_->handle(msg, wParam);
+}
+
+void ComPortLine::Forwarder::detach()
+{
+    std::lock_guard lock(mutex_);
+    line_ = nullptr;
+}
+
+ComPortLine::ComPortLine(ComPort& port)
+    : port_(port), forwarder_(new Forwarder(this)), delivery_(port.Bridge()), in_(8192)
 {
     // A port that closes under a running transfer takes the dispatcher with it: the
     // transfer ends as if the carrier had been lost.
     userId_ = port_.AddPortUserCallback([this](ComPort&, bool opening) {
+        std::lock_guard lock(forwarder_->mutex());
         if (!opening && active_) {
             active_ = false;
             disp_ = nullptr;
@@ -29,9 +56,15 @@ ComPortLine::~ComPortLine()
         proto_->CancelTransfer();
         port_.Bridge().waitAndPump([this] { return !active_.load(); }, 5000);
     }
-    if (active_)
-        release();
+    {
+        std::lock_guard lock(forwarder_->mutex());
+        if (active_)
+            release();
+    }
+    forwarder_->detach();
     port_.RemovePortUserCallback(userId_);
+    std::lock_guard lock(gRetiredMutex);
+    retired().emplace_back(forwarder_);
 }
 
 int ComPortLine::BeginTransmit(Protocol& protocol)
@@ -88,11 +121,11 @@ int ComPortLine::begin(Protocol& protocol, bool transmit)
     // ended) cannot come back, so it ends the transfer even without AbortNoCarrier.
     disp_->ArmStatusTrigger(modem_, msDCD, true);
     rearm();
-    disp_->AddProcedureHandler(this);
+    disp_->AddProcedureHandler(forwarder_);
     return 0;
 }
 
-void ComPortLine::procedureMessage(uint16_t msg, uint32_t wParam, uint32_t)
+void ComPortLine::handle(uint16_t msg, uint32_t wParam)
 {
     if (!active_ || !proto_ || !disp_ || !proto_->InProgress())
         return;
@@ -178,7 +211,7 @@ void ComPortLine::rearm()
 void ComPortLine::release()
 {
     if (disp_) {
-        disp_->RemoveProcedureHandler(this);
+        disp_->RemoveProcedureHandler(forwarder_);
         for (uint16_t h : {engineTimer_, statusTimer_, outFree_, outUsed_, modem_})
             if (h)
                 disp_->DropTrigger(h);

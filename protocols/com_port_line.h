@@ -12,6 +12,7 @@
 // and the triggers are removed again.
 
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <vector>
 
@@ -22,7 +23,7 @@
 
 namespace zelvo::protocols {
 
-class ComPortLine : public ProtocolLine, private comm::ProcedureHandler {
+class ComPortLine : public ProtocolLine {
 public:
     explicit ComPortLine(comm::ComPort& port);
     ~ComPortLine() override;
@@ -48,13 +49,29 @@ public:
     void transferEnded() override;
 
 private:
+    // The handler registered with the dispatcher. It outlives this object: the dispatch
+    // thread may still be on its way into it when the line is destroyed, so it forwards
+    // under a lock and is detached, never freed early.
+    class Forwarder : public comm::ProcedureHandler {
+    public:
+        explicit Forwarder(ComPortLine* line) : line_(line) {}
+        void procedureMessage(uint16_t msg, uint32_t wParam, uint32_t lParam) override;
+        void detach();
+        std::recursive_mutex& mutex() { return mutex_; }
+
+    private:
+        std::recursive_mutex mutex_;
+        ComPortLine* line_;
+    };
+
     int begin(Protocol& protocol, bool transmit);
-    void procedureMessage(uint16_t msg, uint32_t wParam, uint32_t lParam) override;
+    void handle(uint16_t msg, uint32_t wParam);
     void rearm();
     void takeWaitingInput();
     void release();
 
     comm::ComPort& port_;
+    Forwarder* forwarder_;
     comm::PosixDispatcher* disp_ = nullptr;
     Protocol* proto_ = nullptr;
     BridgeDelivery delivery_;

@@ -2,6 +2,7 @@
 // component, for scripted and headless use.
 
 #include <atomic>
+#include <memory>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -11,9 +12,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "comm/com_port.h"
+#include "comm/event_loop_bridge.h"
 #include "comm/port_table.h"
 #include "platform/clock.h"
 #include "platform/registry_store.h"
+#include "protocols/com_port_line.h"
 #include "protocols/direct_line.h"
 #include "protocols/protocol.h"
 
@@ -58,6 +62,8 @@ const char* kUsage =
     "  --handshake-retry N    handshake attempts\n"
     "  --finish-wait T        wait for the end of the session, ticks\n"
     "  --transmit-timeout T   longest wait for room in the line's output, ticks\n"
+    "  --port-component       drive the transfer through the program's port component\n"
+    "                         (dispatcher threads and triggers) instead of a direct loop\n"
     "  --quiet                no progress lines\n"
     "  --help                 this text\n"
     "\n"
@@ -123,6 +129,7 @@ int main(int argc, char** argv)
     std::string line, protocolName = "zmodem", dir;
     uint32_t baud = 19200;
     bool quiet = false;
+    bool viaPort = false;
     std::vector<std::string> files;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -171,6 +178,7 @@ int main(int argc, char** argv)
         else if (a == "--finish-wait") p.setFinishWait(number("--finish-wait"));
         else if (a == "--transmit-timeout") p.setTransmitTimeout(number("--transmit-timeout"));
         else if (a == "--quiet" || a == "-q") quiet = true;
+        else if (a == "--port-component") viaPort = true;
         else if (a.size() > 1 && a[0] == '-' && a != "-") return fail("unknown option " + a + "; see --help");
         else files.push_back(a);
     }
@@ -218,10 +226,31 @@ int main(int argc, char** argv)
         p.setDestinationDirectory(dir);
     }
 
+    const std::string device = resolveDevice(line);
     DirectLine direct;
-    if (direct.open(resolveDevice(line), baud) != 0)
-        return fail(direct.errorText());
-    p.setComPort(&direct);
+    zelvo::comm::EventLoopBridge bridge;
+    zelvo::platform::RegistryStore portTable{"/nonexistent/zelvo32-transfer.reg"};
+    std::unique_ptr<zelvo::comm::ComPort> port;
+    std::unique_ptr<ComPortLine> portLine;
+    if (viaPort) {
+        // The device goes into a private port table under the last port number.
+        zelvo::comm::SetPortDevice(portTable, zelvo::comm::MaxComNumber, device);
+        port = std::make_unique<zelvo::comm::ComPort>(bridge);
+        port->setRegistryStore(&portTable);
+        port->setComNumber(zelvo::comm::MaxComNumber);
+        port->setBaud(baud);
+        port->setOutSize(32768);
+        try {
+            port->setOpen(true);
+        } catch (const std::exception& e) {
+            return fail("cannot open " + device + ": " + e.what());
+        }
+        portLine = std::make_unique<ComPortLine>(*port);
+    } else {
+        if (direct.open(device, baud) != 0)
+            return fail(direct.errorText());
+        p.setComPort(&direct);
+    }
 
     int skipped = 0;
     int errors = 0;
@@ -267,10 +296,31 @@ int main(int argc, char** argv)
     sigaction(SIGTERM, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    int rc = sending ? p.BeginTransmit() : p.BeginReceive();
-    if (rc == 0)
-        rc = direct.run(p, &gInterrupted);
-    direct.close();
+    int rc;
+    if (viaPort) {
+        bool finished = false;
+        p.OnProtocolFinish = [&](Protocol&, int) { finished = true; };
+        rc = sending ? portLine->BeginTransmit(p) : portLine->BeginReceive(p);
+        bool cancelled = false;
+        while (rc == 0 && !finished) {
+            bridge.waitAndPump([&] { return finished || gInterrupted.load(); }, 200);
+            if (gInterrupted && !cancelled) {
+                cancelled = true;
+                p.CancelTransfer();
+            }
+        }
+        if (rc == 0)
+            rc = p.LastResult();
+        // Let the last bytes (the end of the session, a cancel) leave before closing.
+        bridge.waitAndPump([&] { return port->OutputUsed() == 0; }, 5000);
+        portLine.reset();
+        port->setOpen(false);
+    } else {
+        rc = sending ? p.BeginTransmit() : p.BeginReceive();
+        if (rc == 0)
+            rc = direct.run(p, &gInterrupted);
+        direct.close();
+    }
     if (rc != 0)
         return fail(ErrorText(rc));
     if (!quiet) {

@@ -351,6 +351,14 @@ TEST(Zelvo32Transfer, CommandLineFrontEnd)
         + " && LD_PRELOAD=" ZELVO_FLUSH_SHIM " sz -q \"x y.bin\" 2>/dev/null' --dir " + d.dst;
     EXPECT_EQ(std::system(cmd.c_str()), 0);
     EXPECT_EQ(readBytes(d.dst + "/x y.bin"), data);
+
+    // The same through the program's port component, the other way round.
+    const std::string back = makeTempDir();
+    const std::string send = tool + " send --quiet --port-component --line 'exec:cd " + back
+        + " && LD_PRELOAD=" ZELVO_FLUSH_SHIM " rz -q 2>/dev/null' '" + d.dst + "/x y.bin'";
+    EXPECT_EQ(std::system(send.c_str()), 0);
+    EXPECT_EQ(readBytes(back + "/x y.bin"), data);
+    removeTree(back);
 }
 
 // ---- On the program's port component ----
