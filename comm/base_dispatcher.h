@@ -300,7 +300,8 @@ private:
     void processTimers();
     void clearFiredMarks();
     void updateModemStatus();
-    void readInput();
+    uint32_t readInput(); // bytes read
+    uint32_t readIntoBuffer(std::string& record);
     bool checkStatusTriggers();
     bool checkTimerTriggers();
     bool checkDataAndAvail();

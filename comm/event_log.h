@@ -5,6 +5,7 @@
 // opened, a 32-bit value, the data length) followed by its data; when a record does not
 // fit, the oldest records are dropped until it does.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,7 +33,7 @@ public:
     void Pause() { on_ = false; }
     void Resume() { if (allocated()) on_ = true; }
     void Clear();
-    bool active() const { return on_; }
+    bool active() const { return on_.load(); }
     bool allocated() const { return !buf_.empty(); }
 
     void Add(uint8_t kind, uint8_t subKind, uint32_t timeMs, uint32_t value,
@@ -59,7 +60,7 @@ private:
 
     std::vector<uint8_t> buf_;
     uint32_t readIdx_ = 0, writeIdx_ = 0, used_ = 0;
-    bool on_ = false;
+    std::atomic<bool> on_{false}; // read without the lock by the dispatch thread
 };
 
 } // namespace zelvo::comm

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace zelvo::comm {
 
@@ -46,6 +47,22 @@ void SetPortDevice(platform::RegistryStore& store, int n, const std::string& dev
 
 bool IsExecDevice(const std::string& device) { return device.rfind(ExecPrefix, 0) == 0; }
 
+std::string LocalShellDevice()
+{
+    const char* shell = std::getenv("SHELL");
+    std::string path = (shell && *shell) ? shell : "/bin/sh";
+    // Quoted for /bin/sh -c: every ' becomes '\''.
+    std::string quoted = "'";
+    for (char c : path) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    quoted += "'";
+    return std::string(ExecPrefix) + "exec " + quoted + " -i";
+}
+
 int ProbePortDevice(const std::string& device)
 {
     if (device.empty())
@@ -70,6 +87,27 @@ int ProbePortDevice(const std::string& device)
         rc = errno == EWOULDBLOCK ? ecAccessDenied : -errno;
     ::close(fd);
     return rc;
+}
+
+std::string PortChoiceText(int comNumber, const std::string& device)
+{
+    std::string text = valueName(comNumber);
+    if (!device.empty())
+        text += " (" + device + ")";
+    return text;
+}
+
+int PortChoiceNumber(const std::string& text)
+{
+    if (text.size() <= 3)
+        return 0;
+    int n = 0;
+    for (size_t i = 3; i < text.size() && text[i] != ' '; ++i) {
+        if (text[i] < '0' || text[i] > '9' || n > MaxComNumber)
+            return 0;
+        n = n * 10 + (text[i] - '0');
+    }
+    return (n >= 1 && n <= MaxComNumber) ? n : 0;
 }
 
 std::vector<int> AvailablePorts(const platform::RegistryStore& store)

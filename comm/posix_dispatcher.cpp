@@ -171,10 +171,11 @@ void PosixDispatcher::CloseDevice()
     hasModemLines_ = false;
 }
 
-int PosixDispatcher::SetQueueSizes(uint32_t, uint32_t)
+int PosixDispatcher::SetQueueSizes(uint32_t inSize, uint32_t)
 {
-    // Linux drivers have fixed queues; the sizes only bound BufferFull and size the
-    // port's own output buffer.
+    // Linux drivers have fixed queues; InSize only bounds BufferFull, and the output
+    // buffer keeps the size it was opened with.
+    inSize_ = inSize;
     return 0;
 }
 
@@ -291,6 +292,8 @@ int PosixDispatcher::WriteDeviceBlock(const DeviceControlBlock& d)
         }
     }
     applied_ = d;
+    dtrFlowEmulated_ = d.dtrControl == 2;
+    dsrFlowEmulated_ = d.outxDsrFlow;
     return 0;
 }
 
@@ -573,7 +576,7 @@ void PosixDispatcher::outputThreadMain()
             if (!p || len == 0)
                 break;
             // DTR/DSR flow has no driver support: output waits while DSR is off.
-            if (applied_.outxDsrFlow && hasModemLines_ && !(ReadModemLines() & msDSR)) {
+            if (dsrFlowEmulated_ && hasModemLines_ && !(ReadModemLines() & msDSR)) {
                 pollfd kf{killFd_, POLLIN, 0};
                 if (::poll(&kf, 1, 50) > 0)
                     break;
@@ -603,7 +606,7 @@ void PosixDispatcher::InputLevelChanged(uint32_t used, bool unblocked)
     if (unblocked)
         signalEventFd(wakeFd_);
     // DTR/DSR flow emulation on the receive side.
-    if (applied_.dtrControl == 2 && hasModemLines_ && fd_ >= 0) {
+    if (dtrFlowEmulated_ && hasModemLines_ && fd_ >= 0) {
         int bits = TIOCM_DTR;
         if (!dtrDroppedByFlow_ && BufferFullLevel() && used >= BufferFullLevel()) {
             dtrDroppedByFlow_ = true;

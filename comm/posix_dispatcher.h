@@ -90,7 +90,9 @@ private:
     bool haveCounts_ = false;
     uint32_t pendingErrors_ = 0;
     std::mutex errMutex_;
-    bool dtrDroppedByFlow_ = false;
+    bool dtrDroppedByFlow_ = false;           // under the input lock
+    std::atomic<bool> dtrFlowEmulated_{false}; // hwfUseDTR in force
+    std::atomic<bool> dsrFlowEmulated_{false}; // hwfRequireDSR in force
     std::atomic<bool> hupSeen_{false};
 
     std::thread eventThread_;

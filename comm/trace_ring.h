@@ -3,6 +3,7 @@
 // GetByte) and every byte it queued for sending ('T', by PutBlock), written to a text
 // file on demand.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,7 +20,7 @@ public:
     void Pause() { on_ = false; }
     void Resume() { if (allocated()) on_ = true; }
     void Clear();
-    bool active() const { return on_; }
+    bool active() const { return on_.load(); }
     bool allocated() const { return !entries_.empty(); }
 
     void Add(char kind, uint8_t byte);
@@ -38,7 +39,7 @@ private:
     std::vector<uint16_t> entries_; // kind in the high byte, data byte in the low one
     uint32_t index_ = 0;
     bool wrapped_ = false;
-    bool on_ = false;
+    std::atomic<bool> on_{false}; // read without the lock by the dispatch thread
 };
 
 // Appends one byte as a trace or log item: itself when printable (from 0x20, or 0x21 in

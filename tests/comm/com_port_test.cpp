@@ -217,6 +217,55 @@ TEST_F(ComPortTest, TracingIsWrittenAtClose)
     std::remove(name.c_str());
 }
 
+TEST_F(ComPortTest, TracingStates)
+{
+    port.setTracing(tlPause); // while closed only off and on are kept
+    EXPECT_EQ(port.Tracing(), tlOff);
+    port.setTracing(tlOn);
+    EXPECT_EQ(port.Tracing(), tlOn);
+    port.setOpen(true);
+    EXPECT_TRUE(port.Dispatcher()->TracingOn());
+    port.setTracing(tlPause);
+    EXPECT_EQ(port.Tracing(), tlPause);
+    EXPECT_FALSE(port.Dispatcher()->TracingOn());
+    EXPECT_TRUE(port.Dispatcher()->TraceAllocated());
+    port.setTraceSize(5000000); // capped; the paused trace restarts paused
+    EXPECT_EQ(port.TraceSize(), 4000000u);
+    EXPECT_TRUE(port.Dispatcher()->TraceAllocated());
+    EXPECT_FALSE(port.Dispatcher()->TracingOn());
+    port.setTracing(tlOn);
+    EXPECT_TRUE(port.Dispatcher()->TracingOn());
+    port.setTracing(tlOff);
+    EXPECT_FALSE(port.Dispatcher()->TraceAllocated());
+    port.setLogSize(20000000);
+    EXPECT_EQ(port.LogSize(), 16000000u);
+}
+
+TEST_F(ComPortTest, LineStateAndArguments)
+{
+    port.setOpen(true);
+    port.setHWFlowOptions(hwfBit(hwfUseDTR));
+    port.setDTR(false); // the line is under flow control; the state is still kept
+    EXPECT_FALSE(port.DTR());
+    port.setHWFlowOptions(0);
+    EXPECT_TRUE(port.CTS());
+    EXPECT_TRUE(port.DSR());
+    EXPECT_TRUE(port.DCD());
+    EXPECT_FALSE(port.Ring());
+    EXPECT_EQ(port.LineError(), 0);
+    EXPECT_FALSE(port.LineBreak());
+    EXPECT_THROW(port.NewStatusTrigger(6), EBadArgument);
+    EXPECT_THROW(port.GetByte(), EBufferIsEmpty);
+    EXPECT_THROW(port.PeekByte(1), EBufferIsEmpty);
+    std::vector<char> big(5000, 'x');
+    EXPECT_THROW(port.PutBlock(big.data(), static_cast<uint32_t>(big.size())), EOutputBufferTooSmall);
+    port.SendBreak(1, true);
+    pty.send("q");
+    ASSERT_TRUE(waitUntil([&] { return port.ByteReady(); }));
+    EXPECT_EQ(port.PeekByte(1), 'q');
+    EXPECT_EQ(port.GetByte(), 'q');
+}
+
 TEST_F(ComPortTest, DispatchLogDump)
 {
     const std::string name = tempPath("log");
@@ -380,6 +429,28 @@ TEST(PortTable, DefaultsAndEntries)
     EXPECT_EQ(PortDevice(store, 3), "/dev/ttyS2");
     SetPortDevice(store, 2, "");
     EXPECT_EQ(PortDevice(store, 2), "/dev/ttyS1");
+}
+
+TEST(PortTable, LocalShell)
+{
+    const char* old = std::getenv("SHELL");
+    const std::string saved = old ? old : "";
+    ::setenv("SHELL", "/bin/it's", 1);
+    EXPECT_EQ(LocalShellDevice(), "exec:exec '/bin/it'\\''s' -i");
+    ::unsetenv("SHELL");
+    EXPECT_EQ(LocalShellDevice(), "exec:exec '/bin/sh' -i");
+    if (old)
+        ::setenv("SHELL", saved.c_str(), 1);
+}
+
+TEST(PortTable, ChoiceTexts)
+{
+    EXPECT_EQ(PortChoiceText(5, "/dev/ttyUSB0"), "COM5 (/dev/ttyUSB0)");
+    EXPECT_EQ(PortChoiceNumber("COM5 (/dev/ttyUSB0)"), 5);
+    EXPECT_EQ(PortChoiceNumber("COM50"), 50);
+    EXPECT_EQ(PortChoiceNumber("COM51"), 0);
+    EXPECT_EQ(PortChoiceNumber("COMx"), 0);
+    EXPECT_EQ(PortChoiceNumber("CO"), 0);
 }
 
 TEST(PortTable, AvailablePortsIncludePortsInUse)

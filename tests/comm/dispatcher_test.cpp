@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <dirent.h>
 #include <sys/resource.h>
 
 using namespace zelvo::comm;
@@ -121,13 +122,20 @@ TEST_F(DispatcherTest, OutputBufferExactlyFullThenOneByteTooMany)
 TEST_F(DispatcherTest, OutputArrivesInOrder)
 {
     std::string sent;
-    for (int i = 0; i < 2000; ++i) {
-        const std::string line = "line " + std::to_string(i) + "\n";
-        while (d.PutString(line) == ecOutputBufferTooSmall)
+    for (int i = 0; i < 2000; ++i)
+        sent += "line " + std::to_string(i) + "\n";
+    // The far end reads meanwhile: a pty holds only a few kilobytes.
+    std::string got;
+    std::thread reader([&] { got = pty.receive(sent.size(), 20000); });
+    for (size_t pos = 0; pos < sent.size();) {
+        const size_t len = std::min<size_t>(37, sent.size() - pos);
+        if (d.PutBlock(sent.data() + pos, static_cast<uint32_t>(len)) == 0)
+            pos += len;
+        else
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        sent += line;
     }
-    EXPECT_EQ(pty.receive(sent.size(), 10000), sent);
+    reader.join();
+    EXPECT_EQ(got, sent);
 }
 
 TEST_F(DispatcherTest, FullInputBufferLeavesTheRestInTheDriver)
@@ -151,6 +159,23 @@ TEST_F(DispatcherTest, FullInputBufferLeavesTheRestInTheDriver)
     }, 10000));
     writer.join();
     EXPECT_EQ(got, sent);
+}
+
+TEST_F(DispatcherTest, LongStreamThroughAnAvailHandlerLosesNothing)
+{
+    // Many times the buffer size, so the buffer goes round often (and now and then
+    // exactly once between two notifications).
+    Recorder rec(d);
+    d.SetAvailLength(1);
+    d.AddProcedureHandler(&rec);
+    std::string sent(1 << 20, '\0');
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<char>((i * 31) ^ (i >> 9));
+    std::thread writer([&] { pty.send(sent.data(), sent.size(), 30000); });
+    ASSERT_TRUE(waitUntil([&] { return rec.received().size() >= sent.size(); }, 30000))
+        << rec.received().size();
+    writer.join();
+    EXPECT_TRUE(rec.received() == sent);
 }
 
 TEST_F(DispatcherTest, GetAndPeekOnAnEmptyBuffer)
@@ -301,12 +326,14 @@ TEST_F(DispatcherTest, HandlersShareReadAheadAndInputIsConsumedAsFarAsTheFurthes
     Recorder a(d), b(d);
     b.takeAnnounced = false;
     std::string bSaw;
+    std::mutex bMutex;
     b.onMsg = [&](uint16_t msg, uint32_t w, uint32_t) {
         if (msg != MsgTriggerAvail)
             return;
         // The second handler sees the same bytes from the same start.
         for (uint32_t i = 0; i < w; ++i) {
             uint8_t c;
+            std::lock_guard lock(bMutex);
             if (d.GetByte(c) == 0)
                 bSaw += static_cast<char>(c);
         }
@@ -316,7 +343,10 @@ TEST_F(DispatcherTest, HandlersShareReadAheadAndInputIsConsumedAsFarAsTheFurthes
     d.AddProcedureHandler(&b);
     pty.send("hello");
     ASSERT_TRUE(waitUntil([&] { return a.received().size() == 5; }));
-    ASSERT_TRUE(waitUntil([&] { return bSaw.size() == 5; }));
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard lock(bMutex);
+        return bSaw.size() == 5;
+    }));
     EXPECT_EQ(a.received(), "hello");
     EXPECT_EQ(bSaw, "hello");
     EXPECT_EQ(d.InputUsed(), 0u);
@@ -498,6 +528,36 @@ TEST(DispatcherOpen, Failures)
     EXPECT_EQ(other.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), ecAccessDenied);
     EXPECT_EQ(d.ClosePort(), 0);
     EXPECT_EQ(other.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
+}
+
+size_t countEntries(const char* dir)
+{
+    size_t n = 0;
+    if (DIR* d = ::opendir(dir)) {
+        while (::readdir(d))
+            ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+TEST(DispatcherOpen, NothingOutlivesClosePort)
+{
+    PtyPair pty;
+    const size_t fds = countEntries("/proc/self/fd");
+    const size_t threads = countEntries("/proc/self/task");
+    for (int i = 0; i < 5; ++i) {
+        PosixDispatcher d(nullptr, nullptr);
+        ASSERT_EQ(d.OpenPort(i % 2 ? pty.slaveName : "exec:cat", 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
+        d.PutString("data");
+        d.StartTracing(100);
+        EXPECT_EQ(d.ClosePort(), 0);
+        EXPECT_FALSE(d.ThreadsRunning());
+        EXPECT_EQ(d.OutputFree(), 0u); // the buffers are gone
+        EXPECT_EQ(d.InputUsed(), 0u);
+    }
+    EXPECT_EQ(countEntries("/proc/self/fd"), fds);
+    EXPECT_EQ(countEntries("/proc/self/task"), threads);
 }
 
 TEST(DispatcherOpen, HandlesAreIndicesInTheProcessList)
