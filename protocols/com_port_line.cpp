@@ -140,14 +140,12 @@ void ComPortLine::handle(uint16_t msg, uint32_t wParam)
             proto_->lineData(in_.data(), static_cast<size_t>(n));
             left -= static_cast<uint32_t>(n);
         }
-        // After a full input buffer the dispatcher may not announce the next bufferful
-        // (it arrives at the very position announced last); look again shortly.
-        if (wParam >= 8192)
-            lookAgain_ = true;
         proto_->service();
         break;
     }
     case MsgTriggerTimer:
+        // Bytes that no avail notification announced (there should be none) are taken
+        // here rather than left to stall the transfer.
         if (handle == engineTimer_ || handle == statusTimer_)
             takeWaitingInput();
         if (handle == statusTimer_) {
@@ -176,7 +174,6 @@ void ComPortLine::handle(uint16_t msg, uint32_t wParam)
 
 void ComPortLine::takeWaitingInput()
 {
-    lookAgain_ = false;
     int n;
     while (proto_->InProgress() && (n = disp_->GetBlock(in_.data(), static_cast<uint32_t>(in_.size()))) > 0)
         proto_->lineData(in_.data(), static_cast<size_t>(n));
@@ -198,8 +195,6 @@ void ComPortLine::rearm()
         const int64_t wait = next - platform::monotonicMs();
         ticks = static_cast<int32_t>(std::clamp<int64_t>(platform::msToTicks(wait), 1, 1092));
     }
-    if (lookAgain_)
-        ticks = 1;
     disp_->ArmTimerTrigger(engineTimer_, ticks, true);
     if (proto_->waitingForOutput()) {
         uint32_t inSize = 0, outSize = 0;

@@ -79,7 +79,6 @@ private:
     int userId_ = -1;
     uint16_t engineTimer_ = 0, statusTimer_ = 0, outFree_ = 0, outUsed_ = 0, modem_ = 0;
     uint32_t statusTicks_ = 18;
-    bool lookAgain_ = false;
     std::vector<uint8_t> in_;
 };
 
