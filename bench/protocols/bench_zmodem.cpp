@@ -183,6 +183,26 @@ int reap(pid_t pid)
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128;
 }
 
+// Waits for a receiving peer on a thread of its own, noting when it ended: the transfer
+// is over for the receiver then, whatever the sender still does to close its line.
+struct ReceiverWatch {
+    std::atomic<int64_t> endMs{0};
+    int status = -1;
+    std::thread thread;
+    explicit ReceiverWatch(pid_t pid)
+    {
+        thread = std::thread([this, pid] {
+            status = reap(pid);
+            endMs = platform::monotonicMs();
+        });
+    }
+    int join()
+    {
+        thread.join();
+        return status;
+    }
+};
+
 std::string tempDir()
 {
     char t[] = "/tmp/zelvo-bench-XXXXXX";
@@ -249,15 +269,17 @@ double run(Who who, const std::string& src, const std::string& name, uint32_t ra
         Pty a, b;
         Relay relay(a.master, b.master, rate);
         const int64_t t0 = platform::monotonicMs();
+        int64_t t1 = 0;
         bool ok = false;
         if (who == Who::SzToRz) {
             std::vector<std::string> sz = {"sz", "-q"};
             if (eightK)
                 sz.push_back("-8");
             sz.push_back(name);
-            const pid_t rx = spawn({"rz", "-q"}, b, dst);
+            ReceiverWatch rx(spawn({"rz", "-q"}, b, dst));
             const pid_t tx = spawn(sz, a, src);
-            ok = reap(rx) == 0;
+            ok = rx.join() == 0;
+            t1 = rx.endMs;
             reap(tx);
         } else {
             Protocol p;
@@ -269,10 +291,11 @@ double run(Who who, const std::string& src, const std::string& name, uint32_t ra
             line.adopt(::dup(a.slave), 115200);
             p.setComPort(&line);
             if (who == Who::OursToRz) {
-                const pid_t rx = spawn({"rz", "-q"}, b, dst);
+                ReceiverWatch rx(spawn({"rz", "-q"}, b, dst));
                 p.setFileName(src + "/" + name);
                 const int rc = p.BeginTransmit() == 0 ? line.run(p) : -1;
-                ok = reap(rx) == 0 && rc == 0;
+                ok = rx.join() == 0 && rc == 0;
+                t1 = rx.endMs;
             } else {
                 std::vector<std::string> sz = {"sz", "-q"};
                 if (eightK)
@@ -281,12 +304,12 @@ double run(Who who, const std::string& src, const std::string& name, uint32_t ra
                 const pid_t tx = spawn(sz, b, src);
                 p.setDestinationDirectory(dst);
                 const int rc = p.BeginReceive() == 0 ? line.run(p) : -1;
+                t1 = platform::monotonicMs();
                 ok = rc == 0;
                 reap(tx);
             }
             line.close();
         }
-        const int64_t t1 = platform::monotonicMs();
         if (ok && sameFile(src + "/" + name, dst + "/" + name))
             secs = static_cast<double>(t1 - t0) / 1000.0;
     }
