@@ -348,9 +348,14 @@ void ZmodemReceiver::onData(const ZmodemDecoder::Event& ev, int64_t nowMs)
         if (what == ZFILE) {
             if (refile_) {
                 refile_ = false;
-                sendHex(ZRPOS, pos_);
-                setState(rzStartData, nowMs, settings_.HandshakeWaitMs);
-                return;
+                const std::string name(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), n));
+                if (fileOpen_ && name == currentWireName_) {
+                    sendHex(ZRPOS, pos_);
+                    setState(rzStartData, nowMs, settings_.HandshakeWaitMs);
+                    return;
+                }
+                // The sender gave up on the open file and went on to another one.
+                releaseFile();
             }
             handleFileInfo(data, n, nowMs);
         } else if (what == ZSINIT) {
@@ -366,6 +371,11 @@ void ZmodemReceiver::onData(const ZmodemDecoder::Event& ev, int64_t nowMs)
     }
     if (state_ != rzCollData)
         return;
+    if (static_cast<uint64_t>(pos_) + n > 0xFFFFFFFFull) {
+        // Positions are 32 bits wide: data beyond 4 GiB would wrap onto the start.
+        abortWith(-ecProtocolError, psProtocolError);
+        return;
+    }
     if (n) {
         const int rc = host_.writeFile(pos_, data, n);
         if (rc < 0) {
@@ -453,6 +463,13 @@ void ZmodemReceiver::handleFileInfo(const uint8_t* data, size_t n, int64_t nowMs
         setState(rzWaitFile, nowMs, settings_.HandshakeWaitMs);
     };
 
+    currentWireName_ = wireName;
+    if (haveLength && length > 0xFFFFFFFFull) {
+        // Zmodem positions are 32 bits wide; such a file cannot be received whole.
+        st_.Detail = "file of 4 GiB or more refused";
+        skip(psSkipFile);
+        return;
+    }
     std::string path;
     const int accepted = host_.resolveReceivedName(wireName, path);
     if (accepted != 0) {
@@ -471,7 +488,9 @@ void ZmodemReceiver::handleFileInfo(const uint8_t* data, size_t n, int64_t nowMs
     if (settings_.ZmodemOptionOverride)
         management = static_cast<uint8_t>(settings_.ZmodemFileOption | (settings_.ZmodemSkipNoFile ? ZMSKNOLOC : 0));
     const uint8_t conversion = settings_.ZmodemRecover ? ZCRESUM : conversion_;
-    const Decision d = decide(conversion, management, local, length, mtime, haveLength);
+    Decision d = decide(conversion, management, local, length, mtime, haveLength);
+    if (!d.skipStatus && d.offset > 0xFFFFFFFFull)
+        d.skipStatus = psCantWriteFile;
     if (d.skipStatus) {
         skip(d.skipStatus);
         return;

@@ -67,6 +67,7 @@ private:
     uint8_t conversion_ = 0, management_ = 0, transport_ = 0;
     int64_t incomingMtime_ = 0;
     std::string attn_;
+    std::string currentWireName_;
     bool failedFile_ = false;
     bool lastHeaderBinary_ = true;
 };

@@ -516,3 +516,40 @@ TEST(ZmodemSender, FileInfoCarriesLowerCaseNameLengthAndOctalTime)
     auto withDir = ZmodemSender::fileInfo(f, true);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(withDir.data())), "home/u/dir/sub/my file.txt");
 }
+
+TEST(ZmodemReceiverInput, FilesOf4GiBAndSwitchedFilesAreHandledSafely)
+{
+    FakeHost host;
+    EngineSettings s = fastSettings();
+    ZmodemReceiver rx(host, s);
+    rx.start(0);
+    rx.poll(rx.deadline());
+    host.out.clear();
+    ZmodemEncoder enc;
+    auto zfile = [&](const std::string& info) {
+        std::vector<uint8_t> w;
+        enc.binHeader(w, ZFILE, {0, 0, zfoWriteClobber, 0});
+        enc.dataSubpacket(w, reinterpret_cast<const uint8_t*>(info.data()), info.size(), ZCRCW);
+        rx.receive(w.data(), w.size(), 10);
+    };
+    zfile(std::string("huge\0" "5000000000 0", 17));
+    auto hs = headersIn(host.out);
+    ASSERT_EQ(hs.size(), 1u);
+    EXPECT_EQ(hs[0].type, ZSKIP);
+    EXPECT_EQ(host.disk.count("huge"), 0u);
+    host.out.clear();
+
+    // A file is started, then the sender moves on to another one without finishing it.
+    zfile(std::string("first\0" "100 0", 11));
+    hs = headersIn(host.out);
+    ASSERT_EQ(hs.size(), 1u);
+    EXPECT_EQ(hs[0].type, ZRPOS);
+    host.out.clear();
+    zfile(std::string("second\0" "3 0", 10));
+    hs = headersIn(host.out);
+    ASSERT_EQ(hs.size(), 1u);
+    EXPECT_EQ(hs[0].type, ZRPOS);
+    EXPECT_FALSE(host.disk["first"].complete);
+    EXPECT_EQ(host.opens.back().first, "second");
+    EXPECT_EQ(rx.currentState(), ZmodemReceiver::rzStartData);
+}
