@@ -217,9 +217,14 @@ void DirectLine::wake()
 bool DirectLine::writeSome()
 {
     while (outHead_ < out_.size()) {
-        const ssize_t w = ::write(fd_, out_.data() + outHead_, out_.size() - outHead_);
+        const size_t want = out_.size() - outHead_;
+        const ssize_t w = ::write(fd_, out_.data() + outHead_, want);
         if (w > 0) {
             outHead_ += static_cast<size_t>(w);
+            // A short write means the device is full: wait for room rather than ask
+            // again at once and be told so.
+            if (static_cast<size_t>(w) < want)
+                return true;
             continue;
         }
         if (w < 0 && errno == EINTR)

@@ -1,5 +1,7 @@
 #include "protocols/zmodem_decoder.h"
 
+#include <algorithm>
+
 #include "protocols/crc.h"
 #include "protocols/zmodem_defs.h"
 
@@ -148,26 +150,27 @@ size_t ZmodemDecoder::feed(const uint8_t* bytes, size_t n, Event& ev)
         dataLen_ = 0;
     }
     while (i < n) {
-        // Fast path: plain data bytes of a subpacket.
+        // Fast path: plain data bytes of a subpacket, copied until a byte that needs a
+        // closer look, the end of the input or the subpacket limit.
         if (state_ == State::Data && !escPending_) {
             uint8_t* out = data_.data();
             size_t len = dataLen_;
             const size_t first = i;
-            while (i < n && !kSpecial.special[bytes[i]]) {
-                if (len >= maxData_) {
-                    dataLen_ = 0;
-                    canCount_ = 0;
-                    ev.kind = EventKind::TooLong;
-                    expectHeader();
-                    return i;
-                }
+            const size_t stop = i + std::min(n - i, maxData_ - len);
+            while (i < stop && !kSpecial.special[bytes[i]])
                 out[len++] = bytes[i++];
-            }
             dataLen_ = len;
             if (i != first)
                 canCount_ = 0;
             if (i >= n)
                 break;
+            if (len >= maxData_ && !kSpecial.special[bytes[i]]) {
+                dataLen_ = 0;
+                canCount_ = 0;
+                ev.kind = EventKind::TooLong;
+                expectHeader();
+                return i;
+            }
         }
         const uint8_t c = bytes[i++];
         if (c == CAN) {

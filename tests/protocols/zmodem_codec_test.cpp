@@ -46,6 +46,16 @@ TEST(Crc, StandardCheckValues)
     EXPECT_EQ(crc16(p, s.size()), 0x31C3);
     EXPECT_EQ(crc32(p, s.size()), 0xCBF43926u);
     EXPECT_EQ(crc32(p, 0), 0u);
+    // The eight-bytes-at-a-time path agrees with the byte-at-a-time definition at
+    // every length and alignment.
+    const auto data = test::randomBytes(300, 77);
+    for (size_t start = 0; start < 9; ++start)
+        for (size_t len = 0; len + start <= data.size(); len += 13) {
+            uint32_t slow = 0xFFFFFFFFu;
+            for (size_t i = 0; i < len; ++i)
+                slow = crc32Update(slow, data[start + i]);
+            EXPECT_EQ(crc32Raw(data.data() + start, len, 0xFFFFFFFFu), slow) << start << " " << len;
+        }
 }
 
 TEST(ZmodemEncoder, EscapesTheLinkSensitiveBytesOnly)
