@@ -1,5 +1,7 @@
 #include "protocols/zmodem_encoder.h"
 
+#include <cstring>
+
 #include "protocols/crc.h"
 #include "protocols/zmodem_defs.h"
 
@@ -65,16 +67,27 @@ inline void ZmodemEncoder::putEscaped(std::vector<uint8_t>& out, uint8_t b)
 
 void ZmodemEncoder::escapeInto(std::vector<uint8_t>& out, const uint8_t* data, size_t n)
 {
-    // Room for the worst case first, then plain pointer writes: this is the inner loop
-    // of every transfer.
+    // Room for the worst case first, then runs of bytes that need no escape are copied
+    // whole: this is the inner loop of every transfer.
     const size_t start = out.size();
     out.resize(start + 2 * n);
     uint8_t* o = out.data() + start;
     uint8_t last = last_;
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t b = data[i];
-        const uint8_t e = escape_[b];
-        if (e == 0 || (e == 2 && (last & 0x7F) != '@')) {
+    size_t i = 0;
+    while (i < n) {
+        size_t j = i;
+        while (j < n && escape_[data[j]] == 0)
+            ++j;
+        if (j > i) {
+            std::memcpy(o, data + i, j - i);
+            o += j - i;
+            last = data[j - 1];
+            i = j;
+            if (i == n)
+                break;
+        }
+        const uint8_t b = data[i++];
+        if (escape_[b] == 2 && (last & 0x7F) != '@') {
             *o++ = b;
             last = b;
         } else {
