@@ -1,0 +1,268 @@
+#include "protocols/com_port_line.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "comm/comm_types.h"
+#include "platform/clock.h"
+
+namespace zelvo::protocols {
+
+using namespace zelvo::comm;
+
+namespace {
+// Detached forwarders; kept reachable until the process ends (see Forwarder).
+std::mutex gRetiredMutex;
+std::vector<std::unique_ptr<comm::ProcedureHandler>>& retired()
+{
+    static std::vector<std::unique_ptr<comm::ProcedureHandler>> list;
+    return list;
+}
+} // namespace
+
+void ComPortLine::Forwarder::procedureMessage(uint16_t msg, uint32_t wParam, uint32_t)
+{
+    std::lock_guard lock(mutex_);
+    if (line_)
+        line_->handle(msg, wParam);
+}
+
+void ComPortLine::Forwarder::detach()
+{
+    std::lock_guard lock(mutex_);
+    line_ = nullptr;
+}
+
+ComPortLine::ComPortLine(ComPort& port)
+    : port_(port), forwarder_(new Forwarder(this)), delivery_(port.Bridge()), in_(8192)
+{
+    // A port that closes under a running transfer takes the dispatcher with it: the
+    // transfer ends as if the carrier had been lost.
+    userId_ = port_.AddPortUserCallback([this](ComPort&, bool opening) {
+        std::lock_guard lock(forwarder_->mutex());
+        if (!opening && active_) {
+            active_ = false;
+            disp_ = nullptr;
+            if (proto_)
+                proto_->lineLost();
+        }
+    });
+}
+
+ComPortLine::~ComPortLine()
+{
+    if (active_ && proto_) {
+        proto_->CancelTransfer();
+        port_.Bridge().waitAndPump([this] { return !active_.load(); }, 5000);
+    }
+    {
+        std::lock_guard lock(forwarder_->mutex());
+        if (active_)
+            release();
+    }
+    forwarder_->detach();
+    port_.RemovePortUserCallback(userId_);
+    std::lock_guard lock(gRetiredMutex);
+    retired().emplace_back(forwarder_);
+}
+
+int ComPortLine::BeginTransmit(Protocol& protocol)
+{
+    return begin(protocol, true);
+}
+
+int ComPortLine::BeginReceive(Protocol& protocol)
+{
+    return begin(protocol, false);
+}
+
+int ComPortLine::begin(Protocol& protocol, bool transmit)
+{
+    if (active_)
+        return -ecProtocolError;
+    proto_ = &protocol;
+    protocol.setEventDelivery(&delivery_);
+    disp_ = port_.Dispatcher();
+    if (!disp_ || !disp_->IsOpen()) {
+        protocol.setComPort(nullptr);
+        return transmit ? protocol.BeginTransmit() : protocol.BeginReceive();
+    }
+    disp_->SetAvailLength(1);
+    const int t1 = disp_->NewTimerTrigger();
+    const int t2 = disp_->NewTimerTrigger();
+    const int s1 = disp_->NewStatusTrigger(stOutBuffFree);
+    const int s2 = disp_->NewStatusTrigger(stOutBuffUsed);
+    const int s3 = disp_->NewStatusTrigger(stModem);
+    if (t1 < 0 || t2 < 0 || s1 < 0 || s2 < 0 || s3 < 0) {
+        for (int h : {t1, t2, s1, s2, s3})
+            if (h > 0)
+                disp_->DropTrigger(static_cast<uint16_t>(h));
+        protocol.FailStart(-ecNoMoreTriggers);
+        return -ecNoMoreTriggers;
+    }
+    engineTimer_ = static_cast<uint16_t>(t1);
+    statusTimer_ = static_cast<uint16_t>(t2);
+    outFree_ = static_cast<uint16_t>(s1);
+    outUsed_ = static_cast<uint16_t>(s2);
+    modem_ = static_cast<uint16_t>(s3);
+    disp_->SetAttachedPointer(1, &protocol);
+    protocol.setComPort(this);
+    active_ = true;
+    const int rc = transmit ? protocol.BeginTransmit() : protocol.BeginReceive();
+    if (!protocol.InProgress()) {
+        if (active_)
+            release();
+        return rc ? rc : protocol.LastResult();
+    }
+    statusTicks_ = std::max<uint32_t>(protocol.StatusInterval(), 1);
+    disp_->ArmTimerTrigger(statusTimer_, static_cast<int32_t>(statusTicks_), true);
+    // Carrier changes are watched always: a line that hung up (an exec: command that
+    // ended) cannot come back, so it ends the transfer even without AbortNoCarrier.
+    disp_->ArmStatusTrigger(modem_, msDCD, true);
+    rearm();
+    disp_->AddProcedureHandler(forwarder_);
+    return 0;
+}
+
+void ComPortLine::handle(uint16_t msg, uint32_t wParam)
+{
+    if (!active_ || !proto_ || !disp_ || !proto_->InProgress())
+        return;
+    const uint16_t handle = static_cast<uint16_t>(wParam);
+    switch (msg) {
+    case MsgTriggerAvail: {
+        uint32_t left = wParam;
+        while (left > 0 && proto_->InProgress()) {
+            const int n = disp_->GetBlock(in_.data(), std::min<uint32_t>(left, static_cast<uint32_t>(in_.size())));
+            if (n <= 0)
+                break;
+            proto_->lineData(in_.data(), static_cast<size_t>(n));
+            left -= static_cast<uint32_t>(n);
+        }
+        proto_->service();
+        break;
+    }
+    case MsgTriggerTimer:
+        // Bytes that no avail notification announced (there should be none) are taken
+        // here rather than left to stall the transfer.
+        if (handle == engineTimer_ || handle == statusTimer_)
+            takeWaitingInput();
+        if (handle == statusTimer_) {
+            disp_->ArmTimerTrigger(statusTimer_, static_cast<int32_t>(statusTicks_), true);
+            proto_->service();
+        } else if (handle == engineTimer_) {
+            proto_->service();
+        }
+        break;
+    case MsgTriggerStatus:
+        if (handle == modem_) {
+            if (disp_->LineHungUp() || (proto_->AbortNoCarrier() && !disp_->CheckDCD()))
+                proto_->lineLost();
+            else
+                disp_->ArmStatusTrigger(modem_, msDCD, true);
+        } else if (handle == outFree_ || handle == outUsed_) {
+            proto_->service();
+        }
+        break;
+    default:
+        break;
+    }
+    if (proto_->InProgress())
+        rearm();
+}
+
+void ComPortLine::takeWaitingInput()
+{
+    int n;
+    while (proto_->InProgress() && (n = disp_->GetBlock(in_.data(), static_cast<uint32_t>(in_.size()))) > 0)
+        proto_->lineData(in_.data(), static_cast<size_t>(n));
+}
+
+void ComPortLine::transferEnded()
+{
+    if (active_)
+        release();
+}
+
+void ComPortLine::rearm()
+{
+    if (!disp_ || !active_)
+        return;
+    const int64_t next = proto_->nextServiceMs();
+    int32_t ticks = 1092;
+    if (next != ProtocolEngine::kNoDeadline) {
+        const int64_t wait = next - platform::monotonicMs();
+        ticks = static_cast<int32_t>(std::clamp<int64_t>(platform::msToTicks(wait), 1, 1092));
+    }
+    disp_->ArmTimerTrigger(engineTimer_, ticks, true);
+    if (proto_->waitingForOutput()) {
+        uint32_t inSize = 0, outSize = 0;
+        disp_->GetBufferSizes(inSize, outSize);
+        disp_->ArmStatusTrigger(outFree_, static_cast<uint16_t>(std::max<uint32_t>(outSize / 2, 1)), true);
+    }
+}
+
+void ComPortLine::release()
+{
+    if (disp_) {
+        disp_->RemoveProcedureHandler(forwarder_);
+        for (uint16_t h : {engineTimer_, statusTimer_, outFree_, outUsed_, modem_})
+            if (h)
+                disp_->DropTrigger(h);
+        disp_->SetAttachedPointer(1, nullptr);
+    }
+    engineTimer_ = statusTimer_ = outFree_ = outUsed_ = modem_ = 0;
+    active_ = false;
+}
+
+int ComPortLine::putBlock(const uint8_t* data, size_t n)
+{
+    return disp_ ? disp_->PutBlock(data, static_cast<uint32_t>(n)) : -2007;
+}
+
+size_t ComPortLine::outputFree()
+{
+    return disp_ ? disp_->OutputFree() : 0;
+}
+
+size_t ComPortLine::outputUsed()
+{
+    return disp_ ? disp_->OutputUsed() : 0;
+}
+
+void ComPortLine::flushOutput()
+{
+    if (disp_)
+        disp_->FlushOutput();
+}
+
+void ComPortLine::flushInput()
+{
+    if (disp_)
+        disp_->FlushInput();
+}
+
+uint32_t ComPortLine::baudRate()
+{
+    return port_.Baud();
+}
+
+bool ComPortLine::carrier()
+{
+    return disp_ ? disp_->CheckDCD() : false;
+}
+
+void ComPortLine::setRTS(bool on)
+{
+    if (disp_)
+        disp_->SetRTS(on);
+}
+
+void ComPortLine::wake()
+{
+    if (disp_ && engineTimer_)
+        disp_->ArmTimerTrigger(engineTimer_, 1, true);
+}
+
+} // namespace zelvo::protocols

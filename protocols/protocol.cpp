@@ -1,0 +1,616 @@
+#include "protocols/protocol.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "protocols/received_name.h"
+#include "protocols/zmodem_receiver.h"
+#include "protocols/zmodem_sender.h"
+
+namespace zelvo::protocols {
+
+using platform::kTickMs;
+using platform::monotonicMs;
+
+Protocol::Protocol()
+{
+    file_.onDiskWrite = [this](bool writing) {
+        if (RTSLowForWrite_ && line_)
+            line_->setRTS(!writing);
+    };
+}
+
+Protocol::~Protocol()
+{
+    file_.abandon();
+}
+
+void Protocol::setEventDelivery(EventDelivery* delivery)
+{
+    delivery_ = delivery ? delivery : &directDelivery_;
+}
+
+void Protocol::setProtocolType(TProtocolType type)
+{
+    if (running_)
+        return;
+    ProtocolType_ = type;
+    engine_.reset();
+    if (type == ptZmodem) {
+        BlockCheckMethod_ = bcmCrc32;
+        blockLength_ = Zmodem8K_ ? ZmodemEngine::kBlockLength8K : ZmodemEngine::kBlockLength;
+        HandshakeWait_ = 1092;
+        FinishWait_ = 364;
+        Overhead_ = 20;
+        TurnDelay_ = 0;
+    }
+}
+
+void Protocol::AssignSettings(const Protocol& o)
+{
+    ProtocolType_ = o.ProtocolType_;
+    ZmodemFileOption_ = o.ZmodemFileOption_;
+    Zmodem8K_ = o.Zmodem8K_;
+    blockLength_ = o.blockLength_;
+    DestinationDirectory_ = o.DestinationDirectory_;
+    FileMask_ = o.FileMask_;
+    BlockCheckMethod_ = o.BlockCheckMethod_;
+    HandshakeRetry_ = o.HandshakeRetry_;
+    HandshakeWait_ = o.HandshakeWait_;
+    TransmitTimeout_ = o.TransmitTimeout_;
+    FinishWait_ = o.FinishWait_;
+    TurnDelay_ = o.TurnDelay_;
+    Overhead_ = o.Overhead_;
+    WriteFailAction_ = o.WriteFailAction_;
+    HonorDirectory_ = o.HonorDirectory_;
+    IncludeDirectory_ = o.IncludeDirectory_;
+    RTSLowForWrite_ = o.RTSLowForWrite_;
+    AbortNoCarrier_ = o.AbortNoCarrier_;
+    BP2KTransmit_ = o.BP2KTransmit_;
+    AsciiSuppressCtrlZ_ = o.AsciiSuppressCtrlZ_;
+    StatusInterval_ = o.StatusInterval_;
+    FileName_ = o.FileName_;
+    XYmodemBlockWait_ = o.XYmodemBlockWait_;
+    ZmodemOptionOverride_ = o.ZmodemOptionOverride_;
+    ZmodemSkipNoFile_ = o.ZmodemSkipNoFile_;
+    ZmodemRecover_ = o.ZmodemRecover_;
+    ZmodemFinishRetry_ = o.ZmodemFinishRetry_;
+    KermitMaxLen_ = o.KermitMaxLen_;
+    KermitMaxWindows_ = o.KermitMaxWindows_;
+    KermitSWCTurnDelay_ = o.KermitSWCTurnDelay_;
+    KermitTimeoutSecs_ = o.KermitTimeoutSecs_;
+    KermitPadCharacter_ = o.KermitPadCharacter_;
+    KermitPadCount_ = o.KermitPadCount_;
+    KermitTerminator_ = o.KermitTerminator_;
+    KermitCtlPrefix_ = o.KermitCtlPrefix_;
+    KermitHighbitPrefix_ = o.KermitHighbitPrefix_;
+    KermitRepeatPrefix_ = o.KermitRepeatPrefix_;
+    AsciiCharDelay_ = o.AsciiCharDelay_;
+    AsciiLineDelay_ = o.AsciiLineDelay_;
+    AsciiEOLChar_ = o.AsciiEOLChar_;
+    AsciiCRTranslation_ = o.AsciiCRTranslation_;
+    AsciiLFTranslation_ = o.AsciiLFTranslation_;
+    AsciiEOFTimeout_ = o.AsciiEOFTimeout_;
+    UpcaseFileNames_ = o.UpcaseFileNames_;
+}
+
+void Protocol::setZmodemFileOption(TZmodemFileOptions option)
+{
+    if (option == zfoWriteCrc || option < zfoNoOption || option > zfoWriteProtect)
+        return;
+    ZmodemFileOption_ = option;
+}
+
+void Protocol::setZmodem8K(bool on)
+{
+    Zmodem8K_ = on;
+    if (ProtocolType_ == ptZmodem)
+        blockLength_ = on ? ZmodemEngine::kBlockLength8K : ZmodemEngine::kBlockLength;
+}
+
+EngineSettings Protocol::engineSettings() const
+{
+    EngineSettings s;
+    s.HandshakeRetry = HandshakeRetry_;
+    s.HandshakeWaitMs = static_cast<int64_t>(HandshakeWait_) * kTickMs;
+    s.TransmitTimeoutMs = static_cast<int64_t>(TransmitTimeout_) * kTickMs;
+    s.FinishWaitMs = static_cast<int64_t>(FinishWait_) * kTickMs;
+    s.Overhead = Overhead_;
+    s.IncludeDirectory = IncludeDirectory_;
+    s.ZmodemOptionOverride = ZmodemOptionOverride_;
+    s.ZmodemSkipNoFile = ZmodemSkipNoFile_;
+    s.ZmodemFileOption = ZmodemFileOption_;
+    s.ZmodemRecover = ZmodemRecover_;
+    s.Zmodem8K = Zmodem8K_;
+    s.ZmodemFinishRetry = ZmodemFinishRetry_;
+    return s;
+}
+
+int Protocol::BeginTransmit()
+{
+    return begin(true);
+}
+
+int Protocol::BeginReceive()
+{
+    return begin(false);
+}
+
+int Protocol::begin(bool transmit)
+{
+    if (running_)
+        return -ecProtocolError;
+    transmitting_ = transmit;
+    cancelRequested_ = false;
+    maskStarted_ = false;
+    maskMatches_.clear();
+    maskIndex_ = 0;
+    lastResult_ = 0;
+    const int64_t now = monotonicMs();
+    transferStartMs_ = now;
+    {
+        std::lock_guard<std::mutex> lock(snapshotMutex_);
+        snapshot_ = TransferState{};
+        snapshot_.fileStartMs = now;
+        snapshot_.BlockCheck = BlockCheckMethod_;
+        snapshot_.BlockLength = blockLength_;
+    }
+    running_ = true;
+    if (!line_) {
+        endTransfer(-2007);
+        return -2007;
+    }
+    if (ProtocolType_ != ptZmodem) {
+        endTransfer(-ecBadProtocolFunction);
+        return -ecBadProtocolFunction;
+    }
+    if (AbortNoCarrier_ && !line_->carrier()) {
+        TransferState st = Snapshot();
+        st.ProtocolStatus = psAbortNoCarrier;
+        publish(st);
+        endTransfer(-ecAbortNoCarrier);
+        return -ecAbortNoCarrier;
+    }
+    const EngineSettings settings = engineSettings();
+    EngineHost& host = *this;
+    if (transmit)
+        engine_ = std::make_unique<ZmodemSender>(host, settings);
+    else
+        engine_ = std::make_unique<ZmodemReceiver>(host, settings);
+    engine_->start(now);
+    nextStatusMs_ = now + static_cast<int64_t>(std::max<uint32_t>(StatusInterval_, 1)) * kTickMs;
+    publish(engine_->state());
+    afterStep();
+    return running_ ? 0 : lastResult_;
+}
+
+void Protocol::FailStart(int code)
+{
+    if (running_)
+        return;
+    running_ = true;
+    endTransfer(code);
+}
+
+void Protocol::CancelTransfer()
+{
+    if (!running_)
+        return;
+    cancelRequested_ = true;
+    if (line_)
+        line_->wake();
+}
+
+void Protocol::afterStep()
+{
+    if (running_ && engine_ && engine_->done())
+        endTransfer(engine_->result());
+}
+
+void Protocol::endTransfer(int code)
+{
+    if (engine_)
+        publish(engine_->state());
+    file_.abandon();
+    lastResult_ = code;
+    running_ = false;
+    if (line_)
+        line_->transferEnded();
+    if (OnProtocolFinish)
+        delivery_->post([this, code] {
+            if (OnProtocolFinish)
+                OnProtocolFinish(*this, code);
+        });
+}
+
+void Protocol::lineData(const uint8_t* data, size_t n)
+{
+    if (!running_ || !engine_)
+        return;
+    const int64_t now = monotonicMs();
+    if (cancelRequested_.exchange(false))
+        engine_->cancel(now);
+    else
+        engine_->receive(data, n, now);
+    afterStep();
+}
+
+void Protocol::service()
+{
+    if (!running_ || !engine_)
+        return;
+    const int64_t now = monotonicMs();
+    if (cancelRequested_.exchange(false))
+        engine_->cancel(now);
+    else
+        engine_->poll(now);
+    if (running_ && !engine_->done() && now >= nextStatusMs_) {
+        const int64_t interval = static_cast<int64_t>(std::max<uint32_t>(StatusInterval_, 1)) * kTickMs;
+        nextStatusMs_ = now + interval;
+        publish(engine_->state());
+        deliverStatus(0);
+        if (AbortNoCarrier_ && line_ && !line_->carrier()) {
+            engine_->lineLost(now);
+        }
+    }
+    afterStep();
+}
+
+void Protocol::lineLost()
+{
+    if (!running_ || !engine_)
+        return;
+    engine_->lineLost(monotonicMs());
+    afterStep();
+}
+
+int64_t Protocol::nextServiceMs() const
+{
+    if (!running_ || !engine_)
+        return ProtocolEngine::kNoDeadline;
+    return std::min(engine_->deadline(), nextStatusMs_);
+}
+
+TransferState Protocol::Snapshot() const
+{
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    return snapshot_;
+}
+
+void Protocol::publish(const TransferState& state)
+{
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    snapshot_ = state;
+}
+
+int64_t Protocol::ElapsedTicks() const
+{
+    const TransferState st = Snapshot();
+    const int64_t start = st.fileStartMs ? st.fileStartMs : transferStartMs_;
+    return (monotonicMs() - start) / kTickMs;
+}
+
+uint32_t Protocol::baudRate() const
+{
+    return line_ ? line_->baudRate() : 0;
+}
+
+uint32_t Protocol::EstimateTransferSecs(uint64_t n) const
+{
+    const uint64_t s = baudRate() / 10;
+    uint64_t l = Snapshot().BlockLength;
+    if (l == 0)
+        l = blockLength_;
+    const uint64_t turn = static_cast<uint64_t>(TurnDelay_) * s / 1000;
+    const uint64_t denom = l + Overhead_ + turn;
+    const uint64_t efficiency = denom ? l * 100 / denom : 0;
+    const uint64_t e = s * efficiency / 100;
+    if (n == 0 || e < 1)
+        return 0;
+    return static_cast<uint32_t>(std::min<uint64_t>(n / e, UINT32_MAX));
+}
+
+void Protocol::deliverStatus(unsigned flags)
+{
+    if (!OnProtocolStatus && !statusDisplay_)
+        return;
+    delivery_->post([this, flags] {
+        if (statusDisplay_)
+            statusDisplay_->UpdateDisplay((flags & kStatusFirst) != 0, (flags & kStatusLast) != 0);
+        if (OnProtocolStatus)
+            OnProtocolStatus(*this, static_cast<uint16_t>(flags));
+    });
+}
+
+void Protocol::deliverLog(uint16_t code)
+{
+    if (!OnProtocolLog)
+        return;
+    delivery_->post([this, code] {
+        if (OnProtocolLog)
+            OnProtocolLog(*this, code);
+    });
+}
+
+// ---- EngineHost: the line ----
+
+size_t Protocol::outputFree()
+{
+    return line_ ? line_->outputFree() : 0;
+}
+
+size_t Protocol::outputUsed()
+{
+    return line_ ? line_->outputUsed() : 0;
+}
+
+int Protocol::putBlock(const uint8_t* data, size_t n)
+{
+    return line_ ? line_->putBlock(data, n) : -2007;
+}
+
+void Protocol::flushOutput()
+{
+    if (line_)
+        line_->flushOutput();
+}
+
+// ---- EngineHost: sending ----
+
+namespace {
+
+int statFile(const std::string& path, SendFile& file)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return -errno;
+    if (!S_ISREG(st.st_mode))
+        return -EISDIR;
+    file.path = path;
+    file.length = static_cast<uint64_t>(st.st_size);
+    file.mtime = st.st_mtime;
+    file.mode = static_cast<uint32_t>(st.st_mode & 0777);
+    return 0;
+}
+
+} // namespace
+
+int Protocol::findFirstFile(SendFile& file)
+{
+    maskStarted_ = true;
+    maskMatches_.clear();
+    maskIndex_ = 0;
+    if (FileMask_.empty()) {
+        if (FileName_.empty())
+            return -ecNoSearchMask;
+        maskDir_.clear();
+        maskMatches_.push_back(FileName_);
+        return nextMaskFile(file);
+    }
+    const size_t slash = FileMask_.rfind('/');
+    std::string pattern = slash == std::string::npos ? FileMask_ : FileMask_.substr(slash + 1);
+    maskDir_ = slash == std::string::npos ? std::string() : FileMask_.substr(0, slash + 1);
+    // "*.*" is the habit of systems whose names always have an extension.
+    if (pattern.empty() || pattern == "*.*")
+        pattern.assign(1, '*');
+    DIR* dir = ::opendir(maskDir_.empty() ? "." : maskDir_.c_str());
+    if (!dir)
+        return errno == ENOENT || errno == ENOTDIR ? -ecDirNotFound : -errno;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == ".." || ::fnmatch(pattern.c_str(), name.c_str(), FNM_PERIOD) != 0)
+            continue;
+        struct stat st {};
+        if (::stat((maskDir_ + name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            maskMatches_.push_back(maskDir_ + name);
+    }
+    ::closedir(dir);
+    if (maskMatches_.empty())
+        return -ecNoMatchingFiles;
+    std::sort(maskMatches_.begin(), maskMatches_.end());
+    return nextMaskFile(file);
+}
+
+int Protocol::nextMaskFile(SendFile& file)
+{
+    while (maskIndex_ < maskMatches_.size()) {
+        const std::string path = maskMatches_[maskIndex_++];
+        const int rc = statFile(path, file);
+        if (rc == 0)
+            return 1;
+        reportError(rc);
+    }
+    return 0;
+}
+
+int Protocol::nextFile(SendFile& file)
+{
+    for (;;) {
+        int rc;
+        if (OnProtocolNextFile) {
+            std::string name;
+            delivery_->send([this, &name] { OnProtocolNextFile(*this, name); }, 3000);
+            if (name.empty())
+                return 0;
+            rc = statFile(name, file);
+            if (rc < 0) {
+                reportError(rc);
+                continue;
+            }
+            rc = 1;
+        } else {
+            rc = maskStarted_ ? nextMaskFile(file) : findFirstFile(file);
+            if (rc <= 0)
+                return rc;
+        }
+        file.wireName = IncludeDirectory_ ? file.path : std::string();
+        const int orc = file_.openRead(file.path);
+        if (orc < 0) {
+            reportError(orc);
+            continue;
+        }
+        currentPath_ = file.path;
+        deliverLog(lfTransmitStart);
+        return 1;
+    }
+}
+
+int Protocol::readFile(uint64_t offset, uint8_t* buf, size_t n)
+{
+    return file_.read(offset, buf, n);
+}
+
+void Protocol::closeSendFile(bool completed)
+{
+    file_.close();
+    deliverLog(completed ? lfTransmitOk : lfTransmitFail);
+}
+
+// ---- EngineHost: receiving ----
+
+int Protocol::resolveReceivedName(const std::string& wireName, std::string& path)
+{
+    const std::string dest = DestinationDirectory_.empty() ? std::string(".") : DestinationDirectory_;
+    ReceivedName r = ReduceReceivedName(wireName, dest, HonorDirectory_, UpcaseFileNames_);
+    if (!r.ok) {
+        TransferState st = engine_ ? engine_->state() : Snapshot();
+        st.Detail = "refused file name \"" + wireName + "\": " + r.reason;
+        publish(st);
+        rejectDetail_ = st.Detail;
+        return psSkipFile;
+    }
+    if (HonorDirectory_ && r.relative.find('/') != std::string::npos) {
+        const std::string parent = r.path.substr(0, r.path.rfind('/'));
+        platform::makeDirs(parent);
+        // The directory must really lie below the destination, even through links.
+        char* realDest = ::realpath(dest.c_str(), nullptr);
+        char* realParent = ::realpath(parent.c_str(), nullptr);
+        bool inside = false;
+        if (realDest && realParent) {
+            std::string d = realDest;
+            if (d.back() != '/')
+                d.push_back('/');
+            const std::string p = std::string(realParent) + "/";
+            inside = p.compare(0, d.size(), d) == 0;
+        }
+        std::free(realDest);
+        std::free(realParent);
+        if (!inside) {
+            rejectDetail_ = "refused file name \"" + wireName + "\": directory outside the destination";
+            return psSkipFile;
+        }
+    }
+    path = r.path;
+    if (OnProtocolAccept) {
+        bool accept = true;
+        std::string name = path;
+        delivery_->send([this, &accept, &name] { OnProtocolAccept(*this, accept, name); }, 3000);
+        if (!accept) {
+            rejectDetail_ = "file \"" + wireName + "\" rejected";
+            return psFileRejected;
+        }
+        if (!name.empty())
+            path = name;
+    }
+    rejectDetail_.clear();
+    return 0;
+}
+
+int Protocol::statLocal(const std::string& path, LocalFile& local)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            local = LocalFile{};
+            return 0;
+        }
+        return -errno;
+    }
+    if (!S_ISREG(st.st_mode))
+        return -EISDIR;
+    local.exists = true;
+    local.length = static_cast<uint64_t>(st.st_size);
+    local.mtime = st.st_mtime;
+    return 0;
+}
+
+int Protocol::openReceiveFile(const std::string& path, OpenMode mode, uint64_t offset)
+{
+    const int rc = file_.openWrite(path, mode, offset);
+    if (rc == 0) {
+        currentPath_ = path;
+        deliverLog(lfReceiveStart);
+    }
+    return rc;
+}
+
+int Protocol::prepareReceiveFile(std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            return -errno;
+    } else if (WriteFailAction_ == wfWriteFail) {
+        TransferState s = Snapshot();
+        s.ProtocolStatus = psCantWriteFile;
+        publish(s);
+        return psCantWriteFile;
+    } else if (WriteFailAction_ == wfWriteRename) {
+        // The first character of the name (not of the directory) becomes '$'; an
+        // existing file of that name is overwritten.
+        const size_t slash = path.rfind('/');
+        const size_t first = slash == std::string::npos ? 0 : slash + 1;
+        if (first < path.size())
+            path[first] = '$';
+    }
+    const int rc = file_.openWrite(path, OpenMode::Create, 0);
+    if (rc == 0) {
+        currentPath_ = path;
+        deliverLog(lfReceiveStart);
+    }
+    return rc;
+}
+
+int Protocol::writeFile(uint64_t offset, const uint8_t* data, size_t n)
+{
+    return file_.write(offset, data, n);
+}
+
+int Protocol::closeReceiveFile(bool completed, int64_t mtime)
+{
+    int rc = 0;
+    if (completed)
+        rc = file_.close(mtime);
+    else
+        file_.abandon();
+    deliverLog(completed && rc == 0 ? lfReceiveOk : lfReceiveFail);
+    return rc;
+}
+
+// ---- EngineHost: reports ----
+
+void Protocol::reportStatus(const TransferState& state, unsigned flags)
+{
+    TransferState st = state;
+    if (st.Detail.empty() && (st.ProtocolStatus == psSkipFile || st.ProtocolStatus == psFileRejected))
+        st.Detail = rejectDetail_;
+    publish(st);
+    deliverStatus(flags);
+}
+
+void Protocol::reportError(int code)
+{
+    lastError_ = code;
+    if (!OnProtocolError)
+        return;
+    delivery_->send([this, code] { OnProtocolError(*this, code); }, 1000);
+}
+
+} // namespace zelvo::protocols

@@ -1,0 +1,23 @@
+#pragma once
+// Turns a file name that arrived on the line into a path inside the destination
+// directory. The name is hostile until checked: either '/' or '\' separates components;
+// without honorDirectory only the last component is used; with it the directory part is
+// kept below the destination, but an absolute name, a drive letter or a ".." component
+// is refused. Empty names, "." and "..", and components too long for the file system
+// are refused too.
+
+#include <string>
+
+namespace zelvo::protocols {
+
+struct ReceivedName {
+    bool ok = false;
+    std::string path;     // destination + relative name
+    std::string relative; // the name below the destination
+    std::string reason;   // why the name was refused
+};
+
+ReceivedName ReduceReceivedName(const std::string& wireName, const std::string& destination,
+                                bool honorDirectory, bool upcase);
+
+} // namespace zelvo::protocols

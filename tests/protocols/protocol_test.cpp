@@ -1,0 +1,353 @@
+// The protocol component's shared parts: received names, the file buffer, choosing files
+// by mask, settings and their engine defaults, the time estimate and the texts.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+#include "fake_host.h"
+#include "protocols/file_buffer.h"
+#include "protocols/protocol.h"
+#include "protocols/received_name.h"
+
+using namespace zelvo::protocols;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempDir {
+    fs::path path;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/zelvo-proto-XXXXXX";
+        path = ::mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string str() const { return path.string(); }
+};
+
+void writeFile(const fs::path& p, const std::vector<uint8_t>& data)
+{
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+std::vector<uint8_t> readFile(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+} // namespace
+
+TEST(ReceivedName, PlainNamesLandInTheDestination)
+{
+    auto r = ReduceReceivedName("report.txt", "/dl", false, true);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.path, "/dl/REPORT.TXT");
+    r = ReduceReceivedName("file one.txt", "/dl/", false, false);
+    EXPECT_EQ(r.path, "/dl/file one.txt");
+}
+
+TEST(ReceivedName, DirectoriesAreDroppedUnlessHonoured)
+{
+    auto r = ReduceReceivedName("/etc/passwd", "/dl", false, false);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.path, "/dl/passwd");
+    r = ReduceReceivedName("..\\..\\boot.ini", "/dl", false, false);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.path, "/dl/boot.ini");
+    r = ReduceReceivedName("sub/dir\\f.c", "/dl", true, false);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.path, "/dl/sub/dir/f.c");
+    r = ReduceReceivedName("./a//b", "/dl", true, false);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.relative, "a/b");
+}
+
+TEST(ReceivedName, HostileNamesAreRefused)
+{
+    for (const char* bad : {"", "..", ".", "dir/", "dir/..", "a\x01" "b"})
+        EXPECT_FALSE(ReduceReceivedName(bad, "/dl", false, false).ok) << bad;
+    for (const char* bad : {"/etc/passwd", "\\win\\x", "C:\\x", "a/../../x", "../x", "a/.."})
+        EXPECT_FALSE(ReduceReceivedName(bad, "/dl", true, false).ok) << bad;
+    EXPECT_FALSE(ReduceReceivedName(std::string(300, 'a'), "/dl", false, false).ok);
+    EXPECT_FALSE(ReduceReceivedName("x", "/dl", false, false).reason.size());
+}
+
+TEST(FileBuffer, ReadsAndWritesAcrossBufferBoundaries)
+{
+    TempDir dir;
+    const auto data = zelvo::protocols::test::randomBytes(50000, 21);
+    writeFile(dir.path / "in", data);
+    FileBuffer fb;
+    ASSERT_EQ(fb.openRead((dir.path / "in").string()), 0);
+    std::vector<uint8_t> got(data.size() + 10);
+    size_t off = 0;
+    for (size_t step : {1000u, 7000u, 8192u, 3u, 30000u, 5000u}) {
+        const int n = fb.read(off, got.data() + off, step);
+        ASSERT_GE(n, 0);
+        off += static_cast<size_t>(n);
+    }
+    EXPECT_EQ(off, data.size());
+    got.resize(off);
+    EXPECT_EQ(got, data);
+    // Re-reading an earlier part (a repositioning) works.
+    uint8_t b[16];
+    ASSERT_EQ(fb.read(100, b, 16), 16);
+    EXPECT_EQ(0, std::memcmp(b, data.data() + 100, 16));
+    fb.close();
+
+    int diskWrites = 0;
+    fb.onDiskWrite = [&](bool writing) { diskWrites += writing; };
+    ASSERT_EQ(fb.openWrite((dir.path / "out").string(), OpenMode::Create, 0), 0);
+    for (size_t o = 0; o < data.size(); o += 1000)
+        ASSERT_EQ(fb.write(o, data.data() + o, std::min<size_t>(1000, data.size() - o)), 0);
+    ASSERT_EQ(fb.close(1600000000), 0);
+    EXPECT_EQ(readFile(dir.path / "out"), data);
+    EXPECT_EQ(diskWrites, 7) << "whole 8192-byte buffers";
+    struct stat st {};
+    ::stat((dir.path / "out").c_str(), &st);
+    EXPECT_EQ(st.st_mtime, 1600000000);
+
+    // Resume keeps the beginning and writes from the offset.
+    writeFile(dir.path / "part", std::vector<uint8_t>(data.begin(), data.begin() + 1234));
+    ASSERT_EQ(fb.openWrite((dir.path / "part").string(), OpenMode::Resume, 1234), 0);
+    ASSERT_EQ(fb.write(1234, data.data() + 1234, data.size() - 1234), 0);
+    ASSERT_EQ(fb.close(), 0);
+    EXPECT_EQ(readFile(dir.path / "part"), data);
+}
+
+TEST(FileBuffer, FailuresAreNegativeCodes)
+{
+    FileBuffer fb;
+    EXPECT_EQ(fb.openRead("/nonexistent/zelvo"), -ENOENT);
+    uint8_t b[4];
+    EXPECT_EQ(fb.read(0, b, 4), -ecFileNotOpen);
+    EXPECT_EQ(fb.write(0, b, 4), -ecFileNotOpen);
+    if (fs::exists("/dev/full")) {
+        ASSERT_EQ(fb.openWrite("/dev/full", OpenMode::Append, 0), 0);
+        std::vector<uint8_t> lots(9000, 1);
+        EXPECT_EQ(fb.write(0, lots.data(), lots.size()), -ecDiskWriteShort);
+        fb.abandon();
+    }
+}
+
+TEST(ProtocolComponent, DefaultsAndZmodemSelection)
+{
+    Protocol p;
+    EXPECT_EQ(p.ProtocolType(), ptNoProtocol);
+    EXPECT_EQ(p.HandshakeRetry(), 10u);
+    EXPECT_EQ(p.HandshakeWait(), 182u);
+    EXPECT_EQ(p.TransmitTimeout(), 1092u);
+    EXPECT_EQ(p.FinishWait(), 364u);
+    EXPECT_EQ(p.WriteFailAction(), wfWriteRename);
+    EXPECT_EQ(p.StatusInterval(), 18u);
+    EXPECT_EQ(p.ZmodemFileOption(), zfoWriteNewer);
+    EXPECT_EQ(p.KermitPadCharacter(), ' ');
+    EXPECT_EQ(p.KermitRepeatPrefix(), '~');
+    EXPECT_EQ(p.AsciiEOFTimeout(), 364u);
+    EXPECT_TRUE(p.UpcaseFileNames());
+
+    p.setHandshakeWait(5);
+    p.setProtocolType(ptZmodem);
+    EXPECT_EQ(p.BlockCheckMethod(), bcmCrc32);
+    EXPECT_EQ(p.HandshakeWait(), 1092u);
+    EXPECT_EQ(p.FinishWait(), 364u);
+    EXPECT_EQ(p.Overhead(), 20u);
+    EXPECT_EQ(p.TurnDelay(), 0u);
+
+    p.setZmodemFileOption(zfoWriteClobber);
+    p.setZmodemFileOption(zfoWriteCrc);
+    EXPECT_EQ(p.ZmodemFileOption(), zfoWriteClobber) << "CRC option is not taken";
+}
+
+namespace {
+// A line that only records what is put on it.
+class NullLine : public ProtocolLine {
+public:
+    uint32_t baud = 19200;
+    bool dcd = true;
+    std::vector<uint8_t> out;
+    int putBlock(const uint8_t* d, size_t n) override
+    {
+        out.insert(out.end(), d, d + n);
+        return 0;
+    }
+    size_t outputFree() override { return 1 << 20; }
+    size_t outputUsed() override { return 0; }
+    void flushOutput() override {}
+    void flushInput() override {}
+    uint32_t baudRate() override { return baud; }
+    bool carrier() override { return dcd; }
+    void setRTS(bool) override {}
+    void wake() override {}
+};
+} // namespace
+
+TEST(ProtocolComponent, TimeEstimateFollowsSpeedBlockAndOverhead)
+{
+    Protocol p;
+    NullLine line;
+    p.setComPort(&line);
+    p.setProtocolType(ptZmodem);
+    // 19200 bps = 1920 cps; 1024/(1024+20) -> 98 %; 1881 cps.
+    EXPECT_EQ(p.EstimateTransferSecs(1881 * 10), 10u);
+    EXPECT_EQ(p.EstimateTransferSecs(0), 0u);
+    p.setTurnDelay(100); // 192 chars of turn-around per block
+    EXPECT_EQ(p.EstimateTransferSecs(1000000), 1000000u / (1920 * (1024 * 100 / (1024 + 20 + 192)) / 100));
+    line.baud = 0;
+    EXPECT_EQ(p.EstimateTransferSecs(1000), 0u);
+}
+
+TEST(ProtocolComponent, MaskSearchErrorsEndTheTransfer)
+{
+    TempDir dir;
+    NullLine line;
+    struct Case {
+        std::string mask;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"", -ecNoSearchMask},
+        {dir.str() + "/*.none", -ecNoMatchingFiles},
+        {dir.str() + "/missing/*.*", -ecDirNotFound},
+    };
+    for (const auto& c : cases) {
+        Protocol p;
+        p.setProtocolType(ptZmodem);
+        p.setComPort(&line);
+        p.setFileMask(c.mask);
+        int finished = 1;
+        p.OnProtocolFinish = [&](Protocol&, int code) { finished = code; };
+        ASSERT_EQ(p.BeginTransmit(), 0);
+        // Answer the ZRQINIT with a ZRINIT so the sender asks for its first file.
+        const std::string zrinit = "**\x18" "B0100000023be50\r\x8a\x11";
+        p.lineData(reinterpret_cast<const uint8_t*>(zrinit.data()), zrinit.size());
+        EXPECT_FALSE(p.InProgress()) << c.mask;
+        EXPECT_EQ(finished, c.code) << c.mask;
+    }
+}
+
+TEST(ProtocolComponent, OtherProtocolsAndMissingLineAreRefused)
+{
+    Protocol p;
+    int finished = 1;
+    p.OnProtocolFinish = [&](Protocol&, int code) { finished = code; };
+    p.setProtocolType(ptZmodem);
+    EXPECT_EQ(p.BeginReceive(), -2007);
+    NullLine line;
+    p.setComPort(&line);
+    p.setProtocolType(ptKermit);
+    EXPECT_EQ(p.BeginReceive(), -ecBadProtocolFunction);
+    EXPECT_EQ(finished, -ecBadProtocolFunction);
+    p.setProtocolType(ptZmodem);
+    p.setAbortNoCarrier(true);
+    line.dcd = false;
+    EXPECT_EQ(p.BeginReceive(), -ecAbortNoCarrier);
+    EXPECT_EQ(p.ProtocolStatus(), psAbortNoCarrier);
+}
+
+TEST(ProtocolComponent, StatusTextsAndFinishCodes)
+{
+    EXPECT_STREQ(StatusMessage(7), "File skipped ");
+    EXPECT_STREQ(StatusMessage(11), "Duplicate block received and ignored ");
+    EXPECT_STREQ(StatusMessage(21), "Got CrcQ packet (Zmodem)");
+    EXPECT_STREQ(StatusMessage(24), "");
+    EXPECT_EQ(FinishCodeForStatus(psFileRejected), -6011);
+    EXPECT_EQ(FinishCodeForStatus(psCantWriteFile), -6012);
+    EXPECT_EQ(FinishCodeForStatus(psTimeout), -6006);
+    EXPECT_EQ(FinishCodeForStatus(psCancelRequested), -6005);
+    EXPECT_EQ(FinishCodeForStatus(psGotCrcE), 0);
+    EXPECT_EQ(ErrorText(-6008), "Too many errors during protocol");
+    EXPECT_EQ(ErrorText(-2), "File not found");
+    EXPECT_STREQ(ProtocolName(ptXmodem1KG), "Xmodem1KG");
+    EXPECT_STREQ(BlockCheckName(bcmCrcK), "CrcKermit");
+}
+
+#include "platform/clock.h"
+#include "protocols/status_values.h"
+
+TEST(StatusValues, NamesTimesAndThroughput)
+{
+    EXPECT_EQ(ShortFileName("/a/b/short.txt"), "short.txt");
+    EXPECT_EQ(ShortFileName("exactly18chars.txt"), "exactly18chars.txt");
+    EXPECT_EQ(ShortFileName("/x/nineteen_chars1.txt"), "nineteen_chars1...");
+    EXPECT_EQ(ShortFileName("C:\\DIR\\a_rather_long_file_name.bin"), "a_rather_long_f...");
+    EXPECT_EQ(MinutesSeconds(0), "0:00");
+    EXPECT_EQ(MinutesSeconds(65), "1:05");
+    EXPECT_EQ(MinutesSeconds(3600), "60:00");
+
+    // A transfer that has just started: throughput stays 0 during the first second.
+    Protocol p;
+    NullLine line;
+    p.setComPort(&line);
+    p.setProtocolType(ptZmodem);
+    p.setFileName("/nonexistent/zelvo-file");
+    ASSERT_EQ(p.BeginTransmit(), 0);
+    StatusValues v = ComputeStatusValues(p);
+    EXPECT_EQ(v.Protocol, "Zmodem");
+    EXPECT_EQ(v.StatusMsg, "Protocol handshaking in progress");
+    EXPECT_EQ(v.Throughput, "    0 CPS");
+    EXPECT_EQ(v.Efficiency, "  0%");
+    EXPECT_EQ(v.Meter, 0);
+    p.CancelTransfer();
+    p.service();
+    EXPECT_FALSE(p.InProgress());
+}
+
+TEST(ProtocolComponent, AssignSettingsCopiesEverySetting)
+{
+    Protocol a;
+    a.setProtocolType(ptZmodem);
+    a.setKermitMaxLen(0);
+    a.setZmodemFileOption(zfoWriteClobber);
+    a.setZmodem8K(true);
+    a.setAsciiCRTranslation(aetAddLFAfter);
+    a.setDestinationDirectory("/dl");
+    Protocol b;
+    b.AssignSettings(a);
+    EXPECT_EQ(b.ProtocolType(), ptZmodem);
+    EXPECT_EQ(b.KermitMaxLen(), 0u);
+    EXPECT_EQ(b.ZmodemFileOption(), zfoWriteClobber);
+    EXPECT_TRUE(b.Zmodem8K());
+    EXPECT_EQ(b.AsciiCRTranslation(), aetAddLFAfter);
+    EXPECT_EQ(b.DestinationDirectory(), "/dl");
+    EXPECT_EQ(b.HandshakeWait(), 1092u);
+}
+
+TEST(ProtocolComponent, GeneralPreparationRenamesOrSkipsExistingFiles)
+{
+    TempDir dir;
+    const std::string target = dir.str() + "/data.txt";
+    writeFile(target, {'o', 'l', 'd'});
+    Protocol p;
+    // Default: rename to "$ata.txt"; a second time the '$' file is overwritten.
+    for (int round = 0; round < 2; ++round) {
+        std::string path = target;
+        ASSERT_EQ(p.Host().prepareReceiveFile(path), 0);
+        EXPECT_EQ(path, dir.str() + "/$ata.txt");
+        const uint8_t data[] = {'n', static_cast<uint8_t>('0' + round)};
+        ASSERT_EQ(p.Host().writeFile(0, data, 2), 0);
+        ASSERT_EQ(p.Host().closeReceiveFile(true, 0), 0);
+    }
+    EXPECT_EQ(readFile(dir.path / "$ata.txt"), (std::vector<uint8_t>{'n', '1'}));
+    EXPECT_EQ(readFile(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
+
+    p.setWriteFailAction(wfWriteFail);
+    std::string path = target;
+    EXPECT_EQ(p.Host().prepareReceiveFile(path), psCantWriteFile);
+    EXPECT_EQ(p.ProtocolStatus(), psCantWriteFile);
+    EXPECT_EQ(readFile(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
+
+    p.setWriteFailAction(wfWriteAnyway);
+    ASSERT_EQ(p.Host().prepareReceiveFile(path), 0);
+    EXPECT_EQ(path, target);
+    ASSERT_EQ(p.Host().closeReceiveFile(true, 0), 0);
+    EXPECT_TRUE(readFile(target).empty()) << "created anew";
+
+    std::string missing = dir.str() + "/no/such/dir/x";
+    EXPECT_EQ(p.Host().prepareReceiveFile(missing), -ENOENT);
+}
