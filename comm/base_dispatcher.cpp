@@ -133,6 +133,7 @@ int BaseDispatcher::OpenPort(const std::string& name, uint32_t baud, int parity,
     timers_.clear();
     dataTriggers_.clear();
     statusTriggers_.clear();
+    noteOutputTriggers();
     handleCounter_ = 1;
     availLength_ = 0;
 
@@ -316,6 +317,25 @@ void BaseDispatcher::wakeDispatch()
         dispatchWake_ = true;
     }
     eventCv_.notify_all();
+}
+
+void BaseDispatcher::noteOutputTriggers()
+{
+    bool armed = false;
+    for (const auto& s : statusTriggers_)
+        if (s.active && (s.type == stOutBuffFree || s.type == stOutBuffUsed || s.type == stOutSent))
+            armed = true;
+    outputTriggerArmed_ = armed;
+}
+
+void BaseDispatcher::outputLevelChanged()
+{
+    // Without this the change would be seen only at the next timed pass (50 ms), and a
+    // sender that refills on the output-free trigger would move one buffer per pass.
+    // The flag is set before an arming wakes the dispatch thread, so a check that ran
+    // before this level change always had the flag set here and is repeated.
+    if (outputTriggerArmed_.load())
+        wakeDispatch();
 }
 
 bool BaseDispatcher::anyTimedTriggerActive() const
@@ -714,6 +734,7 @@ void BaseDispatcher::OutputWritten(uint32_t count, uint64_t generation)
             outHead_ = outTail_ = 0;
     }
     outEmptyCv_.notify_all();
+    outputLevelChanged();
 }
 
 uint32_t BaseDispatcher::OutputUsed()
@@ -744,6 +765,7 @@ int BaseDispatcher::FlushOutput()
         ++outGeneration_;
     }
     outEmptyCv_.notify_all();
+    outputLevelChanged();
     return PurgeQueue(0);
 }
 

@@ -323,6 +323,11 @@ private:
     void freeInput(uint32_t n);     // advance Tail by n (not in read-ahead)
     bool anyTimedTriggerActive() const;
     void wakeDispatch();
+    // Recomputes outputTriggerArmed_ from the status trigger list; general_ held.
+    void noteOutputTriggers();
+    // Wakes the dispatch thread for an immediate status check when an output-side
+    // status trigger is armed: the output level just changed.
+    void outputLevelChanged();
     int writeDcb(DeviceControlBlock& dcb); // re-applies DTR/RTS and writes
     int checkFlowArgs(uint32_t full, uint32_t resume) const;
 
@@ -380,6 +385,9 @@ private:
     bool handlerListChanged_ = false;
     std::atomic<bool> inNotification_{false};
     std::atomic<bool> statusFired_{false};
+    // True while an output-buffer-free, output-buffer-used or output-sent trigger is
+    // armed; read by the output thread without taking the general lock.
+    std::atomic<bool> outputTriggerArmed_{false};
 
     // Threads.
     std::thread dispatchThread_;

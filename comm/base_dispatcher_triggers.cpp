@@ -185,6 +185,7 @@ int BaseDispatcher::DropTrigger(uint16_t handle)
         if (it->handle == handle) {
             const uint8_t type = static_cast<uint8_t>(it->type);
             statusTriggers_.erase(it);
+            noteOutputTriggers();
             logEntry(lkTrigDispose, lsStatusTrigger, handle, &type, 1);
             return 0;
         }
@@ -244,6 +245,7 @@ int BaseDispatcher::ArmStatusTrigger(uint16_t handle, uint16_t value, bool activ
             logEntry(lkTrigDataChange, lsStatusTrigger, handle, "Deactivated", 11);
         }
         it->active = activate;
+        noteOutputTriggers();
     }
     wakeDispatch();
     return 0;
@@ -292,6 +294,7 @@ void BaseDispatcher::RestoreSnapshot(const TriggerSnapshot& saved)
         timers_ = saved.timers;
         dataTriggers_ = saved.data;
         statusTriggers_ = saved.status;
+        noteOutputTriggers();
         // New handles must not collide with the restored ones.
         uint32_t highest = 0;
         for (const auto& t : timers_)
@@ -347,6 +350,7 @@ bool BaseDispatcher::checkStatusTriggers()
             }
             if (fired) {
                 s.active = false;
+                noteOutputTriggers();
                 s.firedThisPass = true;
                 statusFired_ = true;
                 handle = s.handle;
