@@ -8,6 +8,7 @@
 #include "app/ui/user_prompts.h"
 #include "comm/exceptions.h"
 #include "comm/ui/status_light.h"
+#include "platform/paths.h"
 #include "protocols/protocol.h"
 
 #include <QAction>
@@ -147,6 +148,19 @@ void MainForm::setTransfer(protocols::Protocol* protocol, TransferLine* line)
     protocol_->OnProtocolError = [this](protocols::Protocol&, int code) {
         ProtocolProtocolError(code);
     };
+    // The transfer settings that are not stored keep these values. Received names keep
+    // their case: on this system "a.txt" and "A.TXT" are different files.
+    protocol_->setBlockCheckMethod(protocols::bcmChecksum);
+    protocol_->setHandshakeWait(1092);
+    protocol_->setFinishWait(20);
+    protocol_->setTurnDelay(1);
+    protocol_->setOverhead(5);
+    protocol_->setStatusInterval(10);
+    protocol_->setFileMask("*.*");
+    protocol_->setKermitPadCharacter('\0');
+    protocol_->setUpcaseFileNames(false);
+    if (protocol_->DestinationDirectory().empty())
+        protocol_->setDestinationDirectory(platform::downloadDir());
     zmodemStart_ = [this] {
         if (!protocol_ || transferRunning_)
             return;

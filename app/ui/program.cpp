@@ -126,17 +126,6 @@ Program::Program(const Options& options) : parts_(std::make_unique<Parts>())
     p.terminal.setPersistentMark(true);
     p.terminal.setHalfDuplex(false);
 
-    // The transfer settings that are not stored keep these values.
-    p.protocol.setBlockCheckMethod(protocols::bcmChecksum);
-    p.protocol.setHandshakeWait(1092);
-    p.protocol.setFinishWait(20);
-    p.protocol.setTurnDelay(1);
-    p.protocol.setOverhead(5);
-    p.protocol.setStatusInterval(10);
-    p.protocol.setFileMask("*.*");
-    p.protocol.setKermitPadCharacter('\0');
-    p.protocol.setDestinationDirectory(platform::downloadDir());
-
     FileServerFunctions server{&ServerReceive, &ServerDispatch, &ServerStatistic};
     p.form = std::make_unique<MainForm>(p.portAccess, p.terminalAccess, server, p.storePath,
                                         options.startMinimised);
