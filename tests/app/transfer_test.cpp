@@ -9,6 +9,8 @@
 #include "comm/port_table.h"
 #include "comm/ui/qt_ui_bridge.h"
 #include "protocols/protocol.h"
+#include "protocols/ui/protocol_status.h"
+#include "protocols/ui/standard_display.h"
 #include "terminal/emulator.h"
 #include "terminal/keyboard_emulator.h"
 #include "terminal/ui/terminal_window.h"
@@ -89,6 +91,8 @@ protected:
     {
         if (form_)
             form_->close();
+        protocol_.setStatusDisplay(nullptr);
+        status_.reset();
         form_.reset();
         portAccess_.reset();
         if (!dir_.empty())
@@ -119,6 +123,8 @@ protected:
                                            store_, false);
         form_->setPrompts(&prompts_);
         form_->setTransfer(&protocol_, portAccess_.get());
+        status_ = std::make_unique<protocols::ProtocolStatus>(protocol_, form_.get());
+        protocol_.setStatusDisplay(status_.get());
         form_->show();
         ASSERT_TRUE(QTest::qWaitFor([&] { return form_->started(); }, 10000));
         ASSERT_TRUE(port_.Open());
@@ -150,6 +156,7 @@ protected:
     TerminalWindowAccess terminalAccess_{window_, emulator_, keyboard_};
     FakePrompts prompts_;
     std::unique_ptr<MainForm> form_;
+    std::unique_ptr<protocols::ProtocolStatus> status_;
 };
 
 } // namespace
@@ -233,6 +240,9 @@ TEST_F(TransferTest, ReceiveFromTheMenuWritesTheFileAndTheTerminalWorksAfterward
     ASSERT_TRUE(fs::exists(dir_ / "dest" / "image.bin"));
     EXPECT_TRUE(slurp(dir_ / "dest" / "image.bin") == data);
     EXPECT_EQ(form_->settings().protocol.BatchPath, (dir_ / "dest").string());
+    // The status window came up for the file and went away at its end.
+    ASSERT_NE(status_->Display(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !status_->Display()->isVisible(); }, 5000));
     EXPECT_TRUE(window_.Active());
     EXPECT_TRUE(QTest::qWaitFor([&] { return screenHas("after-transfer-ok"); }, 15000));
 }
