@@ -9,7 +9,14 @@
 // protocol is attached as the dispatcher's pointer 1; the engine takes its first step on
 // the calling thread; the status timer starts; with AbortNoCarrier the carrier is
 // watched; and the procedure handler is registered. When the transfer ends the handler
-// and the triggers are removed again.
+// and the triggers are removed again, before OnProtocolFinish is raised.
+//
+// Use from the main window (UI thread):
+//   ComPortLine line(Port);                       // one per port, lives as long as it
+//   Protocol.OnProtocolFinish = ...;              // runs on the UI thread
+//   Protocol.setProtocolType(ptZmodem);
+//   line.BeginReceive(Protocol);                  // or BeginTransmit
+//   ... Protocol.CancelTransfer() from the status window's Cancel button.
 
 #include <atomic>
 #include <mutex>

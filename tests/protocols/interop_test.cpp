@@ -303,8 +303,9 @@ TEST(ZmodemOwn, HopelessLineFailsWithTooManyErrors)
     // Short waits: a damaged header start is only noticed by the time-out.
     p.tx.proto.setHandshakeWait(9);
     p.rx.proto.setHandshakeWait(9);
+    // Every subpacket is damaged, however short the sender makes them.
     RelayOptions opt;
-    opt.corruptEvery = 700;
+    opt.corruptEvery = 200;
     opt.corruptFrom = 2000;
     p.run(opt);
     EXPECT_EQ(p.rxResult, -ecTooManyErrors);
