@@ -183,6 +183,15 @@ TEST_F(TransferTest, MenusOfferZmodemOnlyAndTheOptionsDialog)
     form_->ProtocolItemClick();
     EXPECT_EQ(form_->zmodemTriggerHandle(), 0);
 
+    // A code without a text is shown as its number, right after the colon.
+    form_->ProtocolProtocolError(-98765);
+    ASSERT_EQ(prompts_.errors.size(), 1u);
+    EXPECT_EQ(prompts_.errors[0], "Fatal protokol error:-98765");
+    form_->ProtocolProtocolError(-2007);
+    ASSERT_EQ(prompts_.errors.size(), 2u);
+    EXPECT_TRUE(prompts_.errors[1].startsWith("Fatal protokol error:"));
+    EXPECT_FALSE(prompts_.errors[1].contains("2007")) << prompts_.errors[1].toStdString();
+
     // Cancelling the send dialog starts nothing.
     form_->SendItemClick(7);
     EXPECT_FALSE(form_->transferRunning());
