@@ -1179,11 +1179,13 @@ void MainForm::startTransfer(bool transmit)
     transferRunning_ = true;
     UpdateMenu();
     // A transfer that cannot start has raised its finish event already (queued), which
-    // hands the line back like any other end.
-    if (transmit)
-        transferLine_->beginTransmit(*protocol_);
-    else
-        transferLine_->beginReceive(*protocol_);
+    // hands the line back like any other end. If it ended without reporting an error (a
+    // closed line, no trigger slots left), the user still learns why nothing happened.
+    errorShown_ = false;
+    int rc = transmit ? transferLine_->beginTransmit(*protocol_)
+                      : transferLine_->beginReceive(*protocol_);
+    if (rc < 0 && !errorShown_)
+        ProtocolProtocolError(rc);
 }
 
 void MainForm::ProtocolProtocolNextFile(std::string& fileName)
@@ -1213,6 +1215,7 @@ void MainForm::ProtocolProtocolFinish(int)
 
 void MainForm::ProtocolProtocolError(int code)
 {
+    errorShown_ = true;
     if (protocol_)
         protocol_->CancelTransfer();
     std::string text = comm::ErrorText(code);

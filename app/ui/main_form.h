@@ -178,6 +178,7 @@ private:
     std::vector<std::string> sendFiles_;
     size_t nextFileIndex_ = 0;
     bool transferRunning_ = false;
+    bool errorShown_ = false;
 
     SessionSettings settings_;
     SessionList sessions_;

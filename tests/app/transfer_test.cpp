@@ -253,7 +253,9 @@ TEST_F(TransferTest, ReceiveFromTheMenuWritesTheFileAndTheTerminalWorksAfterward
     ASSERT_NE(status_->Display(), nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !status_->Display()->isVisible(); }, 5000));
     EXPECT_TRUE(window_.Active());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return screenHas("after-transfer-ok"); }, 15000));
+    // The peer's shell may wait for its own time-outs after the last frame; the text it
+    // prints afterwards must reach the screen.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return screenHas("after-transfer-ok"); }, 45000));
 }
 
 TEST_F(TransferTest, ZmodemFromThePeerStartsAReceiveByItself)
@@ -311,6 +313,17 @@ TEST_F(TransferTest, FailedTransferShowsTheErrorAndReturnsTheLine)
     EXPECT_GT(prompts_.errors[0].size(), QString("Fatal protokol error:").size());
     EXPECT_TRUE(window_.Active());
     EXPECT_FALSE(fs::exists(dir_ / "dest" / "missing.bin"));
+
+    // A line that is closed cannot carry a transfer: the user is told so, once.
+    writeFile(dir_ / "src" / "present.bin", "data");
+    port_.setOpen(false);
+    prompts_.errors.clear();
+    prompts_.sendAnswer = {QString::fromStdString((dir_ / "src" / "present.bin").string())};
+    form_->SendItemClick(7);
+    ASSERT_TRUE(waitTransferEnd());
+    ASSERT_EQ(prompts_.errors.size(), 1u);
+    EXPECT_TRUE(prompts_.errors[0].startsWith("Fatal protokol error:"));
+    EXPECT_TRUE(window_.Active());
 }
 
 // ---- The port choice dialog ------------------------------------------------------------
