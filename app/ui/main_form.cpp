@@ -860,7 +860,8 @@ void MainForm::CopyItemClick()
 void MainForm::PasteItemClick()
 {
     const QMimeData* md = QApplication::clipboard()->mimeData();
-    if (!md || !md->hasText() || !port_.isOpen())
+    // While a transfer owns the line, pasted text would corrupt its stream.
+    if (!md || !md->hasText() || !port_.isOpen() || transferRunning_)
         return;
     // Sent unchanged, line ends included, in the system's encoding.
     QByteArray bytes = md->text().toLocal8Bit();
