@@ -3,6 +3,7 @@
 #include "comm/com_port.h"
 #include "comm/port_table.h"
 #include "platform/registry_store.h"
+#include "protocols/com_port_line.h"
 
 #include <cstdio>
 #include <vector>
@@ -17,7 +18,9 @@ ComPortAccess::ComPortAccess(ComPort& port, std::string storePath)
 {
     port_.setOnTriggerAvail([this](ComPort& p, uint16_t count) {
         // Every listener reads the same new bytes; reading them here leaves them to the
-        // terminal as well.
+        // terminal as well. Nobody listens while a transfer owns the line.
+        if (!onData)
+            return;
         std::vector<uint8_t> bytes(count);
         uint32_t n = 0;
         try {
@@ -39,10 +42,35 @@ ComPortAccess::ComPortAccess(ComPort& port, std::string storePath)
 ComPortAccess::~ComPortAccess()
 {
     *alive_ = false;
+    transferLine_.reset();
     port_.RemovePortUserCallback(userId_);
     port_.setOnTriggerAvail(nullptr);
     port_.setOnTriggerData(nullptr);
     port_.setOnTriggerStatus(nullptr);
+}
+
+int ComPortAccess::beginTransmit(protocols::Protocol& protocol)
+{
+    if (!transferLine_)
+        transferLine_ = std::make_unique<protocols::ComPortLine>(port_);
+    return transferLine_->BeginTransmit(protocol);
+}
+
+int ComPortAccess::beginReceive(protocols::Protocol& protocol)
+{
+    if (!transferLine_)
+        transferLine_ = std::make_unique<protocols::ComPortLine>(port_);
+    return transferLine_->BeginReceive(protocol);
+}
+
+void ComPortAccess::flushInput()
+{
+    try {
+        if (port_.Open())
+            port_.FlushInput();
+    } catch (const EQarnException&) {
+        // A line that cannot be flushed is reported by the transfer itself.
+    }
 }
 
 PortOptionValues ComPortAccess::settings() const

@@ -5,6 +5,7 @@
 
 #include "app/line_directory.h"
 #include "app/port_access.h"
+#include "app/transfer_line.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,10 +14,13 @@
 namespace zelvo::comm {
 class ComPort;
 }
+namespace zelvo::protocols {
+class ComPortLine;
+}
 
 namespace zelvo::app {
 
-class ComPortAccess : public PortAccess {
+class ComPortAccess : public PortAccess, public TransferLine {
 public:
     // storePath: the settings store with the port table.
     ComPortAccess(comm::ComPort& port, std::string storePath);
@@ -32,6 +36,11 @@ public:
     uint16_t addDataTrigger(std::string_view pattern) override;
     void dropTrigger(uint16_t handle) override;
 
+    // TransferLine: transfers run on the port through the protocol component's driver.
+    int beginTransmit(protocols::Protocol& protocol) override;
+    int beginReceive(protocols::Protocol& protocol) override;
+    void flushInput() override;
+
 private:
     void portOpenClose(bool opening);
     void statusTrigger(uint16_t handle);
@@ -44,6 +53,7 @@ private:
     int userId_ = 0;
     bool lostPending_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::unique_ptr<protocols::ComPortLine> transferLine_;
 };
 
 // The port table in the settings store: which numbers exist and what they open.

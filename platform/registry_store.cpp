@@ -75,9 +75,19 @@ bool RegistryStore::keyExists(std::string_view key) const
     return findKey(key) != nullptr;
 }
 
-void RegistryStore::createKey(std::string_view key)
+namespace {
+bool hasLineBreak(std::string_view s)
 {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
+} // namespace
+
+bool RegistryStore::createKey(std::string_view key)
+{
+    if (hasLineBreak(key))
+        return false;
     ensureKey(key);
+    return true;
 }
 
 void RegistryStore::deleteKey(std::string_view key)
@@ -166,15 +176,21 @@ void setValue(std::vector<std::pair<std::string, RegistryStore::Value>>& values,
 }
 } // namespace
 
-void RegistryStore::writeDword(std::string_view key, std::string_view name, uint32_t value)
+bool RegistryStore::writeDword(std::string_view key, std::string_view name, uint32_t value)
 {
+    if (hasLineBreak(key) || hasLineBreak(name))
+        return false;
     setValue(ensureKey(key).values, name, RegistryStore::Value(value));
+    return true;
 }
 
-void RegistryStore::writeString(std::string_view key, std::string_view name,
+bool RegistryStore::writeString(std::string_view key, std::string_view name,
                                 std::string_view value)
 {
+    if (hasLineBreak(key) || hasLineBreak(name) || hasLineBreak(value))
+        return false;
     setValue(ensureKey(key).values, name, RegistryStore::Value(std::string(value)));
+    return true;
 }
 
 bool RegistryStore::deleteValue(std::string_view key, std::string_view name)

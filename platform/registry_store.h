@@ -39,7 +39,9 @@ public:
     bool save();
 
     bool keyExists(std::string_view key) const;
-    void createKey(std::string_view key);
+    // The writers refuse (return false, store unchanged) a key, name or text with a
+    // line break: the file keeps one entry per line, so a raw break would split it.
+    bool createKey(std::string_view key);
     // Removes a key, its values and every key below it.
     void deleteKey(std::string_view key);
     // Names of the direct sub-keys of key, in the spelling first written.
@@ -49,8 +51,8 @@ public:
     std::optional<uint32_t> readDword(std::string_view key, std::string_view name) const;
     std::optional<std::string> readString(std::string_view key, std::string_view name) const;
     std::optional<Value> readValue(std::string_view key, std::string_view name) const;
-    void writeDword(std::string_view key, std::string_view name, uint32_t value);
-    void writeString(std::string_view key, std::string_view name, std::string_view value);
+    bool writeDword(std::string_view key, std::string_view name, uint32_t value);
+    bool writeString(std::string_view key, std::string_view name, std::string_view value);
     bool deleteValue(std::string_view key, std::string_view name);
 
     // Text of the store as it would be saved.

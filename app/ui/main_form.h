@@ -21,10 +21,14 @@ class QTimer;
 namespace zelvo::comm {
 class StatusLight;
 }
+namespace zelvo::protocols {
+class Protocol;
+}
 
 namespace zelvo::app {
 
 class PortAccess;
+class TransferLine;
 struct LineOpenError;
 class TerminalAccess;
 class UserPrompts;
@@ -56,6 +60,12 @@ public:
     comm::StatusLight* light(const char* objectName) const;
     // Starts a Zmodem receive; without it the auto-start trigger is never armed.
     void setZmodemStarter(std::function<void()> start) { zmodemStart_ = std::move(start); }
+    // The protocol component and the line it runs on. With them the File / Send and
+    // Receive items of the protocols that have an engine, Preferences / Protocol and
+    // the Zmodem auto-start work; the window takes the component's events.
+    void setTransfer(protocols::Protocol* protocol, TransferLine* line);
+    // Whether a protocol type can run here (an engine exists for it).
+    static bool ProtocolAvailable(int type);
 
     // ---- Operations named by the window's design ----
     void PortOpen(const std::string& session);
@@ -90,6 +100,14 @@ public:
     void RfsInfoClick();
     void ExitItemClick();
     void StatusTimerTimer();
+    void SendItemClick(int tag);
+    void ReceiveItemClick(int tag);
+    void ProtocolItemClick();
+
+    // ---- The protocol component's events ----
+    void ProtocolProtocolNextFile(std::string& fileName);
+    void ProtocolProtocolFinish(int code);
+    void ProtocolProtocolError(int code);
 
     // ---- State, for the program and for tests ----
     const SessionList& sessions() const { return sessions_; }
@@ -99,6 +117,9 @@ public:
     bool driveLightLit() const;
     bool statusTimerActive() const;
     uint16_t zmodemTriggerHandle() const { return zmodemHandle_; }
+    bool zmodemAutoStart() const { return zmodemAuto_; }
+    // True from the start of a transfer until its finish event.
+    bool transferRunning() const { return transferRunning_; }
     const FileServerRouter& router() const { return router_; }
     // True once the first activation has opened the line (or given up).
     bool started() const { return started_; }
@@ -130,6 +151,12 @@ private:
     bool openLine(LineOpenError& err);
     void onPortData(const uint8_t* bytes, size_t length);
     void onLineLost(const std::string& reason);
+    void receiveFiles();
+    void detachListeners();
+    void attachListeners();
+    void startTransfer(bool transmit);
+    void applyProtocolSettings();
+    void captureProtocolSettings();
     void onCaptureError(const std::string& message);
     bool saveStore(const std::function<void(platform::RegistryStore&)>& write);
 
@@ -146,6 +173,12 @@ private:
     UserPrompts* prompts_ = nullptr;
     std::function<void()> zmodemStart_;
     std::function<void(bool)> lightMonitoring_;
+    protocols::Protocol* protocol_ = nullptr;
+    TransferLine* transferLine_ = nullptr;
+    std::vector<std::string> sendFiles_;
+    size_t nextFileIndex_ = 0;
+    bool transferRunning_ = false;
+    bool errorShown_ = false;
 
     SessionSettings settings_;
     SessionList sessions_;

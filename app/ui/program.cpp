@@ -1,6 +1,7 @@
 #include "app/ui/program.h"
 
 #include "app/com_port_access.h"
+#include "app/ui/com_select_form.h"
 #include "app/ui/main_form.h"
 #include "app/ui/port_options_dialog.h"
 #include "app/ui/terminal_window_access.h"
@@ -11,6 +12,8 @@
 #include "file_server/nerrit.h"
 #include "platform/paths.h"
 #include "platform/registry_store.h"
+#include "protocols/protocol.h"
+#include "protocols/ui/protocol_status.h"
 #include "terminal/emulator.h"
 #include "terminal/keyboard_emulator.h"
 #include "terminal/ui/terminal_window.h"
@@ -50,6 +53,10 @@ public:
     std::optional<QString> chooseCaptureFile(const QString&) override { return std::nullopt; }
     void about() override {}
     bool keyMapEditor(std::string&, std::string&) override { return false; }
+    std::vector<QString> chooseSendFiles(const QString&, bool) override { return {}; }
+    std::optional<QString> chooseReceiveFile(const QString&) override { return std::nullopt; }
+    std::optional<QString> chooseDirectory(const QString&) override { return std::nullopt; }
+    bool protocolOptions(protocols::Protocol&, bool&) override { return false; }
 
 private:
     LineDirectory& lines_;
@@ -72,6 +79,8 @@ struct Program::Parts {
     std::string storePath = platform::RegistryStore::defaultPath();
     comm::QtUiBridge bridge;
     comm::ComPort port{bridge};
+    // Before the port's access object, whose transfer driver may still refer to it.
+    protocols::Protocol protocol;
     terminal::Emulator emulator{terminal::etANSI};
     terminal::KeyboardEmulator keyboard;
     terminal::TerminalWindow terminal;
@@ -79,6 +88,7 @@ struct Program::Parts {
     TerminalWindowAccess terminalAccess{terminal, emulator, keyboard};
     PortTableDirectory lines{storePath};
     comm::SLController leds;
+    std::unique_ptr<protocols::ProtocolStatus> protocolStatus;
     std::unique_ptr<MainForm> form;
     std::unique_ptr<UserPrompts> prompts;
 };
@@ -124,6 +134,11 @@ Program::Program(const Options& options) : parts_(std::make_unique<Parts>())
     else
         p.prompts = std::make_unique<DialogPrompts>(p.form.get(), p.lines);
     p.form->setPrompts(p.prompts.get());
+    if (!options.unattended)
+        InstallPortPrompt(p.port, p.storePath, p.form.get());
+    p.protocolStatus = std::make_unique<protocols::ProtocolStatus>(p.protocol, p.form.get());
+    p.protocol.setStatusDisplay(p.protocolStatus.get());
+    p.form->setTransfer(&p.protocol, &p.portAccess);
 
     comm::LightSet set;
     set.RXDLight = p.form->light("RxdLed");
@@ -142,6 +157,10 @@ Program::~Program()
     Parts& p = *parts_;
     p.form->setLightMonitoring(nullptr);
     p.leds.setComPort(nullptr);
+    p.form->setTransfer(nullptr, nullptr);
+    p.protocol.setStatusDisplay(nullptr);
+    // The status window is a child of the main window: it goes first.
+    p.protocolStatus.reset();
     p.form.reset();
 }
 

@@ -3,6 +3,7 @@
 #include "app/ui/key_map_editor.h"
 #include "app/ui/port_options_dialog.h"
 #include "app/ui/session_form.h"
+#include "protocols/ui/protocol_options.h"
 
 #include <QFileDialog>
 #include <QFontDialog>
@@ -76,6 +77,58 @@ void DialogPrompts::about()
 {
     AboutBox box(parent_);
     box.exec();
+}
+
+std::vector<QString> DialogPrompts::chooseSendFiles(const QString& preset, bool multiple)
+{
+    QFileDialog d(parent_, QStringLiteral("Send file..."));
+    d.setNameFilter(QStringLiteral("All files (*)"));
+    d.setAcceptMode(QFileDialog::AcceptOpen);
+    // A single-file protocol takes the typed name without checks; a batch takes
+    // existing files only.
+    d.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::AnyFile);
+    if (!preset.isEmpty())
+        d.selectFile(preset);
+    if (d.exec() != QDialog::Accepted)
+        return {};
+    std::vector<QString> out;
+    for (const QString& f : d.selectedFiles())
+        out.push_back(f);
+    return out;
+}
+
+std::optional<QString> DialogPrompts::chooseReceiveFile(const QString& preset)
+{
+    QFileDialog d(parent_, QStringLiteral("Receive file..."));
+    d.setNameFilter(QStringLiteral("All files (*)"));
+    d.setAcceptMode(QFileDialog::AcceptSave);
+    d.setFileMode(QFileDialog::AnyFile);
+    d.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!preset.isEmpty())
+        d.selectFile(preset);
+    if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
+        return std::nullopt;
+    return d.selectedFiles().front();
+}
+
+std::optional<QString> DialogPrompts::chooseDirectory(const QString& preset)
+{
+    QString dir = QFileDialog::getExistingDirectory(parent_, QStringLiteral("Destnation directory..."),
+                                                    preset);
+    if (dir.isEmpty())
+        return std::nullopt;
+    return dir;
+}
+
+bool DialogPrompts::protocolOptions(protocols::Protocol& protocol, bool& zmodemAutoStart)
+{
+    protocols::ProtocolOptions d(parent_);
+    d.Load(protocol, zmodemAutoStart);
+    if (d.exec() != QDialog::Accepted)
+        return false;
+    d.Save(protocol);
+    zmodemAutoStart = d.ZmodemAutoDetect();
+    return true;
 }
 
 } // namespace zelvo::app

@@ -13,6 +13,10 @@
 
 class QWidget;
 
+namespace zelvo::protocols {
+class Protocol;
+}
+
 namespace zelvo::app {
 
 class LineDirectory;
@@ -39,6 +43,16 @@ public:
     // The key map editor on a map file and record; true on OK with the file and record
     // the editor ends on.
     virtual bool keyMapEditor(std::string& mapFile, std::string& emulation) = 0;
+    // The "Send file..." dialog preset with a file; several files may be picked when
+    // multiple is set. The picked files in the dialog's order; none when cancelled.
+    virtual std::vector<QString> chooseSendFiles(const QString& preset, bool multiple) = 0;
+    // The "Receive file..." dialog preset with a file.
+    virtual std::optional<QString> chooseReceiveFile(const QString& preset) = 0;
+    // The "Destnation directory..." picker preset with a directory.
+    virtual std::optional<QString> chooseDirectory(const QString& preset) = 0;
+    // The protocol options dialog on the component's settings and the Zmodem auto-start
+    // switch; on OK both take the dialog's values and true is returned.
+    virtual bool protocolOptions(protocols::Protocol& protocol, bool& zmodemAutoStart) = 0;
 };
 
 class DialogPrompts : public UserPrompts {
@@ -52,6 +66,10 @@ public:
     std::optional<QString> chooseCaptureFile(const QString& current) override;
     void about() override;
     bool keyMapEditor(std::string& mapFile, std::string& emulation) override;
+    std::vector<QString> chooseSendFiles(const QString& preset, bool multiple) override;
+    std::optional<QString> chooseReceiveFile(const QString& preset) override;
+    std::optional<QString> chooseDirectory(const QString& preset) override;
+    bool protocolOptions(protocols::Protocol& protocol, bool& zmodemAutoStart) override;
 
 private:
     QWidget* parent_;

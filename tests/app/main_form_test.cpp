@@ -448,9 +448,10 @@ TEST_F(MainFormTest, ZmodemTriggerIsArmedOnlyWithAutoStartAndDisarmedDuringAPack
     ASSERT_NE(h, 0);
     EXPECT_EQ(port_.triggers[h], "B00000000000000");
     port_.onDataTrigger(uint16_t(h + 8));
+    QTest::qWait(20);
     EXPECT_EQ(starts, 0);
     port_.onDataTrigger(h);
-    EXPECT_EQ(starts, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return starts == 1; }, 5000));
     port_.receive("\x1b[#R");
     EXPECT_EQ(form_->zmodemTriggerHandle(), 0);
     EXPECT_TRUE(port_.triggers.empty());

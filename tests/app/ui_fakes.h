@@ -189,6 +189,30 @@ public:
         name = keyMapAnswer->second;
         return true;
     }
+    std::vector<QString> sendAnswer; // empty: cancel
+    std::vector<bool> sendMultiple;
+    std::vector<QString> chooseSendFiles(const QString&, bool multiple) override
+    {
+        sendMultiple.push_back(multiple);
+        return sendAnswer;
+    }
+    std::optional<QString> receiveAnswer;
+    std::optional<QString> chooseReceiveFile(const QString&) override { return receiveAnswer; }
+    std::optional<QString> directoryAnswer;
+    std::vector<QString> directoryPresets;
+    std::optional<QString> chooseDirectory(const QString& preset) override
+    {
+        directoryPresets.push_back(preset);
+        return directoryAnswer;
+    }
+    std::optional<bool> protocolOptionsAutoStart; // nullopt: cancel
+    bool protocolOptions(protocols::Protocol&, bool& autoStart) override
+    {
+        if (!protocolOptionsAutoStart)
+            return false;
+        autoStart = *protocolOptionsAutoStart;
+        return true;
+    }
 };
 
 class FakeLines : public LineDirectory {

@@ -100,3 +100,29 @@ TEST(RegistryStore, CommentsBlankLinesAndCrlfAreAccepted)
     EXPECT_FALSE(s.parse("\"a\"=\"b\"\n")); // value before any key
     EXPECT_FALSE(s.parse("[x]\n\"a\"=\"unterminated\n"));
 }
+
+TEST(RegistryStore, LineBreaksInKeysNamesAndTextsAreRefusedAndTheFileStaysReadable)
+{
+    TempDir dir;
+    std::string file = dir.path + "/registry.reg";
+    RegistryStore s(file);
+    ASSERT_TRUE(s.writeString("software\\a", "Name", "kept"));
+    EXPECT_FALSE(s.writeString("software\\a", "Name", "two\nlines"));
+    EXPECT_FALSE(s.writeString("software\\a", "Other", "carriage\rreturn"));
+    EXPECT_FALSE(s.writeString("software\\a", "Bad\nName", "x"));
+    EXPECT_FALSE(s.writeString("software\\b\r\n[x]", "Name", "x"));
+    EXPECT_FALSE(s.writeDword("software\\a", "N\r", 1));
+    EXPECT_FALSE(s.writeDword("software\\c\n", "N", 1));
+    EXPECT_FALSE(s.createKey("software\\d\nsoftware\\e"));
+    EXPECT_TRUE(s.createKey("software\\f"));
+    ASSERT_TRUE(s.save());
+
+    RegistryStore back(file);
+    ASSERT_TRUE(back.load());
+    EXPECT_EQ(back.readString("software\\a", "Name"), "kept");
+    EXPECT_EQ(back.valueNames("software\\a").size(), 1u);
+    EXPECT_FALSE(back.keyExists("software\\c\n"));
+    EXPECT_FALSE(back.keyExists("software\\d"));
+    EXPECT_TRUE(back.keyExists("software\\f"));
+    EXPECT_EQ(back.subKeys("software").size(), 2u);
+}
