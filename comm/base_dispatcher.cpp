@@ -373,6 +373,9 @@ void BaseDispatcher::dispatchThreadMain()
         }
         if (haveEvent)
             processEvent(mask);
+        if (!inNotification_ && reannounce_.exchange(false))
+            while (!closeDeferred_ && checkDataAndAvail()) {
+            }
         processTimers();
         if (haveEvent) {
             std::lock_guard l(eventMutex_);

@@ -323,6 +323,8 @@ private:
     void freeInput(uint32_t n);     // advance Tail by n (not in read-ahead)
     bool anyTimedTriggerActive() const;
     void wakeDispatch();
+    // Makes the next pass announce bytes already waiting; general_ must be held.
+    void reannounceWaitingLocked();
     // Recomputes outputTriggerArmed_ from the status trigger list; general_ held.
     void noteOutputTriggers();
     // Wakes the dispatch thread for an immediate status check when an output-side
@@ -388,6 +390,7 @@ private:
     // True while an output-buffer-free, output-buffer-used or output-sent trigger is
     // armed; read by the output thread without taking the general lock.
     std::atomic<bool> outputTriggerArmed_{false};
+    std::atomic<bool> reannounce_{false}; // waiting bytes to be announced at the next pass
 
     // Threads.
     std::thread dispatchThread_;

@@ -17,11 +17,24 @@ constexpr uint32_t N = InputBufferSize;
 
 int BaseDispatcher::AddWindowHandler(WindowHandler* window)
 {
-    std::lock_guard lock(general_);
-    windows_.push_back({window, false});
-    logEntry(lkTrigHandlerAlloc, lsWindow, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window)));
-    RecomputeHandlerFlags(0);
+    {
+        std::lock_guard lock(general_);
+        windows_.push_back({window, false});
+        logEntry(lkTrigHandlerAlloc, lsWindow, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window)));
+        RecomputeHandlerFlags(0);
+        reannounceWaitingLocked();
+    }
+    wakeDispatch();
     return 0;
+}
+
+void BaseDispatcher::reannounceWaitingLocked()
+{
+    // Bytes that earlier handlers were told about but left unread would otherwise wait
+    // for the next byte from the line before anyone hears of them again; a handler that
+    // joins now (the terminal after a transfer, say) is told of them at the next pass.
+    lastAvailPos_ = UINT32_MAX;
+    reannounce_ = true;
 }
 
 int BaseDispatcher::RemoveWindowHandler(WindowHandler* window)
@@ -45,10 +58,14 @@ int BaseDispatcher::RemoveWindowHandler(WindowHandler* window)
 
 int BaseDispatcher::AddProcedureHandler(ProcedureHandler* proc)
 {
-    std::lock_guard lock(general_);
-    procs_.push_back({proc, false});
-    logEntry(lkTrigHandlerAlloc, lsProcedure, 0);
-    RecomputeHandlerFlags(0);
+    {
+        std::lock_guard lock(general_);
+        procs_.push_back({proc, false});
+        logEntry(lkTrigHandlerAlloc, lsProcedure, 0);
+        RecomputeHandlerFlags(0);
+        reannounceWaitingLocked();
+    }
+    wakeDispatch();
     return 0;
 }
 

@@ -453,6 +453,25 @@ TEST_F(DispatcherTest, UnreadBytesAreAnnouncedAgainWithNewOnes)
     EXPECT_EQ(rec.snapshot()[1].w, 5u);
 }
 
+// Bytes one handler left unread are announced to a handler that joins later, without
+// waiting for more bytes from the line (the terminal taking the line back after a
+// transfer must show what arrived at its end).
+TEST_F(DispatcherTest, WaitingBytesAreAnnouncedToAHandlerThatJoinsLater)
+{
+    Recorder first(d);
+    first.takeAnnounced = false;
+    d.SetAvailLength(1);
+    d.AddProcedureHandler(&first);
+    pty.send("tail");
+    ASSERT_TRUE(first.waitCount(1));
+    d.RemoveProcedureHandler(&first);
+    Recorder second(d);
+    d.AddProcedureHandler(&second);
+    ASSERT_TRUE(second.waitCount(1));
+    EXPECT_EQ(second.snapshot()[0].msg, MsgTriggerAvail);
+    EXPECT_EQ(second.received(), "tail");
+}
+
 TEST_F(DispatcherTest, RemovingAHandlerInsideANotificationTakesEffectAfterIt)
 {
     Recorder first(d), second(d);
