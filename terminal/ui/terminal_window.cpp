@@ -183,7 +183,9 @@ int TerminalWindow::PutBlock(const char* bytes, int len)
 
 void TerminalWindow::sendToLine(const std::string& bytes)
 {
-    if (bytes.empty() || !dispatcher_) return;
+    // An inactive window has handed the line to someone else (a file transfer, a file
+    // server packet); typed bytes would be mixed into that exchange, so they are dropped.
+    if (bytes.empty() || !dispatcher_ || !active_) return;
     if (halfDuplex_) {
         for (char c : bytes) {
             const int rc = dispatcher_->PutBlock(&c, 1);

@@ -153,6 +153,21 @@ TEST(TerminalWindow, TypedKeysReachThePeer)
     EXPECT_EQ(rig.row(0), "");
 }
 
+TEST(TerminalWindow, InactiveWindowSendsNoTypedKeys)
+{
+    Rig rig;
+    rig.term.setFocus();
+    rig.term.setActive(false);
+    QTest::keyClicks(&rig.term, "xy");
+    rig.term.SendText("pasted");
+    rig.term.setActive(true);
+    QTest::keyClick(&rig.term, 'z');
+    ASSERT_TRUE(rig.waitForPeer(1));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "z");
+}
+
 TEST(TerminalWindow, HalfDuplexShowsTypedKeysOnce)
 {
     Rig rig;
