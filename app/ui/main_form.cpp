@@ -3,6 +3,7 @@
 #include "app/main_form_logic.h"
 #include "app/port_access.h"
 #include "app/transfer_line.h"
+#include "app/ui/dial_controller.h"
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
@@ -89,6 +90,7 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 
 MainForm::~MainForm()
 {
+    dial_.reset();
     setTransfer(nullptr, nullptr);
     port_.onData = nullptr;
     port_.onDataTrigger = nullptr;
@@ -174,6 +176,18 @@ void MainForm::setTransfer(protocols::Protocol* protocol, TransferLine* line)
 void MainForm::setPrompts(UserPrompts* prompts)
 {
     prompts_ = prompts;
+    if (dial_)
+        dial_->setPrompts(prompts);
+}
+
+void MainForm::setTelephony(telephony::TelephonyDevice* device)
+{
+    dial_.reset();
+    if (device) {
+        dial_ = std::make_unique<DialController>(*this, port_, *device, settings_.script.Dial);
+        dial_->setPrompts(prompts_);
+    }
+    UpdateMenu();
 }
 
 QAction* MainForm::action(const char* objectName) const
@@ -417,6 +431,8 @@ void MainForm::closeEvent(QCloseEvent* e)
 {
     // FormCloseQuery: closing is always allowed.
     closing_ = true;
+    if (dial_)
+        dial_->FormCloseQuery();
     FormClose();
     e->accept();
 }
@@ -431,6 +447,8 @@ void MainForm::FormClose()
     writeSettingsNow();
     if (terminal_.capturing())
         terminal_.stopCapture();
+    if (dial_)
+        dial_->FormClose();
     port_.close();
     setLightMonitoring(false);
     statusTimer_->stop();
@@ -612,14 +630,20 @@ bool MainForm::openLine(LineOpenError& err)
 {
     PortOptionValues v = port_.settings();
     if (v.TapiMode != 3) {
-        // There is no telephony service on this platform: a modem line is reached as a
-        // direct port. A telephony session is treated as a port that cannot be opened,
-        // so the user is led to the port dialog.
-        err.notAvailable = true;
-        err.message = "Telephony lines are not available on this system";
-        return false;
+        // A modem line opens through the telephony device, after any call has ended.
+        if (!dial_) {
+            err.notAvailable = true;
+            err.message = "Telephony lines are not available on this system";
+            return false;
+        }
+        dial_->OpenLine();
+        return true;
     }
     if (port_.isOpen())
+        return true;
+    // The modem's line is let go first; when that takes a while, the port opens once
+    // the telephony device reports its port closed.
+    if (dial_ && !dial_->ReleaseLine())
         return true;
     if (auto e = port_.open()) {
         err = *e;
@@ -689,11 +713,15 @@ void MainForm::UpdateMenu()
     action("VT100Item")->setChecked(emu == 3);
     action("ScrollbackItem")->setChecked(terminal_.Scrollback());
     bool tapi = port_.settings().TapiMode != 3;
-    for (const char* n : {"DialItem", "TapiItem", "HangupItem", "TapiSep"})
-        action(n)->setVisible(tapi);
-    action("DialItem")->setEnabled(tapi);
-    action("TapiItem")->setEnabled(tapi);
-    action("HangupItem")->setEnabled(false);
+    if (dial_) {
+        dial_->UpdateMenu(tapi);
+    } else {
+        for (const char* n : {"DialItem", "TapiItem", "HangupItem", "TapiSep"})
+            action(n)->setVisible(tapi);
+        action("DialItem")->setEnabled(tapi);
+        action("TapiItem")->setEnabled(tapi);
+        action("HangupItem")->setEnabled(false);
+    }
     bool anyProtocol = false;
     for (int t = 1; t <= 9; ++t) {
         bool on = protocol_ && ProtocolAvailable(t);
@@ -793,6 +821,13 @@ void MainForm::SessionDelimClick(int tag)
     if (!name)
         return;
     std::string path = SessionPath(*name);
+    if (dial_ && port_.settings().TapiMode != 3) {
+        // The session opens once the call has ended.
+        dial_->SwitchSession(path);
+        if (quitRequested_)
+            close();
+        return;
+    }
     DisarmZmodemTrigger();
     port_.close();
     PortOpen(path);
