@@ -12,6 +12,8 @@ CallProgress::CallProgress(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("TapiStatus1"));
     setWindowTitle(QStringLiteral("Call Progress"));
     setModal(false);
+    // The terminal keeps the keyboard while a call is placed; the window only shows.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     auto* top = new QVBoxLayout(this);
     label_ = new QLabel(this);
     label_->setObjectName(QStringLiteral("StatusLabel"));
@@ -48,7 +50,11 @@ void CallProgress::showText(const QString& text)
 
 void CallProgress::sequenceEnded()
 {
+    const bool active = isActiveWindow();
     hide();
+    // A window that had the keyboard (the user clicked it) hands it back.
+    if (active && parentWidget())
+        parentWidget()->activateWindow();
 }
 
 void CallProgress::failed()

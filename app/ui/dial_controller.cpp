@@ -117,7 +117,11 @@ std::optional<DialRequest> DialController::askNumber(const DialRequest& preset)
         return dialPrompt_(preset);
     DialDialog d(&form_);
     d.Load(preset);
-    if (d.exec() != QDialog::Accepted)
+    const int result = d.exec();
+    // The keyboard goes back to the window (the terminal), also where no window
+    // manager does it.
+    form_.activateWindow();
+    if (result != QDialog::Accepted)
         return std::nullopt;
     return d.Result();
 }

@@ -346,11 +346,18 @@ void MainForm::buildStatusBar()
     for (int i = 0; i < 4; ++i) {
         panels_[i] = new QLabel(bar);
         panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panels_[i]->setFixedWidth(kStatusWidths[i]);
         panels_[i]->setFrameShape(QFrame::StyledPanel);
         if (i == 1 || i == 2)
             panels_[i]->setAlignment(Qt::AlignCenter);
-        bar->addWidget(panels_[i]);
+        // The last panel reaches to the bar's right end, so that call progress
+        // ("Connected at 33600 BPS") is readable.
+        if (i < 3) {
+            panels_[i]->setFixedWidth(kStatusWidths[i]);
+            bar->addWidget(panels_[i]);
+        } else {
+            panels_[i]->setMinimumWidth(kStatusWidths[i]);
+            bar->addWidget(panels_[i], 1);
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -81,7 +82,9 @@ ModemDialog::ModemDialog(bool nameEditable, QWidget* parent) : QDialog(parent)
     guard_->setSuffix(QStringLiteral(" ms"));
 
     form->addRow(QStringLiteral("&Name:"), name_);
-    form->addRow(QStringLiteral("D&evice:"), deviceRow);
+    auto* deviceLabel = new QLabel(QStringLiteral("D&evice:"), this);
+    deviceLabel->setBuddy(device_);
+    form->addRow(deviceLabel, deviceRow);
     form->addRow(QStringLiteral("&Init string:"), init_);
     form->addRow(QStringLiteral("&Dial command:"), dial_);
     form->addRow(QStringLiteral("&Hang up by:"), hangup_);

@@ -87,6 +87,13 @@ public:
         int fd = -1;
         if (far.Start(command, fd) < 0)
             return false;
+        // Terminal programs send BS for the backspace key; the far end takes it as the
+        // erase character, as a dial-up host would.
+        termios t{};
+        if (::tcgetattr(fd, &t) == 0) {
+            t.c_cc[VERASE] = 8;
+            ::tcsetattr(fd, TCSANOW, &t);
+        }
         farFd = fd;
         return true;
     }
@@ -240,10 +247,19 @@ int main(int argc, char** argv)
             }
         }
     }
+    // The line's hang-up may signal again while the process winds down; nothing is
+    // left to interrupt.
+    ::signal(SIGHUP, SIG_IGN);
+    ::signal(SIGTERM, SIG_IGN);
     host.endFar();
     if (host.log)
         std::fclose(host.log);
     if (tty)
         ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-    return 0;
+    // The line has been hung up, and the process group it leaves behind may be
+    // orphaned meanwhile: the process ends here, without exit handlers (a leak
+    // checker's stop of the process would be undone by the kernel's continue signal
+    // to an orphaned group, and it would wait for ever).
+    std::fflush(stdout);
+    ::_exit(0);
 }
