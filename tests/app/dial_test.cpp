@@ -2,6 +2,7 @@
 // the dial, hang-up and reopening sequence with its flags, menu states and status panel,
 // the session switch that waits for the modem, and the modem entries of the port dialog.
 
+#include "app/com_port_access.h"
 #include "app/ui/call_progress.h"
 #include "app/ui/dial_controller.h"
 #include "app/ui/dial_dialog.h"
@@ -374,6 +375,37 @@ TEST_F(DialTest, DialDialogAndModemEntriesOfThePortDialog)
     EXPECT_EQ(pd.ResultPort().Device, "Sim");
     pd.chooseEntry(0);
     EXPECT_EQ(pd.ResultPort().TapiMode, 3u);
+}
+
+TEST(ModemDirectory, ModemsAreAddedRenamedAndRemovedInTheStore)
+{
+    const fs::path dir = fs::temp_directory_path() / ("zelvo-modemdir-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    PortTableDirectory lines((dir / "registry.reg").string());
+    ModemConfig m;
+    m.name = "Sim";
+    m.device = "exec:zelvo32-modemsim";
+    std::string error;
+    ASSERT_TRUE(lines.saveModem(m, "", error)) << error;
+    // A second modem of the same name (in any case) would replace the first unseen.
+    ModemConfig twin = m;
+    twin.name = "SIM";
+    EXPECT_FALSE(lines.saveModem(twin, "", error));
+    EXPECT_NE(error.find("exists already"), std::string::npos);
+    ModemConfig renamed = m;
+    renamed.name = "Office";
+    renamed.device = "COM5";
+    ASSERT_TRUE(lines.saveModem(renamed, "Sim", error)) << error;
+    std::vector<ModemConfig> now = lines.modems();
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_EQ(now[0], renamed);
+    // Renaming onto another modem's name is refused too.
+    ASSERT_TRUE(lines.saveModem(m, "", error));
+    EXPECT_FALSE(lines.saveModem(renamed, "Sim", error));
+    ASSERT_TRUE(lines.removeModem("office", error));
+    ASSERT_EQ(lines.modems().size(), 1u);
+    EXPECT_EQ(lines.modems()[0].name, "Sim");
+    fs::remove_all(dir);
 }
 
 int main(int argc, char** argv)

@@ -8,6 +8,7 @@
 #include "comm/telephony/modem_device.h"
 #include "platform/clock.h"
 #include "platform/registry_store.h"
+#include "pty_pair.h"
 
 #include <gtest/gtest.h>
 
@@ -292,4 +293,32 @@ TEST_F(ModemDeviceTest, CancelWhileDiallingOrWaitingToRetry)
     EXPECT_FALSE(device->EndCall());
     ASSERT_TRUE(waitEvent("close"));
     EXPECT_EQ(device->state(), ModemDevice::State::Idle);
+}
+
+TEST(ModemLineHandOver, ThePortWorksOnTheLineAndLeavesItOpenWhenItCloses)
+{
+    // A pseudo-terminal's slave side stands in for a serial modem line.
+    zelvo::comm::test::PtyPair pty;
+    ASSERT_FALSE(pty.slaveName.empty());
+    ModemLine line;
+    ASSERT_EQ(line.open(pty.slaveName, 9600, false), 0);
+    EXPECT_FALSE(line.isPty());
+    EventLoopBridge ui;
+    ComPort port(ui);
+    port.setAutoOpen(false);
+    port.setBaud(57600);
+    port.setTapiHandle(line.fd(), line.isPty());
+    port.setTapiMode(tmOn);
+    port.setOpen(true);
+    // The line keeps the speed it was set up with; the port reads it back.
+    EXPECT_EQ(port.Baud(), 9600u);
+    port.PutText("ATDT1\r");
+    EXPECT_EQ(pty.receive(6), "ATDT1\r");
+    port.setOpen(false);
+    // The device still holds its line after the port has let go of it.
+    ASSERT_TRUE(line.write("ATH\r", 1000));
+    EXPECT_EQ(pty.receive(4), "ATH\r");
+    // Another opener finds it in use.
+    ModemLine other;
+    EXPECT_EQ(other.open(pty.slaveName, 9600, false), ecAccessDenied);
 }
