@@ -184,10 +184,10 @@ TEST_F(TransferTest, MenusOfferZmodemOnlyAndTheOptionsDialog)
     EXPECT_EQ(form_->zmodemTriggerHandle(), 0);
 
     // A code without a text is shown as its number, right after the colon.
-    form_->ProtocolProtocolError(-98765);
+    form_->transfers().ProtocolProtocolError(-98765);
     ASSERT_EQ(prompts_.errors.size(), 1u);
     EXPECT_EQ(prompts_.errors[0], "Fatal protokol error:-98765");
-    form_->ProtocolProtocolError(-2007);
+    form_->transfers().ProtocolProtocolError(-2007);
     ASSERT_EQ(prompts_.errors.size(), 2u);
     EXPECT_TRUE(prompts_.errors[1].startsWith("Fatal protokol error:"));
     EXPECT_FALSE(prompts_.errors[1].contains("2007")) << prompts_.errors[1].toStdString();
