@@ -221,25 +221,34 @@ void Protocol::endTransfer(int code)
     file_.abandon();
     lastResult_ = code;
     running_ = false;
+    auto finished = [this, code] {
+        if (OnProtocolFinish)
+            delivery_->post([this, code] {
+                if (OnProtocolFinish)
+                    OnProtocolFinish(*this, code);
+            });
+    };
     if (line_)
-        line_->transferEnded();
-    if (OnProtocolFinish)
-        delivery_->post([this, code] {
-            if (OnProtocolFinish)
-                OnProtocolFinish(*this, code);
-        });
+        line_->transferEnded(std::move(finished));
+    else
+        finished();
 }
 
-void Protocol::lineData(const uint8_t* data, size_t n)
+size_t Protocol::lineData(const uint8_t* data, size_t n)
 {
     if (!running_ || !engine_)
-        return;
+        return 0;
     const int64_t now = monotonicMs();
-    if (cancelRequested_.exchange(false))
+    size_t taken = n;
+    if (cancelRequested_.exchange(false)) {
         engine_->cancel(now);
-    else
+    } else {
         engine_->receive(data, n, now);
+        if (engine_->done())
+            taken = n - std::min(n, engine_->unusedInput());
+    }
     afterStep();
+    return taken;
 }
 
 void Protocol::service()

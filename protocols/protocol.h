@@ -163,8 +163,10 @@ public:
     // The services the engines use (files, line, reports), for tests and tools.
     EngineHost& Host() { return *this; }
 
-    // Driving, on the line's driver thread.
-    void lineData(const uint8_t* data, size_t n);
+    // Driving, on the line's driver thread. lineData returns how many of the bytes the
+    // transfer took: fewer than n only when it ended before the rest, which then belongs
+    // to whoever reads the line next.
+    size_t lineData(const uint8_t* data, size_t n);
     void service();
     void lineLost();
     // When service() is next wanted, in platform::monotonicMs() terms.

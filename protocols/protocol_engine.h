@@ -55,6 +55,10 @@ public:
     // True while the engine has bytes that did not fit into the port's output buffer.
     virtual bool waitingForOutput() const = 0;
     const TransferState& state() const { return st_; }
+    // Bytes at the end of the last receive() that the engine did not take because the
+    // transfer ended before them: they belong to whoever reads the line next (the
+    // terminal shows the shell prompt that follows a transfer).
+    size_t unusedInput() const { return unused_; }
 
 protected:
     EngineHost& host_;
@@ -62,6 +66,7 @@ protected:
     bool done_ = false;
     int result_ = 0;
     int64_t deadline_ = kNoDeadline;
+    size_t unused_ = 0;
 };
 
 } // namespace zelvo::protocols

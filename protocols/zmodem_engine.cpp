@@ -58,6 +58,18 @@ void ZmodemEngine::discardOutput()
     enc_.resetLastByte();
 }
 
+size_t ZmodemEngine::headerTail(const uint8_t* data, size_t n)
+{
+    size_t i = 0;
+    while (i < n) {
+        const uint8_t c = data[i] & 0x7F;
+        if (c != '\r' && c != '\n' && c != XON)
+            break;
+        ++i;
+    }
+    return i;
+}
+
 void ZmodemEngine::finish(int code)
 {
     if (done_)

@@ -39,6 +39,8 @@ protected:
     bool pump();
     // Drops everything not yet written: our queue and the port's output buffer.
     void discardOutput();
+    // Line-end and flow-control bytes that trail a hex header: n of data[0..n) are.
+    static size_t headerTail(const uint8_t* data, size_t n);
 
     void setStatus(int status) { st_.ProtocolStatus = status; }
     void countError()

@@ -123,18 +123,30 @@ void ZmodemReceiver::lineLost(int64_t nowMs)
 
 void ZmodemReceiver::receive(const uint8_t* data, size_t n, int64_t nowMs)
 {
+    unused_ = 0;
     size_t i = 0;
     while (i < n && !done_) {
-        if (state_ == rzCollFin) {
-            // After our ZFIN the sender says "OO"; a repeated ZFIN is answered again.
+        if (state_ == rzCollFin && dec_.idle()) {
+            // After our ZFIN the sender says "OO"; a repeated ZFIN (a frame starting with
+            // ZPAD) is answered again. Anything else is what the far side does next (a
+            // shell prompt): the wait ends and those bytes are left to the terminal.
+            i += headerTail(data + i, n - i);
+            if (i >= n)
+                break;
             const uint8_t c = data[i];
             if (c == 'O') {
                 ++i;
                 if (++finishOs_ >= 2) {
                     finish(failedFile_ ? -ecProtocolError : 0);
+                    unused_ = n - i;
                     return;
                 }
                 continue;
+            }
+            if (c != ZPAD) {
+                finish(failedFile_ ? -ecProtocolError : 0);
+                unused_ = n - i;
+                return;
             }
         }
         ZmodemDecoder::Event ev;
@@ -152,6 +164,7 @@ void ZmodemReceiver::receive(const uint8_t* data, size_t n, int64_t nowMs)
         case ZmodemDecoder::EventKind::Cancel:
             setStatus(psCancelRequested);
             finish(-ecCancelRequested);
+            unused_ = n - i;
             return;
         }
     }

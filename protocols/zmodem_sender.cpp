@@ -101,16 +101,24 @@ void ZmodemSender::lineLost(int64_t)
 
 void ZmodemSender::receive(const uint8_t* data, size_t n, int64_t nowMs)
 {
+    unused_ = 0;
     size_t i = 0;
     while (i < n && !done_) {
         ZmodemDecoder::Event ev;
         i += dec_.feed(data + i, n - i, ev);
         if (ev.kind == ZmodemDecoder::EventKind::Header) {
             onHeader(ev, nowMs);
+            if (done_) {
+                // The receiver's last ZFIN: what follows its line end is not ours.
+                i += headerTail(data + i, n - i);
+                unused_ = n - i;
+                return;
+            }
         } else if (ev.kind == ZmodemDecoder::EventKind::Cancel) {
             discardOutput();
             setStatus(psCancelRequested);
             finish(-ecCancelRequested);
+            unused_ = n - i;
             return;
         }
         // Damaged headers are left to the time-outs; subpackets from a receiver (a

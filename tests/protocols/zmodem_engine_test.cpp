@@ -301,6 +301,63 @@ TEST(ZmodemEngines, CancelSequenceAndByteAccounting)
     EXPECT_EQ(sender.result(), -ecCancelRequested);
 }
 
+// Bytes after the protocol's last frame (the shell prompt printed when sz or rz ends)
+// are not the engine's: they are left for the terminal, and they end the wait for the
+// sender's "OO" when that got lost.
+TEST(ZmodemEngines, WhatFollowsTheLastFrameIsLeftForTheTerminal)
+{
+    ZmodemEncoder enc;
+    std::vector<uint8_t> zfin;
+    enc.hexHeader(zfin, ZFIN, {0, 0, 0, 0});
+    const std::string prompt = "user@host:~$ ";
+    auto bytes = [](std::vector<uint8_t> v, const std::string& tail) {
+        v.insert(v.end(), tail.begin(), tail.end());
+        return v;
+    };
+    for (const std::string& between : {std::string("OO"), std::string()}) {
+        FakeHost host;
+        ZmodemReceiver rx(host, fastSettings());
+        rx.start(0);
+        rx.poll(rx.deadline());
+        const auto chunk = bytes(zfin, between + prompt);
+        rx.receive(chunk.data(), chunk.size(), 1000);
+        ASSERT_TRUE(rx.done()) << "\"" << between << "\"";
+        EXPECT_EQ(rx.result(), 0);
+        EXPECT_EQ(rx.unusedInput(), prompt.size()) << "\"" << between << "\"";
+    }
+    {
+        // A repeated ZFIN is answered again, not taken for the far side's next words.
+        FakeHost host;
+        ZmodemReceiver rx(host, fastSettings());
+        rx.start(0);
+        rx.poll(rx.deadline());
+        rx.receive(zfin.data(), zfin.size(), 1000);
+        host.out.clear();
+        rx.receive(zfin.data(), zfin.size(), 1100);
+        EXPECT_FALSE(rx.done());
+        ASSERT_EQ(headersIn(host.out).size(), 1u);
+        const auto tail = bytes({}, "OO" + prompt);
+        rx.receive(tail.data(), tail.size(), 1200);
+        EXPECT_TRUE(rx.done());
+        EXPECT_EQ(rx.unusedInput(), prompt.size());
+    }
+    {
+        // The sender's side: the receiver's ZFIN, its line end, then rz has ended.
+        FakeHost host;
+        ZmodemSender tx(host, fastSettings());
+        tx.start(0);
+        std::vector<uint8_t> zrinit;
+        enc.hexHeader(zrinit, ZRINIT, {0, 0, 0, 0x23});
+        tx.receive(zrinit.data(), zrinit.size(), 10);
+        ASSERT_EQ(tx.currentState(), ZmodemSender::tzChkFinish);
+        const auto chunk = bytes(zfin, prompt);
+        tx.receive(chunk.data(), chunk.size(), 20);
+        ASSERT_TRUE(tx.done());
+        EXPECT_EQ(tx.result(), 0);
+        EXPECT_EQ(tx.unusedInput(), prompt.size());
+    }
+}
+
 TEST(ZmodemEngines, SilentSenderTimesOutAfterHandshakeRetries)
 {
     FakeHost host;
