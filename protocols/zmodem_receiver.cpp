@@ -43,6 +43,7 @@ ZmodemReceiver::Decision ZmodemReceiver::decide(uint8_t conversion, uint8_t mana
     if (local.exists && haveLength && incomingLength > local.length && conversion == ZCRESUM) {
         d.mode = OpenMode::Resume;
         d.offset = local.length;
+        d.position = local.length;
         return d;
     }
     if ((management & ZMSKNOLOC) && !local.exists) {
@@ -390,7 +391,7 @@ void ZmodemReceiver::onData(const ZmodemDecoder::Event& ev, int64_t nowMs)
         return;
     }
     if (n) {
-        const int rc = host_.writeFile(pos_, data, n);
+        const int rc = host_.writeFile(fileBase_ + pos_, data, n);
         if (rc < 0) {
             abortWith(rc, psCantWriteFile);
             return;
@@ -502,7 +503,7 @@ void ZmodemReceiver::handleFileInfo(const uint8_t* data, size_t n, int64_t nowMs
         management = static_cast<uint8_t>(settings_.ZmodemFileOption | (settings_.ZmodemSkipNoFile ? ZMSKNOLOC : 0));
     const uint8_t conversion = settings_.ZmodemRecover ? ZCRESUM : conversion_;
     Decision d = decide(conversion, management, local, length, mtime, haveLength);
-    if (!d.skipStatus && d.offset > 0xFFFFFFFFull)
+    if (!d.skipStatus && d.position > 0xFFFFFFFFull)
         d.skipStatus = psCantWriteFile;
     if (d.skipStatus) {
         skip(d.skipStatus);
@@ -515,8 +516,9 @@ void ZmodemReceiver::handleFileInfo(const uint8_t* data, size_t n, int64_t nowMs
         return;
     }
     fileOpen_ = true;
-    pos_ = static_cast<uint32_t>(d.offset);
-    st_.InitialPosition = d.mode == OpenMode::Resume ? d.offset : 0;
+    pos_ = static_cast<uint32_t>(d.position);
+    fileBase_ = d.offset - d.position;
+    st_.InitialPosition = d.position;
     st_.BytesTransferred = pos_;
     st_.BytesRemaining = length > pos_ ? length - pos_ : 0;
     st_.BlockErrors = 0;

@@ -225,6 +225,25 @@ TEST(ZmodemInterop, RzWithAndWithoutOverwrite)
     }
 }
 
+TEST(ZmodemInterop, SzAppendAddsTheWholeFile)
+{
+    NEED_LRZSZ();
+    Dirs d;
+    const auto incoming = randomBytes(70000, 43);
+    const auto local = randomBytes(100000, 44);
+    writeBytes(d.src + "/f.bin", incoming);
+    writeBytes(d.dst + "/f.bin", local);
+    Ours us;
+    PtyPair peerPty;
+    Relay relay(us.pty.master, peerPty.master);
+    Peer sz({"sz", "-q", "--append", "f.bin"}, peerPty, d.src);
+    EXPECT_EQ(us.receive(d.dst), 0);
+    EXPECT_EQ(sz.wait(20000), 0);
+    std::vector<uint8_t> expected = local;
+    expected.insert(expected.end(), incoming.begin(), incoming.end());
+    EXPECT_EQ(readBytes(d.dst + "/f.bin"), expected);
+}
+
 TEST(ZmodemInterop, AbsoluteNameFromSzIsRefusedWithHonorDirectory)
 {
     NEED_LRZSZ();
