@@ -495,26 +495,15 @@ int Protocol::resolveReceivedName(const std::string& wireName, std::string& path
         rejectDetail_ = st.Detail;
         return psSkipFile;
     }
-    if (HonorDirectory_ && r.relative.find('/') != std::string::npos) {
-        const std::string parent = r.path.substr(0, r.path.rfind('/'));
-        platform::makeDirs(parent);
-        // The directory must really lie below the destination, even through links.
-        char* realDest = ::realpath(dest.c_str(), nullptr);
-        char* realParent = ::realpath(parent.c_str(), nullptr);
-        bool inside = false;
-        if (realDest && realParent) {
-            std::string d = realDest;
-            if (d.back() != '/')
-                d.push_back('/');
-            const std::string p = std::string(realParent) + "/";
-            inside = p.compare(0, d.size(), d) == 0;
-        }
-        std::free(realDest);
-        std::free(realParent);
-        if (!inside) {
-            rejectDetail_ = "refused file name \"" + wireName + "\": directory outside the destination";
-            return psSkipFile;
-        }
+    // Directories are made only below the destination and never through a link, and
+    // a link already standing at the name is not written through.
+    std::string why;
+    if (!PrepareReceivedPath(dest, r.relative, why)) {
+        TransferState st = engine_ ? engine_->state() : Snapshot();
+        st.Detail = "refused file name \"" + wireName + "\": " + why;
+        publish(st);
+        rejectDetail_ = st.Detail;
+        return psSkipFile;
     }
     path = r.path;
     if (OnProtocolAccept) {
@@ -535,7 +524,7 @@ int Protocol::resolveReceivedName(const std::string& wireName, std::string& path
 int Protocol::statLocal(const std::string& path, LocalFile& local)
 {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    if (::lstat(path.c_str(), &st) != 0) {
         if (errno == ENOENT) {
             local = LocalFile{};
             return 0;
@@ -563,7 +552,7 @@ int Protocol::openReceiveFile(const std::string& path, OpenMode mode, uint64_t o
 int Protocol::prepareReceiveFile(std::string& path)
 {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    if (::lstat(path.c_str(), &st) != 0) {
         if (errno != ENOENT)
             return -errno;
     } else if (WriteFailAction_ == wfWriteFail) {
@@ -578,6 +567,15 @@ int Protocol::prepareReceiveFile(std::string& path)
         const size_t first = slash == std::string::npos ? 0 : slash + 1;
         if (first < path.size())
             path[first] = '$';
+    }
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // Writing would go wherever the link points.
+        TransferState s = Snapshot();
+        s.ProtocolStatus = psCantWriteFile;
+        s.Detail = "\"" + path + "\" is a symbolic link";
+        rejectDetail_ = s.Detail;
+        publish(s);
+        return psCantWriteFile;
     }
     const int rc = file_.openWrite(path, OpenMode::Create, 0);
     if (rc == 0) {

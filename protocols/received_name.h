@@ -20,4 +20,11 @@ struct ReceivedName {
 ReceivedName ReduceReceivedName(const std::string& wireName, const std::string& destination,
                                 bool honorDirectory, bool upcase);
 
+// Makes the directories of a reduced name below the destination, one component at a
+// time, never through a symbolic link: a component that is a link or not a directory
+// refuses the name. Also refuses a final component that is a symbolic link, so that a
+// received file never lands outside the destination through a link placed there.
+// True when the name may be written; otherwise reason says why.
+bool PrepareReceivedPath(const std::string& destination, const std::string& relative, std::string& reason);
+
 } // namespace zelvo::protocols
