@@ -187,6 +187,9 @@ int Protocol::begin(bool transmit)
     engine_->start(now);
     nextStatusMs_ = now + static_cast<int64_t>(std::max<uint32_t>(StatusInterval_, 1)) * kTickMs;
     publish(engine_->state());
+    // The status window, with its Cancel button, is there from the handshake on.
+    if (!engine_->done())
+        showDisplay(true);
     afterStep();
     return running_ ? 0 : lastResult_;
 }
@@ -221,6 +224,7 @@ void Protocol::endTransfer(int code)
     file_.abandon();
     lastResult_ = code;
     running_ = false;
+    showDisplay(false);
     auto finished = [this, code] {
         if (OnProtocolFinish)
             delivery_->post([this, code] {
@@ -330,11 +334,25 @@ void Protocol::deliverStatus(unsigned flags)
 {
     if (!OnProtocolStatus && !statusDisplay_)
         return;
+    // The window stays up from the start of the transfer to its end (showDisplay); the
+    // first and last calls of each file only refresh it.
     delivery_->post([this, flags] {
-        if (statusDisplay_)
-            statusDisplay_->UpdateDisplay((flags & kStatusFirst) != 0, (flags & kStatusLast) != 0);
+        if (statusDisplay_ && displayShown_)
+            statusDisplay_->UpdateDisplay(false, false);
         if (OnProtocolStatus)
             OnProtocolStatus(*this, static_cast<uint16_t>(flags));
+    });
+}
+
+void Protocol::showDisplay(bool show)
+{
+    if (!statusDisplay_ || displayRequested_ == show)
+        return;
+    displayRequested_ = show;
+    delivery_->post([this, show] {
+        displayShown_ = show;
+        if (statusDisplay_)
+            statusDisplay_->UpdateDisplay(show, !show);
     });
 }
 

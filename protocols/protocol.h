@@ -69,7 +69,8 @@ public:
     void setComPort(ProtocolLine* line) { line_ = line; }
     void setEventDelivery(EventDelivery* delivery);
 
-    // The status window, told of the first, periodic and last status of every file.
+    // The status window: shown (first) when a transfer starts, refreshed with every
+    // status of its files, hidden (last) when it ends.
     AbstractStatus* StatusDisplay() const { return statusDisplay_; }
     void setStatusDisplay(AbstractStatus* display) { statusDisplay_ = display; }
 
@@ -198,6 +199,7 @@ private:
     void endTransfer(int code);
     void publish(const TransferState& state);
     void deliverStatus(unsigned flags);
+    void showDisplay(bool show);
     void deliverLog(uint16_t code);
     int findFirstFile(SendFile& file);
     int nextMaskFile(SendFile& file);
@@ -210,6 +212,8 @@ private:
 
     ProtocolLine* line_ = nullptr;
     AbstractStatus* statusDisplay_ = nullptr;
+    bool displayRequested_ = false;  // on the thread that drives the transfer
+    bool displayShown_ = false;      // on the user-interface thread
     DirectDelivery directDelivery_;
     EventDelivery* delivery_ = &directDelivery_;
 

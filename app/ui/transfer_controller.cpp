@@ -255,12 +255,12 @@ void TransferController::startTransfer(bool transmit)
     running_ = true;
     host_.transferStateChanged();
     // A transfer that cannot start has raised its finish event already (queued), which
-    // hands the line back like any other end. If it ended without reporting an error (a
-    // closed line, no trigger slots left), the user still learns why nothing happened.
+    // hands the line back and reports the code like any other end.
     errorShown_ = false;
-    int rc = transmit ? line_->beginTransmit(*protocol_) : line_->beginReceive(*protocol_);
-    if (rc < 0 && !errorShown_)
-        ProtocolProtocolError(rc);
+    if (transmit)
+        line_->beginTransmit(*protocol_);
+    else
+        line_->beginReceive(*protocol_);
 }
 
 void TransferController::ProtocolProtocolNextFile(std::string& fileName)
@@ -271,7 +271,7 @@ void TransferController::ProtocolProtocolNextFile(std::string& fileName)
         fileName.clear();
 }
 
-void TransferController::ProtocolProtocolFinish(int)
+void TransferController::ProtocolProtocolFinish(int code)
 {
     if (!running_)
         return;
@@ -281,18 +281,37 @@ void TransferController::ProtocolProtocolFinish(int)
     ArmZmodemTrigger();
     host_.refreshLights();
     host_.transferStateChanged();
+    // Every failed transfer is reported, also one that ended without an error event
+    // (cancelled by the far side, abandoned in the middle of a file).
+    if (code != 0 && !errorShown_)
+        reportError(code);
 }
 
 void TransferController::ProtocolProtocolError(int code)
 {
-    errorShown_ = true;
     if (protocol_)
         protocol_->CancelTransfer();
+    reportError(code);
+}
+
+void TransferController::reportError(int code)
+{
+    errorShown_ = true;
+    // The engine waits for this event (on the line's thread); the message box must not
+    // hold it, so it is shown once the event has returned.
+    const QString text = QStringLiteral("Fatal protokol error:") + QString::fromStdString(FatalErrorText(code));
+    QTimer::singleShot(0, this, [this, text] {
+        if (prompts_)
+            prompts_->error(text);
+    });
+}
+
+std::string TransferController::FatalErrorText(int code)
+{
     std::string text = comm::ErrorText(code);
     if (text.empty() || text == "Qarn exception" || text.rfind("Unknown error", 0) == 0)
         text = std::to_string(code);
-    if (prompts_)
-        prompts_->error(QStringLiteral("Fatal protokol error:") + QString::fromStdString(text));
+    return text;
 }
 
 void TransferController::ProtocolItemClick()

@@ -87,9 +87,14 @@ public:
     void ProtocolProtocolFinish(int code);
     void ProtocolProtocolError(int code);
 
+    // The text shown after "Fatal protokol error:" for a code: its text from the error
+    // table, or the code in decimal.
+    static std::string FatalErrorText(int code);
+
 private:
     void receiveFiles();
     void startTransfer(bool transmit);
+    void reportError(int code);
 
     Host& host_;
     PortAccess& port_;
