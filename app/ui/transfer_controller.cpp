@@ -165,6 +165,10 @@ void TransferController::cancel()
 
 void TransferController::ArmZmodemTrigger()
 {
+    if (staleHandle_ != 0 && port_.isOpen()) {
+        port_.dropTrigger(staleHandle_);
+        staleHandle_ = 0;
+    }
     if (!zmodemStart_ || !port_.isOpen() || !zmodemAuto_ || zmodemHandle_ != 0)
         return;
     zmodemHandle_ = port_.addDataTrigger(kZmodemPattern);
@@ -172,8 +176,12 @@ void TransferController::ArmZmodemTrigger()
 
 void TransferController::DisarmZmodemTrigger()
 {
-    if (zmodemHandle_ != 0 && port_.isOpen())
+    if (zmodemHandle_ == 0)
+        return;
+    if (port_.isOpen())
         port_.dropTrigger(zmodemHandle_);
+    else
+        staleHandle_ = zmodemHandle_;
     zmodemHandle_ = 0;
 }
 

@@ -79,8 +79,9 @@ public:
     uint16_t zmodemTriggerHandle() const { return zmodemHandle_; }
     // The port's data-trigger event.
     void ZmodemTrigger(uint16_t handle);
-    // The port closed by itself.
-    void lineLost() { zmodemHandle_ = 0; }
+    // The port closed by itself. Its triggers come back when it opens again, so the
+    // auto-start trigger keeps its handle.
+    void lineLost() {}
 
     // ---- The protocol component's events ----
     void ProtocolProtocolNextFile(std::string& fileName);
@@ -110,6 +111,9 @@ private:
     bool errorShown_ = false;
     bool zmodemAuto_ = false;
     uint16_t zmodemHandle_ = 0;
+    // A trigger disarmed while the port was closed: it comes back with the next open
+    // and is removed then.
+    uint16_t staleHandle_ = 0;
 };
 
 } // namespace zelvo::app

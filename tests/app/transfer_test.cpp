@@ -33,6 +33,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -391,6 +392,27 @@ TEST_F(TransferTest, ACancelFromTheFarSideIsReported)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts_.errors.empty(); }, 5000));
     EXPECT_EQ(prompts_.errors[0], "Fatal protokol error:Cancel requested");
     EXPECT_EQ(prompts_.errors.size(), 1u);
+}
+
+// The port's triggers come back when a lost line is opened again: the auto-start
+// trigger must not be added anew each time.
+TEST_F(TransferTest, LostLinesLeaveNoAutoStartTriggersBehind)
+{
+    line("/bin/sh -c 'sleep 1'", true);
+    start();
+    ASSERT_NE(form_->zmodemTriggerHandle(), 0);
+    auto dataTriggers = [&] {
+        comm::TriggerSnapshot snap;
+        port_.Dispatcher()->SnapshotTriggers(snap);
+        return std::count_if(snap.data.begin(), snap.data.end(), [](const auto& t) { return t.length > 0; });
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts_.errors.empty(); }, 10000));
+    ASSERT_FALSE(port_.Open());
+    prompts_.portAnswers.push_back(portAccess_->settings());
+    form_->PortItemClick();
+    ASSERT_TRUE(port_.Open());
+    EXPECT_EQ(dataTriggers(), 1);
+    EXPECT_NE(form_->zmodemTriggerHandle(), 0);
 }
 
 // ---- The port choice dialog ------------------------------------------------------------
