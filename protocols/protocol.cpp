@@ -9,8 +9,11 @@
 #include <sys/stat.h>
 
 #include "platform/clock.h"
-#include "platform/paths.h"
+#include "protocols/ascii_receiver.h"
+#include "protocols/ascii_sender.h"
 #include "protocols/received_name.h"
+#include "protocols/xmodem_receiver.h"
+#include "protocols/xmodem_sender.h"
 #include "protocols/zmodem_receiver.h"
 #include "protocols/zmodem_sender.h"
 
@@ -18,6 +21,69 @@ namespace zelvo::protocols {
 
 using platform::kTickMs;
 using platform::monotonicMs;
+
+namespace {
+
+using EngineFactory = std::unique_ptr<ProtocolEngine> (*)(EngineHost&, const EngineSettings&);
+
+template <class Engine>
+std::unique_ptr<ProtocolEngine> make(EngineHost& host, const EngineSettings& settings)
+{
+    return std::make_unique<Engine>(host, settings);
+}
+
+constexpr int kKeep = -1;
+
+// The engines, one entry per protocol type: what choosing the type sets (a field of
+// kKeep leaves the property as it is) and the factories of its two directions. A type
+// without an entry ends its transfers with -6015.
+struct EngineKind {
+    TProtocolType type;
+    TBlockCheckMethod blockCheck;
+    uint32_t blockLength;
+    int handshakeWait; // ticks
+    int finishWait;    // ticks
+    int overhead;      // bytes per block, for the time estimate
+    int turnDelay;     // ms, for the time estimate
+    bool batch;        // the sender names the files; the receiver needs a directory only
+    EngineFactory transmit;
+    EngineFactory receive;
+};
+
+const EngineKind kEngines[] = {
+    {ptXmodem, bcmChecksum, 128, kKeep, 0, 5, 1000, false, make<XmodemSender>, make<XmodemReceiver>},
+    {ptXmodemCRC, bcmCrc16, 128, kKeep, 0, 5, 1000, false, make<XmodemSender>, make<XmodemReceiver>},
+    {ptXmodem1K, bcmCrc16, 1024, kKeep, 0, 5, 1000, false, make<XmodemSender>, make<XmodemReceiver>},
+    {ptXmodem1KG, bcmCrc16, 1024, kKeep, 0, 5, 0, false, make<XmodemSender>, make<XmodemReceiver>},
+    {ptYmodem, bcmCrc16, 1024, kKeep, 0, 5, 1000, true, make<XmodemSender>, make<XmodemReceiver>},
+    {ptYmodemG, bcmCrc16, 1024, kKeep, 0, 5, 0, true, make<XmodemSender>, make<XmodemReceiver>},
+    {ptZmodem, bcmCrc32, ZmodemEngine::kBlockLength, 1092, 364, 20, 0, true, make<ZmodemSender>,
+     make<ZmodemReceiver>},
+    {ptAscii, bcmNone, 60, kKeep, kKeep, kKeep, kKeep, false, make<AsciiSender>, make<AsciiReceiver>},
+};
+
+const EngineKind* findEngine(TProtocolType type)
+{
+    for (const EngineKind& k : kEngines)
+        if (k.type == type)
+            return &k;
+    return nullptr;
+}
+
+} // namespace
+
+bool Protocol::EngineAvailable(TProtocolType type)
+{
+    return findEngine(type) != nullptr;
+}
+
+bool Protocol::BatchProtocol(TProtocolType type)
+{
+    // Kermit names its files too, with or without an engine here.
+    if (const EngineKind* k = findEngine(type))
+        return k->batch;
+    return type == ptKermit;
+}
 
 Protocol::Protocol()
 {
@@ -43,14 +109,21 @@ void Protocol::setProtocolType(TProtocolType type)
         return;
     ProtocolType_ = type;
     engine_.reset();
-    if (type == ptZmodem) {
-        BlockCheckMethod_ = bcmCrc32;
-        blockLength_ = Zmodem8K_ ? ZmodemEngine::kBlockLength8K : ZmodemEngine::kBlockLength;
-        HandshakeWait_ = 1092;
-        FinishWait_ = 364;
-        Overhead_ = 20;
-        TurnDelay_ = 0;
-    }
+    const EngineKind* k = findEngine(type);
+    if (!k)
+        return;
+    BlockCheckMethod_ = k->blockCheck;
+    blockLength_ = k->blockLength;
+    if (type == ptZmodem && Zmodem8K_)
+        blockLength_ = ZmodemEngine::kBlockLength8K;
+    if (k->handshakeWait != kKeep)
+        HandshakeWait_ = static_cast<uint32_t>(k->handshakeWait);
+    if (k->finishWait != kKeep)
+        FinishWait_ = static_cast<uint32_t>(k->finishWait);
+    if (k->overhead != kKeep)
+        Overhead_ = static_cast<uint32_t>(k->overhead);
+    if (k->turnDelay != kKeep)
+        TurnDelay_ = static_cast<uint32_t>(k->turnDelay);
 }
 
 void Protocol::AssignSettings(const Protocol& o)
@@ -117,20 +190,54 @@ void Protocol::setZmodem8K(bool on)
 
 EngineSettings Protocol::engineSettings() const
 {
+    auto ms = [](uint32_t ticks) { return static_cast<int64_t>(ticks) * kTickMs; };
     EngineSettings s;
+    s.Type = ProtocolType_;
+    s.BlockCheck = BlockCheckMethod_;
+    s.BlockLength = blockLength_;
     s.HandshakeRetry = HandshakeRetry_;
-    s.HandshakeWaitMs = static_cast<int64_t>(HandshakeWait_) * kTickMs;
-    s.TransmitTimeoutMs = static_cast<int64_t>(TransmitTimeout_) * kTickMs;
-    s.FinishWaitMs = static_cast<int64_t>(FinishWait_) * kTickMs;
+    s.HandshakeWaitMs = ms(HandshakeWait_);
+    s.TransmitTimeoutMs = ms(TransmitTimeout_);
+    s.FinishWaitMs = ms(FinishWait_);
     s.Overhead = Overhead_;
+    s.TurnDelayMs = TurnDelay_;
     s.IncludeDirectory = IncludeDirectory_;
+    s.FileName = FileName_;
+    s.XYmodemBlockWaitMs = ms(XYmodemBlockWait_);
     s.ZmodemOptionOverride = ZmodemOptionOverride_;
     s.ZmodemSkipNoFile = ZmodemSkipNoFile_;
     s.ZmodemFileOption = ZmodemFileOption_;
     s.ZmodemRecover = ZmodemRecover_;
     s.Zmodem8K = Zmodem8K_;
     s.ZmodemFinishRetry = ZmodemFinishRetry_;
+    s.KermitMaxLen = KermitMaxLen_;
+    s.KermitMaxWindows = KermitMaxWindows_;
+    s.KermitSWCTurnDelay = KermitSWCTurnDelay_;
+    s.KermitTimeoutSecs = KermitTimeoutSecs_;
+    s.KermitPadCharacter = KermitPadCharacter_;
+    s.KermitPadCount = KermitPadCount_;
+    s.KermitTerminator = KermitTerminator_;
+    s.KermitCtlPrefix = KermitCtlPrefix_;
+    s.KermitHighbitPrefix = KermitHighbitPrefix_;
+    s.KermitRepeatPrefix = KermitRepeatPrefix_;
+    s.AsciiCharDelayMs = AsciiCharDelay_;
+    s.AsciiLineDelayMs = AsciiLineDelay_;
+    s.AsciiEOLChar = AsciiEOLChar_;
+    s.AsciiCRTranslation = AsciiCRTranslation_;
+    s.AsciiLFTranslation = AsciiLFTranslation_;
+    s.AsciiEOFTimeoutMs = ms(AsciiEOFTimeout_);
+    s.AsciiSuppressCtrlZ = AsciiSuppressCtrlZ_;
     return s;
+}
+
+std::string Protocol::receivePath() const
+{
+    if (!FileName_.empty() && FileName_[0] == '/')
+        return FileName_;
+    std::string dir = DestinationDirectory_.empty() ? std::string(".") : DestinationDirectory_;
+    if (dir.back() != '/')
+        dir.push_back('/');
+    return dir + FileName_;
 }
 
 int Protocol::BeginTransmit()
@@ -167,9 +274,20 @@ int Protocol::begin(bool transmit)
         endTransfer(-2007);
         return -2007;
     }
-    if (ProtocolType_ != ptZmodem) {
+    const EngineKind* kind = findEngine(ProtocolType_);
+    const EngineFactory factory = kind ? (transmit ? kind->transmit : kind->receive) : nullptr;
+    if (!factory) {
         endTransfer(-ecBadProtocolFunction);
         return -ecBadProtocolFunction;
+    }
+    EngineSettings settings = engineSettings();
+    if (!transmit && !kind->batch) {
+        // No name travels on the line: the file is the one FileName names.
+        if (FileName_.empty()) {
+            endTransfer(-ecNoFilename);
+            return -ecNoFilename;
+        }
+        settings.FileName = receivePath();
     }
     if (AbortNoCarrier_ && !line_->carrier()) {
         TransferState st = Snapshot();
@@ -178,12 +296,7 @@ int Protocol::begin(bool transmit)
         endTransfer(-ecAbortNoCarrier);
         return -ecAbortNoCarrier;
     }
-    const EngineSettings settings = engineSettings();
-    EngineHost& host = *this;
-    if (transmit)
-        engine_ = std::make_unique<ZmodemSender>(host, settings);
-    else
-        engine_ = std::make_unique<ZmodemReceiver>(host, settings);
+    engine_ = factory(*this, settings);
     engine_->start(now);
     nextStatusMs_ = now + static_cast<int64_t>(std::max<uint32_t>(StatusInterval_, 1)) * kTickMs;
     publish(engine_->state());
@@ -389,6 +502,25 @@ void Protocol::flushOutput()
         line_->flushOutput();
 }
 
+void Protocol::flushInput()
+{
+    if (line_)
+        line_->flushInput();
+}
+
+uint32_t Protocol::lineSpeed()
+{
+    return line_ ? line_->baudRate() : 0;
+}
+
+void Protocol::askResume(const std::string& path, TWriteFailAction& action)
+{
+    if (!OnProtocolResume)
+        return;
+    (void)path;
+    delivery_->send([this, &action] { OnProtocolResume(*this, action); }, 3000);
+}
+
 // ---- EngineHost: sending ----
 
 namespace {
@@ -579,12 +711,8 @@ int Protocol::prepareReceiveFile(std::string& path)
         publish(s);
         return psCantWriteFile;
     } else if (WriteFailAction_ == wfWriteRename) {
-        // The first character of the name (not of the directory) becomes '$'; an
-        // existing file of that name is overwritten.
-        const size_t slash = path.rfind('/');
-        const size_t first = slash == std::string::npos ? 0 : slash + 1;
-        if (first < path.size())
-            path[first] = '$';
+        // An existing file of the '$' name is overwritten.
+        path = RenamedPath(path);
     }
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         // Writing would go wherever the link points.

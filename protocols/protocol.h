@@ -81,6 +81,10 @@ public:
     // and for some engines HandshakeWait, FinishWait, Overhead and TurnDelay).
     TProtocolType ProtocolType() const { return ProtocolType_; }
     void setProtocolType(TProtocolType type);
+    // Whether transfers of a type can run (an engine exists for it), and whether the
+    // type moves a batch of named files rather than the one file FileName names.
+    static bool EngineAvailable(TProtocolType type);
+    static bool BatchProtocol(TProtocolType type);
 
     // zfoWriteCrc is not offered: setting it keeps the previous option.
     TZmodemFileOptions ZmodemFileOption() const { return ZmodemFileOption_; }
@@ -182,6 +186,9 @@ private:
     size_t outputUsed() override;
     int putBlock(const uint8_t* data, size_t n) override;
     void flushOutput() override;
+    void flushInput() override;
+    uint32_t lineSpeed() override;
+    void askResume(const std::string& path, TWriteFailAction& action) override;
     int nextFile(SendFile& file) override;
     int readFile(uint64_t offset, uint8_t* buf, size_t n) override;
     void closeSendFile(bool completed) override;
@@ -204,6 +211,7 @@ private:
     int findFirstFile(SendFile& file);
     int nextMaskFile(SendFile& file);
     EngineSettings engineSettings() const;
+    std::string receivePath() const;
 
     TProtocolType ProtocolType_ = ptNoProtocol;
     TZmodemFileOptions ZmodemFileOption_ = zfoWriteNewer;

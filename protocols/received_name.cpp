@@ -97,6 +97,16 @@ ReceivedName ReduceReceivedName(const std::string& wireName, const std::string& 
     return r;
 }
 
+std::string RenamedPath(const std::string& path)
+{
+    std::string renamed = path;
+    const size_t slash = renamed.rfind('/');
+    const size_t first = slash == std::string::npos ? 0 : slash + 1;
+    if (first < renamed.size())
+        renamed[first] = '$';
+    return renamed;
+}
+
 bool PrepareReceivedPath(const std::string& destination, const std::string& relative, std::string& reason)
 {
     std::string path = destination.empty() ? "." : destination;

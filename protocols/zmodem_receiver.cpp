@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "protocols/file_info.h"
+#include "protocols/received_name.h"
 #include "protocols/zmodem_defs.h"
 
 namespace zelvo::protocols {
@@ -427,38 +429,12 @@ void ZmodemReceiver::onData(const ZmodemDecoder::Event& ev, int64_t nowMs)
 
 void ZmodemReceiver::handleFileInfo(const uint8_t* data, size_t n, int64_t nowMs)
 {
-    const size_t nameLen = strnlen(reinterpret_cast<const char*>(data), n);
-    const std::string wireName(reinterpret_cast<const char*>(data), nameLen);
-    // Length and time: "length mtime-octal ..." after the NUL, all optional.
-    std::string rest;
-    if (nameLen + 1 < n)
-        rest.assign(reinterpret_cast<const char*>(data) + nameLen + 1,
-                    strnlen(reinterpret_cast<const char*>(data) + nameLen + 1, n - nameLen - 1));
-    bool haveLength = false;
-    uint64_t length = 0;
-    int64_t mtime = 0;
-    bool badTime = false;
-    {
-        const char* s = rest.c_str();
-        char* e = nullptr;
-        while (*s == ' ')
-            ++s;
-        if (*s >= '0' && *s <= '9') {
-            length = std::strtoull(s, &e, 10);
-            haveLength = true;
-            s = e;
-            while (*s == ' ')
-                ++s;
-            if (*s && *s != ' ') {
-                errno = 0;
-                const long long t = std::strtoll(s, &e, 8);
-                if (e == s || (*e && *e != ' ') || errno != 0 || t < 0)
-                    badTime = true;
-                else
-                    mtime = t;
-            }
-        }
-    }
+    const BatchFileHeader info = ParseBatchFileInfo(data, n);
+    const std::string& wireName = info.name;
+    const bool haveLength = info.haveLength;
+    const uint64_t length = info.length;
+    const int64_t mtime = info.mtime;
+    const bool badTime = info.badTime;
     incomingMtime_ = mtime;
 
     st_ = TransferState{};
@@ -503,6 +479,21 @@ void ZmodemReceiver::handleFileInfo(const uint8_t* data, size_t n, int64_t nowMs
         management = static_cast<uint8_t>(settings_.ZmodemFileOption | (settings_.ZmodemSkipNoFile ? ZMSKNOLOC : 0));
     const uint8_t conversion = settings_.ZmodemRecover ? ZCRESUM : conversion_;
     Decision d = decide(conversion, management, local, length, mtime, haveLength);
+    if (!d.skipStatus && d.mode == OpenMode::Resume) {
+        // A partly received file: whoever runs the transfer may have it resumed (the
+        // default), skipped, or received whole (under a '$' name when renaming).
+        TWriteFailAction action = wfWriteResume;
+        host_.askResume(path, action);
+        if (action == wfWriteFail) {
+            d.skipStatus = psCantWriteFile;
+        } else if (action != wfWriteResume) {
+            if (action == wfWriteRename) {
+                path = RenamedPath(path);
+                st_.PathName = path;
+            }
+            d = Decision{};
+        }
+    }
     if (!d.skipStatus && d.position > 0xFFFFFFFFull)
         d.skipStatus = psCantWriteFile;
     if (d.skipStatus) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "protocols/crc.h"
+#include "protocols/file_info.h"
 #include "protocols/zmodem_defs.h"
 
 namespace zelvo::protocols {
@@ -29,35 +30,7 @@ ZmodemSender::ZmodemSender(EngineHost& host, const EngineSettings& settings)
 
 std::vector<uint8_t> ZmodemSender::fileInfo(const SendFile& file, bool includeDirectory)
 {
-    std::string name = file.wireName.empty() ? file.path : file.wireName;
-    for (char& c : name) {
-        if (c == '\\')
-            c = '/';
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    if (!includeDirectory) {
-        const size_t slash = name.rfind('/');
-        if (slash != std::string::npos)
-            name.erase(0, slash + 1);
-    } else {
-        // A directory goes on the line relative: the receiver refuses absolute names.
-        while (!name.empty() && name[0] == '/')
-            name.erase(0, 1);
-    }
-    std::vector<uint8_t> info(name.begin(), name.end());
-    info.push_back(0);
-    char tail[64];
-    // The file mode follows as the published description allows, so that the far side
-    // gives the file sensible permissions.
-    const int len = file.mode
-        ? std::snprintf(tail, sizeof tail, "%llu %llo %o", static_cast<unsigned long long>(file.length),
-                        static_cast<unsigned long long>(file.mtime > 0 ? file.mtime : 0), 0100000u | (file.mode & 0777u))
-        : std::snprintf(tail, sizeof tail, "%llu %llo", static_cast<unsigned long long>(file.length),
-                        static_cast<unsigned long long>(file.mtime > 0 ? file.mtime : 0));
-    info.insert(info.end(), tail, tail + len);
-    info.push_back(0);
-    return info;
+    return BatchFileInfo(file, includeDirectory);
 }
 
 void ZmodemSender::setState(State s, int64_t nowMs, int64_t waitMs)
