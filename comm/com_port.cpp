@@ -191,9 +191,7 @@ void ComPort::doOpen()
     window_ = std::make_unique<NotifyWindow>(*this);
     dispatcher_->AddWindowHandler(window_.get());
     dispatcher_->RecomputeHandlerFlags(anyTriggerEvent() ? 1 : 2);
-    // A line from the telephony layer is a new call each time: the triggers of the
-    // last one are not brought back.
-    if (savedTriggers_.valid && !tapi)
+    if (savedTriggers_.valid)
         dispatcher_->RestoreSnapshot(savedTriggers_);
     tellUsers(true);
     if (tapi && dispatcher_ && state_ == psOpen)

@@ -377,13 +377,13 @@ void ModemDevice::stopWatch()
     if (!watching_)
         return;
     watching_ = false;
+    // Also while the port is closing: its triggers are kept for its next opening, and
+    // these belong to this call only.
     if (comm::PosixDispatcher* d = port_.Dispatcher()) {
         d->RemoveWindowHandler(this);
-        if (port_.State() == ComPort::psOpen) {
-            for (uint16_t* h : {&carrierTrigger_, &dcdTrigger_, &endTimer_})
-                if (*h != 0)
-                    d->DropTrigger(*h);
-        }
+        for (uint16_t* h : {&carrierTrigger_, &dcdTrigger_, &endTimer_})
+            if (*h != 0)
+                d->DropTrigger(*h);
     }
     carrierTrigger_ = dcdTrigger_ = endTimer_ = 0;
 }
