@@ -213,6 +213,40 @@ void readScript(const GroupReader& r, const RegistryStore& store, const std::str
     }
 }
 
+// Values added to the groups after the first stores were written. Each is read on its
+// own, whatever happened to the group's other values, and only when it is there and
+// valid, so a store written before them reads exactly as it did.
+void readAdditions(const RegistryStore& store, std::string_view sessionPath, SessionSettings& s)
+{
+    std::string key = GroupKey(sessionPath, "Emulator");
+    auto number = [&](std::string_view name, uint32_t& target, uint32_t hi) {
+        if (auto v = store.readDword(key, name); v && *v <= hi)
+            target = *v;
+    };
+    auto flag = [&](std::string_view name, bool& target) {
+        if (auto v = store.readDword(key, name))
+            target = *v != 0;
+    };
+    EmulatorSettings& e = s.emulator;
+    number("Timestamps", e.Timestamps, 2);
+    flag("HexView", e.HexView);
+    number("EnterSends", e.EnterSends, 2);
+    flag("LFImpliesCR", e.LFImpliesCR);
+
+    key = GroupKey(sessionPath, "Script");
+    if (!store.keyExists(key))
+        return;
+    auto text = [&](const std::string& name) {
+        auto v = store.readString(key, name);
+        return v ? *v : std::string();
+    };
+    for (size_t i = 0; i < kMacroCount; ++i) {
+        const std::string n = std::to_string(i + 1);
+        s.script.Macros[i].Name = text("MacroName" + n);
+        s.script.Macros[i].Text = text("Macro" + n);
+    }
+}
+
 // The store keeps one value per line; a line break inside a string would spoil the file.
 bool storable(std::string_view text)
 {
@@ -303,6 +337,7 @@ ReadReport ReadRegistry(const RegistryStore& store, std::string_view sessionPath
     report.script = readGroup(store, key, "Script", report, [&](const GroupReader& r) {
         readScript(r, store, key, s.script);
     });
+    readAdditions(store, sessionPath, s);
     return report;
 }
 
@@ -354,6 +389,10 @@ void WriteRegistry(RegistryStore& store, std::string_view sessionPath, const Ses
     k = GroupKey(sessionPath, "Emulator");
     store.writeDword(k, "Type", s.emulator.EmulatorType);
     putString(store, k, "Keyboard", s.emulator.Keyboard);
+    store.writeDword(k, "Timestamps", s.emulator.Timestamps);
+    putBool(store, k, "HexView", s.emulator.HexView);
+    store.writeDword(k, "EnterSends", s.emulator.EnterSends);
+    putBool(store, k, "LFImpliesCR", s.emulator.LFImpliesCR);
 
     k = GroupKey(sessionPath, "window");
     const WindowSettings& w = s.window;
@@ -381,6 +420,18 @@ void WriteRegistry(RegistryStore& store, std::string_view sessionPath, const Ses
     store.writeDword(k, "Count", uint32_t(scripts.size()));
     for (size_t i = 0; i < scripts.size(); ++i)
         store.writeString(k, "Script" + std::to_string(i), *scripts[i]);
+    // Unused macros leave no values behind.
+    for (size_t i = 0; i < kMacroCount; ++i) {
+        const std::string n = std::to_string(i + 1);
+        const SendMacro& m = c.Macros[i];
+        if (m.Name.empty() && m.Text.empty()) {
+            store.deleteValue(k, "MacroName" + n);
+            store.deleteValue(k, "Macro" + n);
+        } else {
+            putString(store, k, "MacroName" + n, m.Name);
+            putString(store, k, "Macro" + n, m.Text);
+        }
+    }
 }
 
 std::vector<std::string> ReadSessions(const RegistryStore& store)

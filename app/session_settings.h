@@ -14,6 +14,7 @@
 
 #include "platform/registry_store.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -33,6 +34,8 @@ inline constexpr std::string_view kDefaultSession = "default";
 inline constexpr uint32_t kMaxListEntries = 1000;
 // The terminal font name is used up to this many characters.
 inline constexpr size_t kMaxFontName = 255;
+// Send macros of a session, one for each of Shift+F1 .. Shift+F12.
+inline constexpr size_t kMacroCount = 12;
 
 struct PortSettings {
     // "Mode": 3 is a directly opened port; any other value is a modem reached through the
@@ -86,6 +89,11 @@ struct ProtocolSettings {
 struct EmulatorSettings {
     uint32_t EmulatorType = 1; // "Type": etNone 0, etANSI 1, etVT52 2, etVT100 3, etANSIBBS 4
     std::string Keyboard;      // key map record in use; empty keeps the emulator's own choice
+    // Additions, read only when present (a store without them keeps what is in force):
+    uint32_t Timestamps = 0;   // "Timestamps": 0 off, 1 time of day, 2 time since the previous line
+    bool HexView = false;      // "HexView": received bytes shown as a hex dump
+    uint32_t EnterSends = 0;   // "EnterSends": 0 CR, 1 LF, 2 CR LF
+    bool LFImpliesCR = false;  // "LFImpliesCR": a received LF also returns to column 0
 
     bool operator==(const EmulatorSettings&) const = default;
 };
@@ -104,11 +112,23 @@ struct WindowSettings {
     bool operator==(const WindowSettings&) const = default;
 };
 
+// A send macro: a button caption and the text it sends, with the backslash escapes of
+// app/send_text.h as the user typed them (so the store never holds raw line breaks).
+struct SendMacro {
+    std::string Name; // "MacroName1" .. "MacroName12"
+    std::string Text; // "Macro1" .. "Macro12"
+
+    bool empty() const { return Text.empty(); }
+    bool operator==(const SendMacro&) const = default;
+};
+
 struct ScriptSettings {
     std::string Dial;                 // last number dialled
     std::string File;                 // preset of the script file dialog
     std::string Path;                 // initial directory of the script file dialog
     std::vector<std::string> Scripts; // the script menu, in menu order
+    // Added: the send macros; a stored Script group replaces them all (absent ones empty).
+    std::array<SendMacro, kMacroCount> Macros;
 
     bool operator==(const ScriptSettings&) const = default;
 };

@@ -66,6 +66,12 @@ SessionSettings changed()
     s.script.Dial = "555-1234";
     s.script.Path = "/scripts";
     s.script.Scripts = {"/scripts/a.vm", "/scripts/b.vm"};
+    s.emulator.Timestamps = 2;
+    s.emulator.HexView = true;
+    s.emulator.EnterSends = 2;
+    s.emulator.LFImpliesCR = true;
+    s.script.Macros[0] = {"Reset", "AT&F\\r"};
+    s.script.Macros[11] = {"", "\\x03"};
     return s;
 }
 
@@ -305,6 +311,54 @@ TEST_F(SettingsTest, ScriptMenuIsReplacedFromTheStore)
     s.script.Scripts = {"/old.vm"};
     ReadRegistry(store, kDefaultSession, s);
     EXPECT_EQ(s.script.Scripts, (std::vector<std::string>{"/old.vm"}));
+}
+
+TEST_F(SettingsTest, AddedValuesOfAnOlderStoreReadAsBefore)
+{
+    RegistryStore store;
+    const std::string emu = GroupKey(kDefaultSession, "Emulator");
+    const std::string script = GroupKey(kDefaultSession, "Script");
+    // An older store: the groups without the added values.
+    store.writeDword(emu, "Type", 3);
+    store.writeDword(script, "Count", 0);
+    SessionSettings s;
+    s.emulator.Timestamps = 1;
+    s.emulator.EnterSends = 1;
+    ReadRegistry(store, kDefaultSession, s);
+    EXPECT_EQ(s.emulator.Timestamps, 1u) << "absent added values keep what is in force";
+    EXPECT_EQ(s.emulator.EnterSends, 1u);
+    EXPECT_FALSE(s.emulator.HexView);
+
+    // They are read even when the group's own values stop early, and hand-edited values
+    // out of range are skipped.
+    store.deleteValue(emu, "Type");
+    store.writeDword(emu, "Timestamps", 2);
+    store.writeDword(emu, "EnterSends", 7);
+    store.writeDword(emu, "LFImpliesCR", 1);
+    store.writeString(emu, "HexView", "yes");
+    ReadReport r = ReadRegistry(store, kDefaultSession, s);
+    EXPECT_EQ(r.emulator, GroupRead::Stopped);
+    EXPECT_EQ(s.emulator.Timestamps, 2u);
+    EXPECT_EQ(s.emulator.EnterSends, 1u);
+    EXPECT_TRUE(s.emulator.LFImpliesCR);
+    EXPECT_FALSE(s.emulator.HexView);
+
+    // A session's Script group replaces all macros: those it lacks are empty, so a
+    // session never shows the macros of the one before.
+    s.script.Macros[3] = {"Old", "old\\r"};
+    store.writeString(script, "Macro2", "ls\\r");
+    store.writeString(script, "MacroName2", "List");
+    store.writeDword(script, "Macro5", 9);
+    ReadRegistry(store, kDefaultSession, s);
+    EXPECT_EQ(s.script.Macros[1], (SendMacro{"List", "ls\\r"}));
+    EXPECT_TRUE(s.script.Macros[3].empty());
+    EXPECT_TRUE(s.script.Macros[4].empty()) << "a macro stored as a number is no text";
+
+    // Macros that were cleared leave no values behind.
+    s.script.Macros[1] = {};
+    WriteRegistry(store, kDefaultSession, s);
+    EXPECT_FALSE(store.readValue(script, "Macro2"));
+    EXPECT_FALSE(store.readValue(script, "MacroName2"));
 }
 
 TEST_F(SettingsTest, TextsTheStoreCannotHoldAreLeftOutAndTheFileStaysReadable)

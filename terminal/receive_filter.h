@@ -1,0 +1,48 @@
+#pragma once
+// What the terminal adds to the bytes it receives before the emulator sees them: a
+// carriage return before each line feed that comes without one ("LF implies CR", for
+// devices that end lines with LF alone), and a timestamp at the start of each line.
+// Both are off by default; with both off the bytes pass unchanged. Only what the
+// terminal shows (and captures) is changed: the bytes on the line, the hex view and the
+// other readers of the port see what arrived.
+//
+// A line starts with the first byte after a line feed other than a carriage return, so
+// "\r\n" and "\n\r" line ends both give one stamp per line, and a carriage return that
+// returns to the start of a line (a progress counter redrawing itself) gives none: on the
+// screen the redrawn text then covers the stamp, the capture file keeps it. The stamp is
+// taken when that byte arrives, so a line shows when it began.
+
+#include "terminal/line_stamper.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace zelvo::terminal {
+
+class ReceiveFilter {
+public:
+    explicit ReceiveFilter(const StampClock& clock = StampClock::system()) : stamper_(clock) {}
+
+    // atLineStart: the cursor stands at the start of a line, so the next byte begins one;
+    // otherwise the line under way is left unstamped and the next one gets its stamp.
+    void setTimestamps(TimestampMode mode, bool atLineStart);
+    TimestampMode timestamps() const { return stamper_.mode(); }
+    void setLfImpliesCr(bool on) { lfImpliesCr_ = on; }
+    bool lfImpliesCr() const { return lfImpliesCr_; }
+    // True when received bytes pass unchanged.
+    bool passThrough() const { return !lfImpliesCr_ && stamper_.mode() == TimestampMode::tsOff; }
+
+    // Appends to out what the terminal shows for len received bytes.
+    void apply(const uint8_t* data, std::size_t len, std::vector<uint8_t>& out);
+
+    LineStamper& stamper() { return stamper_; }
+
+private:
+    LineStamper stamper_;
+    bool lfImpliesCr_ = false;
+    bool lineStart_ = true;
+    bool afterCr_ = false;
+};
+
+} // namespace zelvo::terminal
