@@ -3,9 +3,11 @@
 #include "app/main_form_logic.h"
 #include "app/port_access.h"
 #include "app/ui/dial_controller.h"
+#include "app/ui/macro_controller.h"
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
+#include "app/ui/view_controller.h"
 #include "comm/ui/status_light.h"
 
 #include <QAction>
@@ -69,6 +71,8 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     buildMenus();
     buildLedBar();
     buildStatusBar();
+    view_ = new ViewController(*this, terminal_, settings_.emulator);
+    macros_ = new MacroController(*this, terminal_, settings_.script.Macros);
 
     statusTimer_ = new QTimer(this);
     statusTimer_->setObjectName(QStringLiteral("StatusTimer"));
@@ -86,6 +90,8 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 
 MainForm::~MainForm()
 {
+    delete macros_;
+    delete view_;
     dial_.reset();
     transfers_->setTransfer(nullptr, nullptr);
     port_.onData = nullptr;
@@ -135,6 +141,7 @@ void MainForm::setPrompts(UserPrompts* prompts)
 {
     prompts_ = prompts;
     transfers_->setPrompts(prompts);
+    macros_->setPrompts(prompts);
     if (dial_)
         dial_->setPrompts(prompts);
 }
@@ -482,6 +489,8 @@ void MainForm::applySettings()
     setLightMonitoring(settings_.window.LED);
     statusBar()->setVisible(settings_.window.Status);
     transfers_->applySettings();
+    view_->applySettings();
+    macros_->applySettings();
 }
 
 void MainForm::captureSettings()
@@ -614,6 +623,7 @@ void MainForm::UpdateMenu()
     action("NoneItem")->setChecked(emu == 0);
     action("VT100Item")->setChecked(emu == 3);
     action("ScrollbackItem")->setChecked(terminal_.Scrollback());
+    view_->UpdateMenu();
     bool tapi = port_.settings().TapiMode != 3;
     if (dial_) {
         dial_->UpdateMenu(tapi);
@@ -671,6 +681,12 @@ void MainForm::UpdateSize()
     t->move(3, 3);
     int w = ts.width() + 6;
     int h = ts.height() + 6;
+    if (macros_->barVisible()) {
+        QWidget* bar = macros_->bar();
+        const int bh = bar->sizeHint().height();
+        bar->setGeometry(0, h, w, bh);
+        h += bh;
+    }
     if (ledBarVisible()) {
         int lh = rxdLabel_->sizeHint().height() + 8;
         ledBar_->setGeometry(0, h, w, lh);

@@ -38,6 +38,8 @@ class TerminalAccess;
 class UserPrompts;
 class RfsStatistic;
 class DialController;
+class MacroController;
+class ViewController;
 
 // The file server's entry points; absent when the program runs without the library.
 struct FileServerFunctions {
@@ -75,6 +77,9 @@ public:
     // the Dial, Hangup and Tapi items work. Set before the window is shown.
     void setTelephony(telephony::TelephonyDevice* device);
     DialController* dialController() const { return dial_.get(); }
+    // Hex view, timestamps and line endings; the send macros and Send hex.
+    ViewController& view() const { return *view_; }
+    MacroController& macros() const { return *macros_; }
 
     // ---- Operations named by the window's design ----
     void PortOpen(const std::string& session);
@@ -195,6 +200,8 @@ private:
     QLabel* panels_[4] = {};
     QTimer* statusTimer_ = nullptr;
     std::unique_ptr<DialController> dial_;
+    ViewController* view_ = nullptr;
+    MacroController* macros_ = nullptr;
     QMenu* preferencesMenu_ = nullptr;
     QAction* sessionDelim_ = nullptr;
     std::vector<QAction*> sessionItems_;

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -67,6 +69,20 @@ public:
     virtual bool startCapture(std::string& error) = 0;
     virtual void stopCapture() = 0;
 
+    // ---- Received lines and typed bytes ----
+    // Timestamps at the start of received lines: 0 off, 1 time of day, 2 time since the
+    // previous line (terminal and capture file).
+    virtual void setTimestamps(int mode) = 0;
+    // A received LF also returns to column 0.
+    virtual void setLfImpliesCr(bool on) = 0;
+    // What the Enter key sends when the key map has no entry for it: 0 CR, 1 LF, 2 CR LF.
+    virtual void setEnterSends(int mode) = 0;
+    // Sends bytes as if typed (shown too with local echo). False when nothing was sent:
+    // no line is open, or the line is handed to a transfer or the file server.
+    virtual bool sendTyped(const std::string& bytes) = 0;
+
+    // Every block of bytes the terminal reads from the line, as it arrived.
+    std::function<void(const uint8_t* data, size_t length)> onReceived;
     // A key was typed into the terminal.
     std::function<void()> onKeyPress;
     // The capture stopped by itself (a write failed, e.g. a full disk).

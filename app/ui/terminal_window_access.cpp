@@ -214,4 +214,24 @@ void TerminalWindowAccess::stopCapture()
     window_.setCapture(TerminalWindow::cmOff);
 }
 
+void TerminalWindowAccess::setTimestamps(int)
+{
+}
+
+void TerminalWindowAccess::setLfImpliesCr(bool)
+{
+}
+
+void TerminalWindowAccess::setEnterSends(int)
+{
+}
+
+bool TerminalWindowAccess::sendTyped(const std::string& bytes)
+{
+    if (!window_.Active() || !window_.ComPort())
+        return false;
+    window_.SendText(bytes);
+    return true;
+}
+
 } // namespace zelvo::app

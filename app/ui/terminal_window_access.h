@@ -43,6 +43,10 @@ public:
     bool capturing() const override;
     bool startCapture(std::string& error) override;
     void stopCapture() override;
+    void setTimestamps(int mode) override;
+    void setLfImpliesCr(bool on) override;
+    void setEnterSends(int mode) override;
+    bool sendTyped(const std::string& bytes) override;
 
     // The palette index nearest to a colour value 0x00BBGGRR.
     static int nearestPaletteIndex(uint32_t colorRef);

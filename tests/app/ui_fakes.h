@@ -143,6 +143,25 @@ public:
         return true;
     }
     void stopCapture() override { capture = false; }
+    void setTimestamps(int mode) override { timestamps = mode; }
+    void setLfImpliesCr(bool on) override { lfImpliesCr = on; }
+    void setEnterSends(int mode) override { enterSends = mode; }
+    bool sendTyped(const std::string& bytes) override
+    {
+        if (!active)
+            return false;
+        typed += bytes;
+        return true;
+    }
+    void receive(const std::string& bytes)
+    {
+        if (onReceived)
+            onReceived(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+    int timestamps = 0;
+    bool lfImpliesCr = false;
+    int enterSends = 0;
+    std::string typed;
 };
 
 class FakePrompts : public UserPrompts {
