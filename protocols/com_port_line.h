@@ -83,6 +83,7 @@ private:
     void rearm();
     void takeInput(uint32_t count);
     void takeWaitingInput();
+    void waitOutShortPauses();
     void deliverFinish();
     void release();
 

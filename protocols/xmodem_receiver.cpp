@@ -121,6 +121,13 @@ void XmodemReceiver::lineLost(int64_t)
 {
     if (done_)
         return;
+    // Between the files of a batch every file so far is complete: a sender that hangs
+    // up there (its empty block 0 lost) has sent the whole batch.
+    if (batch_ && expectHeader_ && started_ && !fileOpen_) {
+        setStatus(psOK);
+        finish(0);
+        return;
+    }
     setStatus(psAbortNoCarrier);
     host_.reportError(-ecAbortNoCarrier);
     finish(-ecAbortNoCarrier);
@@ -288,12 +295,12 @@ void XmodemReceiver::dataBlock(uint8_t number, const uint8_t* data, size_t lengt
         st_.BlockErrors = 0;
         if (!discarding_)
             setStatus(psOK);
-        if (!streaming_)
-            reply(ACK);
+        // Acknowledged also when streaming: a streaming sender ignores it, and a sender
+        // that answers 'G' like 'C' (lrzsz's sx does) waits for it.
+        reply(ACK);
     } else if (number == static_cast<uint8_t>(expected_ - 1)) {
         // A repeat of the last block: its acknowledgement was lost.
-        if (!streaming_)
-            reply(ACK);
+        reply(ACK);
         st_.BlockErrors = 0;
         setStatus(psDuplicateBlock);
     } else {

@@ -8,7 +8,8 @@
 // block number that does not match its complement) is asked for again with NAK; a
 // repeated block is acknowledged and dropped; any other block number is a sequence
 // error that cancels the transfer. The sixth error on one block ends the transfer;
-// with streaming the first one does.
+// with streaming the first one does. Blocks are acknowledged also when streaming: a
+// streaming sender ignores that, and a sender that treats 'G' like 'C' needs it.
 
 #include <string>
 #include <vector>

@@ -129,6 +129,18 @@ void XmodemSender::lineLost(int64_t)
 {
     if (done_)
         return;
+    // Every block was acknowledged: a receiver that hangs up instead of acknowledging
+    // the end of the file (or of the batch) has what it needs.
+    if ((state_ == txEotReply && !batch_) || state_ == tyFinishd) {
+        if (fileOpen_) {
+            fileOpen_ = false;
+            host_.closeSendFile(true);
+            setStatus(psEndFile);
+            host_.reportStatus(st_, kStatusLast);
+        }
+        finish(0);
+        return;
+    }
     setStatus(psAbortNoCarrier);
     host_.reportError(-ecAbortNoCarrier);
     finish(-ecAbortNoCarrier);
