@@ -9,84 +9,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "fake_host.h"
-#include "protocols/direct_line.h"
-#include "protocols/protocol.h"
-#include "pty_harness.h"
+#include "interop_rig.h"
 
 using namespace zelvo;
 using namespace zelvo::protocols;
 using namespace zelvo::protocols::test;
-
-namespace {
-
-#define NEED_LRZSZ()                                                         \
-    do {                                                                     \
-        if (!haveProgram("sz") || !haveProgram("rz"))                        \
-            GTEST_SKIP() << "lrzsz (sz, rz) is not installed";               \
-    } while (0)
-
-struct Dirs {
-    std::string src = makeTempDir();
-    std::string dst = makeTempDir();
-    ~Dirs()
-    {
-        removeTree(src);
-        removeTree(dst);
-    }
-};
-
-// Our end of the line: a protocol component on the slave of a pty pair.
-struct Ours {
-    PtyPair pty;
-    DirectLine line;
-    Protocol proto;
-    std::vector<TransferState> lastStatuses;
-    std::vector<int> errors;
-    Ours()
-    {
-        proto.setProtocolType(ptZmodem);
-        proto.setUpcaseFileNames(false);
-        proto.setHandshakeWait(182);
-        proto.setFinishWait(91);
-        line.adopt(::dup(pty.slave), 115200);
-        proto.setComPort(&line);
-        proto.OnProtocolStatus = [this](Protocol& p, uint16_t flags) {
-            if (flags & kStatusLast)
-                lastStatuses.push_back(p.Snapshot());
-        };
-        proto.OnProtocolError = [this](Protocol&, int code) { errors.push_back(code); };
-    }
-    void sendFiles(std::vector<std::string> files)
-    {
-        auto next = std::make_shared<size_t>(0);
-        proto.OnProtocolNextFile = [files, next](Protocol&, std::string& name) {
-            name = *next < files.size() ? files[(*next)++] : std::string();
-        };
-    }
-    int send()
-    {
-        const int rc = proto.BeginTransmit();
-        return rc ? rc : line.run(proto);
-    }
-    int receive(const std::string& dir)
-    {
-        proto.setDestinationDirectory(dir);
-        const int rc = proto.BeginReceive();
-        return rc ? rc : line.run(proto);
-    }
-};
-
-std::vector<uint8_t> allByteValues(size_t repeat)
-{
-    std::vector<uint8_t> v;
-    for (size_t r = 0; r < repeat; ++r)
-        for (int b = 0; b < 256; ++b)
-            v.push_back(static_cast<uint8_t>(b));
-    return v;
-}
-
-} // namespace
 
 TEST(ZmodemInterop, SzToUsBatchWithEmptyFileAndSpaces)
 {
@@ -268,26 +195,6 @@ TEST(ZmodemInterop, AbsoluteNameFromSzIsRefusedWithHonorDirectory)
 
 // ---- Ourselves on both ends ----
 
-namespace {
-
-struct OwnPair {
-    Ours tx, rx;
-    std::unique_ptr<Relay> relay;
-    int rxResult = 1, txResult = 1;
-    void run(RelayOptions opt, std::function<void()> during = nullptr)
-    {
-        relay = std::make_unique<Relay>(tx.pty.master, rx.pty.master, opt);
-        std::thread receiver([this] { rxResult = rx.receive(rxDir); });
-        if (during)
-            during();
-        txResult = tx.send();
-        receiver.join();
-        relay->stop();
-    }
-    std::string rxDir;
-};
-
-} // namespace
 
 TEST(ZmodemOwn, RecoversFromCorruptedDroppedAndDelayedBytes)
 {
