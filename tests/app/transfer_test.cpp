@@ -179,15 +179,13 @@ protected:
 
 } // namespace
 
-TEST_F(TransferTest, MenusOfferZmodemOnlyAndTheOptionsDialog)
+TEST_F(TransferTest, MenusOfferEveryProtocolAndTheOptionsDialog)
 {
     line("/bin/sh -c 'sleep 30'");
     start();
-    EXPECT_TRUE(form_->action("Send7Item")->isEnabled());
-    EXPECT_TRUE(form_->action("Receive7Item")->isEnabled());
-    for (int t : {1, 2, 3, 4, 5, 6, 8, 9}) {
-        EXPECT_FALSE(form_->action(QStringLiteral("Send%1Item").arg(t).toLatin1())->isEnabled()) << t;
-        EXPECT_FALSE(form_->action(QStringLiteral("Receive%1Item").arg(t).toLatin1())->isEnabled()) << t;
+    for (int t = 1; t <= 9; ++t) {
+        EXPECT_TRUE(form_->action(QStringLiteral("Send%1Item").arg(t).toLatin1())->isEnabled()) << t;
+        EXPECT_TRUE(form_->action(QStringLiteral("Receive%1Item").arg(t).toLatin1())->isEnabled()) << t;
     }
     EXPECT_TRUE(form_->action("ProtocolItem")->isEnabled());
 
@@ -362,6 +360,34 @@ TEST_F(TransferTest, FailedTransferShowsTheErrorAndReturnsTheLine)
     QTest::qWait(50);
     ASSERT_EQ(prompts_.errors.size(), 1u);
     EXPECT_TRUE(prompts_.errors[0].startsWith("Fatal protokol error:"));
+    EXPECT_TRUE(window_.Active());
+}
+
+TEST_F(TransferTest, OneFileProtocolsReceiveIntoTheChosenFileAndKermitSaysWhyNot)
+{
+    const std::string data = randomBytes(50000 + 3, 5);
+    writeFile(dir_ / "src" / "f.bin", data);
+    line("/bin/sh -c 'cd \"" + (dir_ / "src").string() + "\" && sx -k f.bin 2>/dev/null; echo sx-done; sleep 30'");
+    start();
+    // The start character is repeated each second, so sx hears it once it listens.
+    protocol_.setHandshakeWait(18);
+    const fs::path target = dir_ / "dest" / "out.bin";
+    writeFile(target, "an older file of that name");
+    prompts_.receiveAnswer = QString::fromStdString(target.string());
+    form_->ReceiveItemClick(3);
+    ASSERT_TRUE(waitTransferEnd());
+    EXPECT_TRUE(prompts_.errors.empty()) << prompts_.errors[0].toStdString();
+    const std::string got = slurp(target);
+    ASSERT_GE(got.size(), data.size());
+    EXPECT_TRUE(got.compare(0, data.size(), data) == 0);
+    EXPECT_EQ(got.find_first_not_of('\x1a', data.size()), std::string::npos) << "only fill after the data";
+    EXPECT_EQ(form_->settings().protocol.ReceiveFile, target.string());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return screenHas("sx-done"); }, 15000));
+
+    form_->ReceiveItemClick(8);
+    ASSERT_TRUE(waitTransferEnd(5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts_.errors.empty(); }, 5000));
+    EXPECT_EQ(prompts_.errors[0], "Fatal protokol error:Function not supported by protocol");
     EXPECT_TRUE(window_.Active());
 }
 
