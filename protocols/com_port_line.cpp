@@ -311,6 +311,13 @@ uint32_t ComPortLine::baudRate()
     return port_.Baud();
 }
 
+bool ComPortLine::nominalRate()
+{
+    // A line without modem lines is a pseudo-terminal (an exec: command): its rate is
+    // a setting that nothing keeps to.
+    return disp_ && !disp_->HasModemLines();
+}
+
 bool ComPortLine::carrier()
 {
     return disp_ ? disp_->CheckDCD() : false;

@@ -57,6 +57,7 @@ public:
     void flushOutput() override;
     void flushInput() override;
     uint32_t baudRate() override;
+    bool nominalRate() override;
     bool carrier() override;
     void setRTS(bool on) override;
     void wake() override;

@@ -161,6 +161,10 @@ public:
     // Seconds needed for n bytes at the port's speed with this protocol's overheads.
     uint32_t EstimateTransferSecs(uint64_t n) const;
     uint32_t baudRate() const;
+    // The line's rate is only nominal (taken when the transfer starts).
+    bool NominalRate() const { return nominalRate_; }
+    // The running (or last) transfer sends.
+    bool Transmitting() const { return transmitting_; }
     // The code of the last finished transfer, and the last error reported during it.
     int LastResult() const { return lastResult_; }
     int LastError() const { return lastError_; }
@@ -227,6 +231,9 @@ private:
 
     std::unique_ptr<ProtocolEngine> engine_;
     bool transmitting_ = false;
+    bool nominalRate_ = false;
+    std::atomic<uint64_t> lineIn_{0}, lineOut_{0};
+    uint64_t fileLineIn_ = 0, fileLineOut_ = 0; // the counts when the current file started
     std::atomic<bool> running_{false};
     std::atomic<bool> cancelRequested_{false};
     int lastResult_ = 0;
@@ -248,5 +255,9 @@ private:
 };
 
 #undef ZELVO_PROTOCOL_PROPERTY
+
+// Seconds for n bytes at a line speed (bits per second) with a protocol's block length,
+// overhead per block and turn-around delay; 0 when n is 0 or the speed is unknown.
+uint32_t EstimateSecs(uint64_t n, uint32_t baud, uint32_t blockLength, uint32_t overhead, uint32_t turnDelayMs);
 
 } // namespace zelvo::protocols

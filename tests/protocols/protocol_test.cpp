@@ -368,6 +368,41 @@ TEST(StatusValues, NamesTimesAndThroughput)
     EXPECT_FALSE(p.InProgress());
 }
 
+TEST(StatusValues, LinesWithoutARealRateGoByWhatIsMeasured)
+{
+    StatusInputs in;
+    in.type = ptZmodem;
+    in.baud = 115200;
+    in.overhead = 20;
+    in.nominalRate = true;
+    in.transmitting = true;
+    in.state.FileLength = 10000000;
+    in.state.BytesRemaining = 10000000;
+    in.state.BlockLength = 1024;
+    in.state.fileStartMs = 1000;
+    // Half a second in: nothing is known yet, and nothing is shown.
+    in.nowMs = 1500;
+    StatusValues v = ComputeStatusValues(in);
+    EXPECT_EQ(v.EstimatedTime, "");
+    EXPECT_EQ(v.RemainingTime, "");
+    EXPECT_EQ(v.Efficiency, "");
+    // Ten seconds in, 2 MB moved in 2.04 MB of line traffic.
+    in.nowMs = 11000;
+    in.state.BytesTransferred = 2000000;
+    in.state.BytesRemaining = 8000000;
+    in.state.LineBytesOut = 2040000;
+    v = ComputeStatusValues(in);
+    EXPECT_EQ(v.Throughput, "200000 CPS");
+    EXPECT_EQ(v.EstimatedTime, "0:50");
+    EXPECT_EQ(v.RemainingTime, "0:40");
+    EXPECT_EQ(v.Efficiency, " 98%");
+    // A real line's rate gives the estimates; a throughput beyond it is no more than 100%.
+    in.nominalRate = false;
+    v = ComputeStatusValues(in);
+    EXPECT_EQ(v.EstimatedTime, MinutesSeconds(EstimateSecs(10000000, 115200, 1024, 20, 0)));
+    EXPECT_EQ(v.Efficiency, "100%");
+}
+
 TEST(ProtocolComponent, AssignSettingsCopiesEverySetting)
 {
     Protocol a;
