@@ -264,6 +264,9 @@ int Protocol::begin(bool transmit)
     transferStartMs_ = now;
     {
         std::lock_guard<std::mutex> lock(snapshotMutex_);
+        record_ = TransferRecord{};
+        record_.type = ProtocolType_;
+        record_.transmit = transmit;
         snapshot_ = TransferState{};
         snapshot_.fileStartMs = now;
         snapshot_.BlockCheck = BlockCheckMethod_;
@@ -339,6 +342,11 @@ void Protocol::endTransfer(int code)
         publish(engine_->state());
     file_.abandon();
     lastResult_ = code;
+    {
+        std::lock_guard<std::mutex> lock(snapshotMutex_);
+        record_.result = code;
+        record_.elapsedMs = monotonicMs() - transferStartMs_;
+    }
     running_ = false;
     showDisplay(false);
     auto finished = [this, code] {
@@ -406,6 +414,12 @@ int64_t Protocol::nextServiceMs() const
     if (!running_ || !engine_)
         return ProtocolEngine::kNoDeadline;
     return std::min(engine_->deadline(), nextStatusMs_);
+}
+
+TransferRecord Protocol::LastTransfer() const
+{
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    return record_;
 }
 
 TransferState Protocol::Snapshot() const
@@ -771,6 +785,14 @@ void Protocol::reportStatus(const TransferState& state, unsigned flags)
     if (flags & kStatusFirst) {
         fileLineIn_ = lineIn_;
         fileLineOut_ = lineOut_;
+    }
+    if ((flags & kStatusLast) && state.ProtocolStatus == psEndFile) {
+        TransferRecord::File f;
+        f.path = state.PathName;
+        f.bytes = state.BytesTransferred > state.InitialPosition ? state.BytesTransferred - state.InitialPosition : 0;
+        f.size = std::max(state.FileLength, state.BytesTransferred);
+        std::lock_guard<std::mutex> lock(snapshotMutex_);
+        record_.files.push_back(std::move(f));
     }
     TransferState st = state;
     if (st.Detail.empty() && (st.ProtocolStatus == psSkipFile || st.ProtocolStatus == psFileRejected))

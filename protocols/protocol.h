@@ -25,6 +25,7 @@
 #include "protocols/protocol_engine.h"
 #include "protocols/protocol_line.h"
 #include "protocols/protocol_types.h"
+#include "protocols/transfer_summary.h"
 
 namespace zelvo::protocols {
 
@@ -167,6 +168,8 @@ public:
     bool Transmitting() const { return transmitting_; }
     // The code of the last finished transfer, and the last error reported during it.
     int LastResult() const { return lastResult_; }
+    // The files the running or last transfer completed, its time and its result.
+    TransferRecord LastTransfer() const;
     int LastError() const { return lastError_; }
 
     // The services the engines use (files, line, reports), for tests and tools.
@@ -241,6 +244,7 @@ private:
 
     mutable std::mutex snapshotMutex_;
     TransferState snapshot_;
+    TransferRecord record_;    // under snapshotMutex_
     int64_t transferStartMs_ = 0;
 
     FileBuffer file_;

@@ -47,6 +47,9 @@ public:
     virtual void setDisplayColumns(int columns) = 0;
 
     virtual void clearWindow() = 0;
+    // Shows a line of the program's own (a transfer's summary) on a line of its own, as
+    // if it had arrived; it is captured like the rest.
+    virtual void showLine(const std::string& text) { (void)text; }
     // Puts the marked text on the clipboard.
     virtual void copyToClipboard() = 0;
 

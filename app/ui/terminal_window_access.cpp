@@ -130,6 +130,16 @@ void TerminalWindowAccess::clearWindow()
     window_.ClearWindow();
 }
 
+void TerminalWindowAccess::showLine(const std::string& text)
+{
+    terminal::Buffer& b = window_.buffer();
+    std::string bytes = b.column() != 0 ? "\r\n" : "";
+    bytes += text;
+    bytes += "\r\n";
+    b.processBlock(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    b.bNeedPaint();
+}
+
 void TerminalWindowAccess::copyToClipboard()
 {
     window_.CopyToClipboard();

@@ -32,6 +32,7 @@ public:
     void setDisplayRows(int rows) override;
     void setDisplayColumns(int columns) override;
     void clearWindow() override;
+    void showLine(const std::string& text) override;
     void copyToClipboard() override;
     std::string keyboardName() const override;
     void setKeyboardName(const std::string& name) override;

@@ -286,6 +286,9 @@ void TransferController::ProtocolProtocolFinish(int code)
         return;
     running_ = false;
     terminal_.setActive(true);
+    // What moved, or why nothing did, stays on record in the terminal.
+    if (protocol_)
+        terminal_.showLine(protocols::TransferSummary(protocol_->LastTransfer()));
     host_.attachListeners();
     ArmZmodemTrigger();
     host_.refreshLights();

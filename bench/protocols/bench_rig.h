@@ -167,7 +167,7 @@ inline int reap(pid_t pid)
 {
     int st = 0;
     ::waitpid(pid, &st, 0);
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
 // Waits for a receiving peer on a thread of its own, noting when it ended: the transfer

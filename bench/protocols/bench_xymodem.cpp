@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -69,9 +70,12 @@ double run(TProtocolType type, bool lrzsz, const std::string& src, const std::st
                                                           : std::vector<std::string>{"sx", "-q", "-k", name};
             ReceiverWatch rx(spawn(rxArgv, b, dst));
             const pid_t tx = spawn(txArgv, a, src);
-            ok = rx.join() == 0;
+            const int rxStatus = rx.join();
+            ok = rxStatus == 0;
             t1 = rx.endMs;
-            reap(tx);
+            const int txStatus = reap(tx);
+            if (!ok)
+                std::fprintf(stderr, "%s ended with %d, %s with %d\n", rxArgv[0].c_str(), rxStatus, txArgv[0].c_str(), txStatus);
         } else {
             OurEnd tx(type, a), rx(type, b);
             tx.p.setFileName(src + "/" + name);
@@ -108,6 +112,14 @@ int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    if (argc > 2 && std::strcmp(argv[1], "--probe") == 0) {
+        // One rate-limited lrzsz Ymodem run of a given size, for looking into it.
+        const std::string dir = tempDir();
+        makeFile(dir + "/probe.bin", std::strtoul(argv[2], nullptr, 10), false);
+        std::printf("sb -k to rb: %.3f s\n", run(ptYmodem, true, dir, "probe.bin", 11520));
+        std::filesystem::remove_all(dir);
+        return 0;
+    }
     const std::string src = tempDir();
     const size_t big = 4u << 20;
     makeFile(src + "/random4.bin", big, false);

@@ -327,8 +327,6 @@ int main(int argc, char** argv)
 
     int skipped = 0;
     int errors = 0;
-    const int64_t started = zelvo::platform::monotonicMs();
-    uint64_t totalBytes = 0;
     p.OnProtocolError = [&](Protocol&, int code) {
         ++errors;
         std::fprintf(stderr, "zelvo32-transfer: error: %s\n", ErrorText(code).c_str());
@@ -343,8 +341,6 @@ int main(int argc, char** argv)
                          st.Detail.empty() ? "" : " - ", st.Detail.c_str());
             return;
         }
-        if (flags & kStatusLast)
-            totalBytes += st.BytesTransferred - st.InitialPosition;
         if (quiet)
             return;
         const double secs = std::max<int64_t>(zelvo::platform::monotonicMs() - st.fileStartMs, 1) / 1000.0;
@@ -400,9 +396,7 @@ int main(int argc, char** argv)
         rc = 0;
     if (rc != 0)
         return fail(ErrorText(rc));
-    if (!quiet) {
-        const double secs = std::max<int64_t>(zelvo::platform::monotonicMs() - started, 1) / 1000.0;
-        std::fprintf(stderr, "done: %llu bytes in %.1f s\n", static_cast<unsigned long long>(totalBytes), secs);
-    }
+    if (!quiet)
+        std::fprintf(stderr, "%s\n", TransferSummary(p.LastTransfer()).c_str());
     return (skipped || errors) ? 2 : 0;
 }

@@ -403,6 +403,31 @@ TEST(StatusValues, LinesWithoutARealRateGoByWhatIsMeasured)
     EXPECT_EQ(v.Efficiency, "100%");
 }
 
+TEST(StatusValues, TransferSummaryLine)
+{
+    TransferRecord r;
+    r.type = ptZmodem;
+    r.elapsedMs = 1200;
+    r.files.push_back({"/dl/image.bin", 153677, 153677});
+    EXPECT_EQ(TransferSummary(r), "[Zmodem receive: image.bin, 153677 bytes in 1.2 s, 128.1 kB/s]");
+    r.type = ptYmodem;
+    r.transmit = true;
+    r.elapsedMs = 125000;
+    for (const char* n : {"/a/b.txt", "c\x1b[2J", "d", "e"})
+        r.files.push_back({n, 10, 10});
+    EXPECT_EQ(TransferSummary(r), "[Ymodem send: image.bin, b.txt, c?[2J and 2 more (5 files), 153717 bytes in 2:05, "
+                                  "1.2 kB/s]");
+    r.result = -ecCancelRequested;
+    r.files.resize(1);
+    EXPECT_EQ(TransferSummary(r), "[Ymodem send failed: Cancel requested; done before: image.bin, 153677 bytes in 2:05, "
+                                  "1.2 kB/s]");
+    r.files.clear();
+    r.type = ptXmodem;
+    r.transmit = false;
+    r.result = -ecNoFilename;
+    EXPECT_EQ(TransferSummary(r), "[Xmodem receive failed: No filename specified in protocol receive]");
+}
+
 TEST(ProtocolComponent, AssignSettingsCopiesEverySetting)
 {
     Protocol a;
