@@ -80,7 +80,7 @@ StatusValues ComputeStatusValues(const StatusInputs& in)
             v.RemainingTime = MinutesSeconds(static_cast<uint64_t>(static_cast<double>(st.BytesRemaining) / throughput));
         }
         const uint64_t wire = in.transmitting ? st.LineBytesOut : st.LineBytesIn;
-        efficiencyKnown = elapsedMs >= 1000 && wire > 0;
+        efficiencyKnown = elapsedMs >= 1000 && wire > 0 && moved > 0;
         if (efficiencyKnown)
             efficiency = static_cast<double>(moved) / static_cast<double>(wire) * 100.0;
     }

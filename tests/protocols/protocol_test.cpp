@@ -386,6 +386,10 @@ TEST(StatusValues, LinesWithoutARealRateGoByWhatIsMeasured)
     EXPECT_EQ(v.EstimatedTime, "");
     EXPECT_EQ(v.RemainingTime, "");
     EXPECT_EQ(v.Efficiency, "");
+    // Handshaking for three seconds: bytes crossed, but no file data yet.
+    in.nowMs = 4000;
+    in.state.LineBytesOut = 30;
+    EXPECT_EQ(ComputeStatusValues(in).Efficiency, "");
     // Ten seconds in, 2 MB moved in 2.04 MB of line traffic.
     in.nowMs = 11000;
     in.state.BytesTransferred = 2000000;
