@@ -127,6 +127,7 @@ void ComPort::doOpen()
         return;
     }
     auto d = std::make_unique<PosixDispatcher>(this, &bridge_);
+    d->SetChildTerminalType(execTerm_);
     int rc = d->OpenPort(DeviceName(), baud_, parity_, dataBits_, stopBits_, inSize_, outSize_, dtr_, rts_);
     if (rc == ecAccessDenied)
         rc = ecAlreadyOpen;

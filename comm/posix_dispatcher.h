@@ -51,6 +51,10 @@ public:
     ~PosixDispatcher() override;
 
     int SetQueueSizes(uint32_t inSize, uint32_t outSize) override;
+    int SetWindowSize(uint16_t rows, uint16_t cols, uint16_t width, uint16_t height) override;
+    // TERM for the command of an exec: line (empty: the environment as it is); takes
+    // effect at the next open.
+    void SetChildTerminalType(const std::string& term) { childTerm_ = term; }
     // The device descriptor (-1 when closed) and, for an exec: line, the child's pid.
     int DeviceFd() const { return fd_; }
     int ChildPid() const { return child_.pid(); }
@@ -89,6 +93,7 @@ private:
     bool hasModemLines_ = false;
     bool isPtyMaster_ = false;
     PtyChild child_;
+    std::string childTerm_;
     DeviceControlBlock applied_;
     uint8_t lastLines_ = 0;
     struct Counts { int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0; } counts_;

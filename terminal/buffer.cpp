@@ -1099,6 +1099,14 @@ void Buffer::setUnicode(bool on)
         clusters_ = {};
         cursorVisible_ = true;
         reverseVideo_ = false;
+        // The byte planes alone must keep within their limits again.
+        if (cols_ > kMaxCols || static_cast<long>(rows_) * cols_ > kMaxCells) {
+            const int cols = std::min(cols_, kMaxCols);
+            const int page = std::min(pageHeight_, kMaxCells / cols);
+            const int rows = std::clamp(rows_, page, kMaxCells / cols);
+            if (bResize(rows, cols, page) != 0)
+                bNewBuffer(page, cols, page);
+        }
     }
     viewMoved();
     if (client_)

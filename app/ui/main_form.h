@@ -92,6 +92,8 @@ public:
     void NoneItemClick();
     void AnsiItemClick();
     void VT100ItemClick();
+    void XtermItemClick();
+    void VisualBellItemClick();
     void KeyboardItemClick();
     void PortItemClick();
     void SaveSessionItemClick();
@@ -158,6 +160,8 @@ private:
     void applyProtocolSettings();
     void captureProtocolSettings();
     void onCaptureError(const std::string& message);
+    // The caption: the program's name, then the remote side's title when it set one.
+    void showRemoteTitle(const std::string& title);
     bool saveStore(const std::function<void(platform::RegistryStore&)>& write);
 
     // FileServerRouter::Host
