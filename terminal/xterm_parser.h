@@ -117,7 +117,6 @@ private:
     char escIntermediate_[2] = {};
     int escIntermediates_ = 0;
     CsiSequence csi_;
-    bool csiDigits_ = false; // the current parameter has digits
     std::string osc_;
     bool oscOverflow_ = false;
     bool stringEsc_ = false; // ESC seen inside a string, waiting for '\'

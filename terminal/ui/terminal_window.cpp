@@ -63,6 +63,10 @@ TerminalWindow::TerminalWindow(QWidget* parent) : QAbstractScrollArea(parent)
 
 TerminalWindow::~TerminalWindow()
 {
+    // Taking the emulation away below reports to the handlers; their owners may be gone.
+    onTitle_ = nullptr;
+    onTerminalStatus_ = nullptr;
+    onTerminalError_ = nullptr;
     setComPort(nullptr);
     setEmulator(nullptr);
     blinkTimer_.stop();
