@@ -107,6 +107,8 @@ void TerminalWindow::portOpened()
 
 void TerminalWindow::portClosing()
 {
+    // The title belonged to the far side of this line.
+    titleChanged(std::string());
     resumeOnOpen_ = active_;
     unregisterHandler();
     active_ = false;
