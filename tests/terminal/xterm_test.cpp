@@ -381,6 +381,22 @@ TEST(XtermKeys, TheKeyMapGainsAndServesTheXtermRecord)
     fs::remove_all(dir);
 }
 
+TEST(EmulationTable, NamesAndTerminalTypes)
+{
+    // What a program on a local line is told, and what the tools are told, per emulation.
+    const std::pair<EmulatorType, std::string_view> term[] = {
+        {etNone, "dumb"}, {etANSI, "ansi"}, {etANSIBBS, "ansi"}, {etVT52, "vt52"}, {etVT100, "vt100"},
+        {etXterm, "xterm-256color"}};
+    for (const auto& [type, name] : term)
+        EXPECT_EQ(terminalTypeName(type), name) << type;
+    EXPECT_EQ(terminalTypeName(99), "dumb");
+    EmulatorType t = etNone;
+    EXPECT_TRUE(emulatorTypeFromName("xterm", t));
+    EXPECT_EQ(t, etXterm);
+    EXPECT_FALSE(emulatorTypeFromName("xterm-256color", t));
+    EXPECT_EQ(t, etXterm);
+}
+
 TEST(XtermPage, ResizeKeepsTextAndWiderPagesAreAllowed)
 {
     Xterm s(10, 4, 20);
