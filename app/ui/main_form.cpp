@@ -2,10 +2,12 @@
 
 #include "app/main_form_logic.h"
 #include "app/port_access.h"
+#include "app/ui/dial_controller.h"
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
 #include "comm/ui/status_light.h"
+#include "terminal/emulator_type.h"
 
 #include <QAction>
 #include <QApplication>
@@ -78,6 +80,7 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     port_.onLineLost = [this](const std::string& reason) { onLineLost(reason); };
     terminal_.onKeyPress = [this] { TerminalKeyPress(); };
     terminal_.onCaptureError = [this](const std::string& m) { onCaptureError(m); };
+    terminal_.onTitle = [this](const std::string& t) { showRemoteTitle(t); };
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainForm::UpdateMenu);
 
     FormCreate();
@@ -85,12 +88,14 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 
 MainForm::~MainForm()
 {
+    dial_.reset();
     transfers_->setTransfer(nullptr, nullptr);
     port_.onData = nullptr;
     port_.onDataTrigger = nullptr;
     port_.onLineLost = nullptr;
     terminal_.onKeyPress = nullptr;
     terminal_.onCaptureError = nullptr;
+    terminal_.onTitle = nullptr;
     // The terminal belongs to the program, not to this window.
     if (terminal_.widget()->parent() == central_)
         terminal_.widget()->setParent(nullptr);
@@ -133,6 +138,18 @@ void MainForm::setPrompts(UserPrompts* prompts)
 {
     prompts_ = prompts;
     transfers_->setPrompts(prompts);
+    if (dial_)
+        dial_->setPrompts(prompts);
+}
+
+void MainForm::setTelephony(telephony::TelephonyDevice* device)
+{
+    dial_.reset();
+    if (device) {
+        dial_ = std::make_unique<DialController>(*this, port_, *device, settings_.script.Dial);
+        dial_->setPrompts(prompts_);
+    }
+    UpdateMenu();
 }
 
 QAction* MainForm::action(const char* objectName) const
@@ -196,12 +213,18 @@ void MainForm::buildMenus()
     QAction* none = addItem(term, "NoneItem", "&None");
     QAction* ansi = addItem(term, "AnsiItem", "&ANSI");
     QAction* vt100 = addItem(term, "VT100Item", "&VT100");
-    for (QAction* a : {none, ansi, vt100})
+    QAction* xterm = addItem(term, "XtermItem", "&xterm");
+    for (QAction* a : {none, ansi, vt100, xterm})
         a->setCheckable(true);
     ansi->setChecked(true);
     connect(none, &QAction::triggered, this, &MainForm::NoneItemClick);
     connect(ansi, &QAction::triggered, this, &MainForm::AnsiItemClick);
     connect(vt100, &QAction::triggered, this, &MainForm::VT100ItemClick);
+    connect(xterm, &QAction::triggered, this, &MainForm::XtermItemClick);
+    term->addSeparator();
+    QAction* visualBell = addItem(term, "VisualBellItem", "Visual &Bell");
+    visualBell->setCheckable(true);
+    connect(visualBell, &QAction::triggered, this, &MainForm::VisualBellItemClick);
     connect(addItem(prefs, "PortItem", "&Port..."), &QAction::triggered, this,
             &MainForm::PortItemClick);
     addItem(prefs, "TapiItem", "T&api...", false);
@@ -291,11 +314,18 @@ void MainForm::buildStatusBar()
     for (int i = 0; i < 4; ++i) {
         panels_[i] = new QLabel(bar);
         panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panels_[i]->setFixedWidth(kStatusWidths[i]);
         panels_[i]->setFrameShape(QFrame::StyledPanel);
         if (i == 1 || i == 2)
             panels_[i]->setAlignment(Qt::AlignCenter);
-        bar->addWidget(panels_[i]);
+        // The last panel reaches to the bar's right end, so that call progress
+        // ("Connected at 33600 BPS") is readable.
+        if (i < 3) {
+            panels_[i]->setFixedWidth(kStatusWidths[i]);
+            bar->addWidget(panels_[i]);
+        } else {
+            panels_[i]->setMinimumWidth(kStatusWidths[i]);
+            bar->addWidget(panels_[i], 1);
+        }
     }
 }
 
@@ -375,6 +405,8 @@ void MainForm::closeEvent(QCloseEvent* e)
 {
     // FormCloseQuery: closing is always allowed.
     closing_ = true;
+    if (dial_)
+        dial_->FormCloseQuery();
     FormClose();
     e->accept();
 }
@@ -388,6 +420,8 @@ void MainForm::FormClose()
     writeSettingsNow();
     if (terminal_.capturing())
         terminal_.stopCapture();
+    if (dial_)
+        dial_->FormClose();
     port_.close();
     setLightMonitoring(false);
     statusTimer_->stop();
@@ -445,6 +479,7 @@ void MainForm::applySettings()
     port_.setSettings(v);
 
     terminal_.setEmulatorType(int(settings_.emulator.EmulatorType));
+    terminal_.setVisualBell(settings_.emulator.VisualBell);
     if (!settings_.emulator.Keyboard.empty())
         terminal_.setKeyboardName(settings_.emulator.Keyboard);
     TerminalFontSettings f;
@@ -481,6 +516,7 @@ void MainForm::captureSettings()
         p.Device = v.Device;
     }
     settings_.emulator.EmulatorType = uint32_t(terminal_.EmulatorType());
+    settings_.emulator.VisualBell = terminal_.visualBell();
     if (!terminal_.keyboardName().empty())
         settings_.emulator.Keyboard = terminal_.keyboardName();
     TerminalFontSettings f = terminal_.fontSettings();
@@ -507,14 +543,22 @@ bool MainForm::openLine(LineOpenError& err)
 {
     PortOptionValues v = port_.settings();
     if (v.TapiMode != 3) {
-        // There is no telephony service on this platform: a modem line is reached as a
-        // direct port. A telephony session is treated as a port that cannot be opened,
-        // so the user is led to the port dialog.
-        err.notAvailable = true;
-        err.message = "Telephony lines are not available on this system";
-        return false;
+        // A modem line opens through the telephony device, after any call has ended.
+        if (!dial_) {
+            err.notAvailable = true;
+            err.message = "Telephony lines are not available on this system";
+            return false;
+        }
+        dial_->OpenLine();
+        return true;
     }
     if (port_.isOpen())
+        return true;
+    // A program on a local line learns what the emulation understands.
+    port_.setExecTerminalType(std::string(terminal::terminalTypeName(terminal_.EmulatorType())));
+    // The modem's line is let go first; when that takes a while, the port opens once
+    // the telephony device reports its port closed.
+    if (dial_ && !dial_->ReleaseLine())
         return true;
     if (auto e = port_.open()) {
         err = *e;
@@ -532,6 +576,8 @@ void MainForm::PortOpen(const std::string& session)
         captureSettings();
         settings_.script.Scripts.clear();
         ReadReport r = ReadRegistry(store, session, settings_);
+        if (session == kDefaultSession)
+            ApplyFirstStartDefaults(r, settings_);
         for (auto& at : r.stoppedAt)
             std::fprintf(stderr, "zelvo32: settings of \"%s\" end at the damaged value %s\n",
                          session.c_str(), at.c_str());
@@ -582,13 +628,19 @@ void MainForm::UpdateMenu()
     action("AnsiItem")->setChecked(emu == 1);
     action("NoneItem")->setChecked(emu == 0);
     action("VT100Item")->setChecked(emu == 3);
+    action("XtermItem")->setChecked(emu == terminal::etXterm);
+    action("VisualBellItem")->setChecked(terminal_.visualBell());
     action("ScrollbackItem")->setChecked(terminal_.Scrollback());
     bool tapi = port_.settings().TapiMode != 3;
-    for (const char* n : {"DialItem", "TapiItem", "HangupItem", "TapiSep"})
-        action(n)->setVisible(tapi);
-    action("DialItem")->setEnabled(tapi);
-    action("TapiItem")->setEnabled(tapi);
-    action("HangupItem")->setEnabled(false);
+    if (dial_) {
+        dial_->UpdateMenu(tapi);
+    } else {
+        for (const char* n : {"DialItem", "TapiItem", "HangupItem", "TapiSep"})
+            action(n)->setVisible(tapi);
+        action("DialItem")->setEnabled(tapi);
+        action("TapiItem")->setEnabled(tapi);
+        action("HangupItem")->setEnabled(false);
+    }
     bool anyProtocol = false;
     for (int t = 1; t <= 9; ++t) {
         bool on = transfers_->itemEnabled(t);
@@ -688,6 +740,13 @@ void MainForm::SessionDelimClick(int tag)
     if (!name)
         return;
     std::string path = SessionPath(*name);
+    if (dial_ && port_.settings().TapiMode != 3) {
+        // The session opens once the call has ended.
+        dial_->SwitchSession(path);
+        if (quitRequested_)
+            close();
+        return;
+    }
     DisarmZmodemTrigger();
     port_.close();
     PortOpen(path);
@@ -758,10 +817,10 @@ void MainForm::PasteItemClick()
     // While a transfer owns the line, pasted text would corrupt its stream.
     if (!md || !md->hasText() || !port_.isOpen() || transfers_->running())
         return;
-    // Sent unchanged, line ends included, in the system's encoding.
-    QByteArray bytes = md->text().toLocal8Bit();
-    if (!bytes.isEmpty())
-        port_.putBlock(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+    // Sent unchanged, line ends included, encoded (and bracketed) as the emulation asks.
+    const std::string bytes = terminal_.pasteBytes(md->text());
+    if (!bytes.empty())
+        port_.putBlock(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 void MainForm::ScrollbackItemClick()
@@ -856,6 +915,24 @@ void MainForm::VT100ItemClick()
 {
     terminal_.setEmulatorType(3);
     UpdateMenu();
+}
+
+void MainForm::XtermItemClick()
+{
+    terminal_.setEmulatorType(terminal::etXterm);
+    UpdateMenu();
+}
+
+void MainForm::VisualBellItemClick()
+{
+    terminal_.setVisualBell(!terminal_.visualBell());
+    UpdateMenu();
+}
+
+void MainForm::showRemoteTitle(const std::string& title)
+{
+    setWindowTitle(title.empty() ? QStringLiteral("Zelvo32")
+                                 : QStringLiteral("Zelvo32 - ") + QString::fromStdString(title));
 }
 
 void MainForm::KeyboardItemClick()

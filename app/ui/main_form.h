@@ -25,6 +25,9 @@ class StatusLight;
 namespace zelvo::protocols {
 class Protocol;
 }
+namespace zelvo::telephony {
+class TelephonyDevice;
+}
 
 namespace zelvo::app {
 
@@ -34,6 +37,7 @@ struct LineOpenError;
 class TerminalAccess;
 class UserPrompts;
 class RfsStatistic;
+class DialController;
 
 // The file server's entry points; absent when the program runs without the library.
 struct FileServerFunctions {
@@ -67,6 +71,10 @@ public:
     void setTransfer(protocols::Protocol* protocol, TransferLine* line);
     // The file transfer commands.
     TransferController& transfers() { return *transfers_; }
+    // The telephony device; with it, sessions in telephony mode open through it and
+    // the Dial, Hangup and Tapi items work. Set before the window is shown.
+    void setTelephony(telephony::TelephonyDevice* device);
+    DialController* dialController() const { return dial_.get(); }
 
     // ---- Operations named by the window's design ----
     void PortOpen(const std::string& session);
@@ -93,6 +101,8 @@ public:
     void NoneItemClick();
     void AnsiItemClick();
     void VT100ItemClick();
+    void XtermItemClick();
+    void VisualBellItemClick();
     void KeyboardItemClick();
     void PortItemClick();
     void SaveSessionItemClick();
@@ -148,6 +158,8 @@ private:
     void onPortData(const uint8_t* bytes, size_t length);
     void onLineLost(const std::string& reason);
     void onCaptureError(const std::string& message);
+    // The caption: the program's name, then the remote side's title when it set one.
+    void showRemoteTitle(const std::string& title);
     bool saveStore(const std::function<void(platform::RegistryStore&)>& write);
 
     // FileServerRouter::Host
@@ -186,6 +198,7 @@ private:
     comm::StatusLight* driveLight_ = nullptr;
     QLabel* panels_[4] = {};
     QTimer* statusTimer_ = nullptr;
+    std::unique_ptr<DialController> dial_;
     QMenu* preferencesMenu_ = nullptr;
     QAction* sessionDelim_ = nullptr;
     std::vector<QAction*> sessionItems_;

@@ -26,6 +26,9 @@ public:
     void setHalfDuplex(bool on) override;
     int EmulatorType() const override;
     void setEmulatorType(int type) override;
+    bool visualBell() const override;
+    void setVisualBell(bool on) override;
+    std::string pasteBytes(const QString& text) const override;
     TerminalFontSettings fontSettings() const override { return fontSettings_; }
     void setFontSettings(const TerminalFontSettings& f) override;
     QFont font() const override;
