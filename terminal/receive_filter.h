@@ -35,6 +35,15 @@ public:
 
     // Appends to out what the terminal shows for len received bytes.
     void apply(const uint8_t* data, std::size_t len, std::vector<uint8_t>& out);
+    // The terminal put a line of its own in between: the next received byte begins a line.
+    void lineStarts() { lineStart_ = true; }
+    // Notes bytes that were shown unchanged while passThrough() held, so that a CR LF
+    // split at the moment LF implies CR is switched on still counts as one line end.
+    void passed(const uint8_t* data, std::size_t len)
+    {
+        if (len > 0)
+            afterCr_ = data[len - 1] == '\r';
+    }
 
     LineStamper& stamper() { return stamper_; }
 

@@ -833,7 +833,7 @@ void MainForm::PasteItemClick()
     // While a transfer owns the line, pasted text would corrupt its stream.
     if (!md || !md->hasText() || !port_.isOpen() || transfers_->running())
         return;
-    // Sent unchanged, line ends included, encoded (and bracketed) as the emulation asks.
+    // Encoded (and bracketed) as the emulation asks; line breaks go out as Enter sends them.
     const std::string bytes = terminal_.pasteBytes(md->text());
     if (!bytes.empty())
         port_.putBlock(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());

@@ -24,6 +24,10 @@ TerminalWindowAccess::TerminalWindowAccess(TerminalWindow& window, terminal::Emu
         if (onTitle)
             onTitle(title);
     });
+    window_.setOnReceived([this](const uint8_t* data, size_t length) {
+        if (onReceived)
+            onReceived(data, length);
+    });
     window_.setOnTerminalError([this](TerminalWindow& w, int code) {
         // A capture error switches capture off in the window; it is told to the user
         // unless it happened while starting (then startCapture reports it).
@@ -41,6 +45,7 @@ TerminalWindowAccess::~TerminalWindowAccess()
     window_.setOnKeyPress(nullptr);
     window_.setOnTerminalError(nullptr);
     window_.setOnTitle(nullptr);
+    window_.setOnReceived(nullptr);
 }
 
 QWidget* TerminalWindowAccess::widget()
@@ -158,6 +163,7 @@ void TerminalWindowAccess::showLine(const std::string& text)
     bytes += "\r\n";
     b.processBlock(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     b.bNeedPaint();
+    window_.receiveFilter().lineStarts();
 }
 
 void TerminalWindowAccess::copyToClipboard()
@@ -246,16 +252,21 @@ void TerminalWindowAccess::stopCapture()
     window_.setCapture(TerminalWindow::cmOff);
 }
 
-void TerminalWindowAccess::setTimestamps(int)
+void TerminalWindowAccess::setTimestamps(int mode)
 {
+    if (mode >= 0 && mode <= 2)
+        window_.setTimestamps(terminal::TimestampMode(mode));
 }
 
-void TerminalWindowAccess::setLfImpliesCr(bool)
+void TerminalWindowAccess::setLfImpliesCr(bool on)
 {
+    window_.setLfImpliesCr(on);
 }
 
-void TerminalWindowAccess::setEnterSends(int)
+void TerminalWindowAccess::setEnterSends(int mode)
 {
+    if (mode >= 0 && mode <= 2)
+        window_.setEnterSends(terminal::EnterSends(mode));
 }
 
 bool TerminalWindowAccess::sendTyped(const std::string& bytes)

@@ -162,6 +162,7 @@ void TerminalWindow::readAvail(uint32_t count)
                                                        uint32_t(kMaxHeldBytes - held_.size())});
             const int n = dispatcher_->GetBlock(chunk, want);
             if (n <= 0) break;
+            if (onReceived_) onReceived_(chunk, size_t(n));
             held_.insert(held_.end(), chunk, chunk + n);
             count -= uint32_t(n);
         }
@@ -173,7 +174,8 @@ void TerminalWindow::readAvail(uint32_t count)
     while (count > 0) {
         const int n = dispatcher_->GetBlock(chunk, std::min<uint32_t>(count, sizeof chunk));
         if (n <= 0) break;
-        buffer_.processBlock(chunk, size_t(n));
+        if (onReceived_) onReceived_(chunk, size_t(n));
+        showReceived(chunk, size_t(n));
         bytesShown_ += uint64_t(n);
         count -= uint32_t(n);
     }
@@ -185,8 +187,26 @@ void TerminalWindow::processHeld()
     if (held_.empty()) return;
     std::vector<uint8_t> bytes;
     bytes.swap(held_);
-    buffer_.processBlock(bytes.data(), bytes.size());
+    showReceived(bytes.data(), bytes.size());
     bytesShown_ += bytes.size();
+}
+
+void TerminalWindow::showReceived(const uint8_t* bytes, size_t len)
+{
+    if (filter_.passThrough()) {
+        filter_.passed(bytes, len);
+        buffer_.processBlock(bytes, len);
+        return;
+    }
+    filtered_.clear();
+    filter_.apply(bytes, len, filtered_);
+    buffer_.processBlock(filtered_.data(), filtered_.size());
+}
+
+void TerminalWindow::setTimestamps(TimestampMode mode)
+{
+    // Stamps begin with the next line unless the cursor already stands at a line's start.
+    filter_.setTimestamps(mode, buffer_.column() == 0);
 }
 
 int TerminalWindow::PutBlock(const char* bytes, int len)
@@ -850,6 +870,7 @@ void TerminalWindow::keyPressEvent(QKeyEvent* e)
         bytes[0] = c;
     }
     if (scrollback_) return; // the view is held; typing goes nowhere until it ends
+    if (key.code == vk::Return && bytes == "\r") bytes = enterBytes(enterSends_);
     // A translation replaces the character. Keys that type none (Insert, Delete, the
     // keypad without Num Lock) send their translation at key-down too.
     if (key.code && translateKey(key, mods, mapping)) {
@@ -904,6 +925,7 @@ void TerminalWindow::xtermKeyPress(QKeyEvent* e, const VKey& key, const Keyboard
         if (bytes.size() == 1) bytes[0] = c;
     }
     if (scrollback_) return;
+    if (key.code == vk::Return && bytes == "\r") bytes = enterBytes(enterSends_);
     if (!bytes.empty()) sendToLine(bytes);
     else QAbstractScrollArea::keyPressEvent(e);
 }
@@ -912,7 +934,19 @@ std::string TerminalWindow::pasteBytes(const QString& text) const
 {
     const KeyboardModes m = keyboardModes();
     const QByteArray encoded = m.utf8 ? text.toUtf8() : text.toLocal8Bit();
-    std::string bytes(encoded.constData(), size_t(encoded.size()));
+    // Each line break (CR LF, LF or CR) goes out as Enter sends it.
+    const std::string_view enter = enterBytes(enterSends_);
+    std::string bytes;
+    bytes.reserve(size_t(encoded.size()));
+    for (qsizetype i = 0; i < encoded.size(); ++i) {
+        const char c = encoded[i];
+        if (c == '\r' || c == '\n') {
+            bytes += enter;
+            if (c == '\r' && i + 1 < encoded.size() && encoded[i + 1] == '\n') ++i;
+        } else {
+            bytes += c;
+        }
+    }
     if (!m.bracketedPaste) return bytes;
     // Pasted text cannot end the bracket early and have the rest taken as typed.
     static const std::string kEnd = "\x1b[201~";

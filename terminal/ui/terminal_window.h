@@ -23,7 +23,9 @@
 #include "comm/trigger_handler.h"
 #include "terminal/buffer.h"
 #include "terminal/buffer_client.h"
+#include "terminal/line_endings.h"
 #include "terminal/line_output.h"
+#include "terminal/receive_filter.h"
 #include "terminal/xterm_keyboard.h"
 #include "terminal/ui/screen_renderer.h"
 #include "terminal/ui/virtual_keys.h"
@@ -65,6 +67,8 @@ public:
     using KeyPressEvent = std::function<void(TerminalWindow&, char& key)>;
     // The remote side set its title (UTF-8; empty when the emulation has none).
     using TitleEvent = std::function<void(TerminalWindow&, const std::string& title)>;
+    // A block of bytes as it was read from the line, before the window changed anything.
+    using ReceivedEvent = std::function<void(const uint8_t* data, size_t length)>;
 
     // Shortest time between two repaints while data streams in.
     static constexpr int kMinPaintIntervalMs = 15;
@@ -131,10 +135,22 @@ public:
     void setOnCursorPosReport(CursorPosReportEvent e) { onCursorPosReport_ = std::move(e); }
     void setOnKeyPress(KeyPressEvent e) { onKeyPress_ = std::move(e); }
     void setOnTitle(TitleEvent e) { onTitle_ = std::move(e); }
+    void setOnReceived(ReceivedEvent e) { onReceived_ = std::move(e); }
     TBellStyle BellStyle() const { return bellStyle_; }
     void setBellStyle(TBellStyle s) { bellStyle_ = s; }
     // The remote side's title, as the last OnTitle told it.
     const std::string& title() const { return title_; }
+
+    // ---- Received lines and typed line ends ------------------------------------------
+    // Timestamps and LF implies CR change only what the window shows and captures; the
+    // filter's stamper takes its clock from setClock (tests use a fake one).
+    ReceiveFilter& receiveFilter() { return filter_; }
+    void setTimestamps(TimestampMode mode);
+    void setLfImpliesCr(bool on) { filter_.setLfImpliesCr(on); }
+    // What Enter sends where the key map has no entry for it, and what each line break
+    // of pasted text becomes.
+    EnterSends enterSends() const { return enterSends_; }
+    void setEnterSends(EnterSends e) { enterSends_ = e; }
 
     // ---- Operations -----------------------------------------------------------------
     // Clears the page; what it showed stays readable in the scrollback.
@@ -208,6 +224,8 @@ private:
     void unregisterHandler();
     void readAvail(uint32_t count);
     void processHeld();
+    // Hands received bytes to the emulator through the receive filter.
+    void showReceived(const uint8_t* bytes, size_t len);
     void sendToLine(const std::string& bytes);
     void reportError(int code);
     bool scrollbackKey(QKeyEvent* e);
@@ -258,6 +276,10 @@ private:
     CursorPosReportEvent onCursorPosReport_;
     KeyPressEvent onKeyPress_;
     TitleEvent onTitle_;
+    ReceivedEvent onReceived_;
+    ReceiveFilter filter_;
+    std::vector<uint8_t> filtered_;
+    EnterSends enterSends_ = EnterSends::esCR;
     std::string title_;
     TBellStyle bellStyle_ = bsBeep;
     QElapsedTimer sinceBell_;

@@ -2,7 +2,9 @@
 // pseudo-terminal whose far end the test plays; and the program itself under SIGTERM.
 
 #include "app/com_port_access.h"
+#include "app/ui/macro_controller.h"
 #include "app/ui/main_form.h"
+#include "app/ui/view_controller.h"
 #include "app/ui/terminal_window_access.h"
 #include "comm/com_port.h"
 #include "comm/port_table.h"
@@ -11,6 +13,7 @@
 #include "file_server/nerrit.h"
 #include "terminal/emulator.h"
 #include "terminal/keyboard_emulator.h"
+#include "terminal/ui/hex_view.h"
 #include "terminal/ui/terminal_window.h"
 #include "ui_fakes.h"
 
@@ -18,6 +21,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QPushButton>
 #include <QTest>
 
 #include <fcntl.h>
@@ -353,6 +358,138 @@ TEST_F(ProgramTest, SigtermSavesTheSettingsLikeExit)
     EXPECT_EQ(s.readDword(GroupKey(kDefaultSession, "Port"), "Port"), 39u);
     EXPECT_TRUE(s.readDword(GroupKey(kDefaultSession, "window"), "Left").has_value());
     EXPECT_EQ(s.readDword(kSessionsKey, "Count"), 0u);
+}
+
+// The window, its port and the main window as the program assembles them, on a line that
+// the test plays.
+struct LiveWindow {
+    explicit LiveWindow(const std::string& store)
+        : port(bridge), emulator(terminal::etANSI), portAccess(port, store),
+          terminalAccess(window, emulator, keyboard), form(portAccess, terminalAccess, FileServerFunctions{}, store, false)
+    {
+        port.setAutoOpen(false);
+        port.setPromptForPort(false);
+        window.setEmulator(&emulator);
+        window.setComPort(&port);
+        form.setPrompts(&prompts);
+        form.show();
+    }
+    comm::QtUiBridge bridge;
+    comm::ComPort port;
+    terminal::Emulator emulator;
+    terminal::KeyboardEmulator keyboard;
+    terminal::TerminalWindow window;
+    ComPortAccess portAccess;
+    TerminalWindowAccess terminalAccess;
+    FakePrompts prompts;
+    MainForm form;
+};
+
+// Always 12:34:56.789, so every stamp is known.
+class FixedClock : public terminal::StampClock {
+public:
+    terminal::StampTime now() const override { return {1000, 12, 34, 56, 789}; }
+};
+
+TEST_F(ProgramTest, StampedLinesOnScreenAndInCaptureWhileTheHexViewKeepsWhatArrived)
+{
+    Peer peer;
+    mapDefault(40, peer.path());
+    LiveWindow w(store_);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.form.started(); }, 10000));
+    ASSERT_TRUE(w.port.Open());
+    FixedClock clock;
+    w.window.receiveFilter().stamper().setClock(clock);
+    const fs::path capture = dir_ / "stamped.cap";
+    w.prompts.captureAnswer = QString::fromStdString(capture.string());
+    w.form.LogItemClick();
+    ASSERT_EQ(w.form.statusPanel(1), "LOG");
+    w.form.action("TimestampsClockItem")->trigger();
+    w.form.action("LfImpliesCrItem")->trigger();
+
+    const std::string first = "first\r\nsecond\nthird";
+    peer.write(first);
+    const terminal::Buffer& b = w.window.buffer();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.rowText(2) == "[12:34:56.789] third"; }, 10000))
+        << b.rowText(0) << "|" << b.rowText(1) << "|" << b.rowText(2);
+    EXPECT_EQ(b.rowText(0), "[12:34:56.789] first");
+    EXPECT_EQ(b.rowText(1), "[12:34:56.789] second") << "LF alone returned to column 0";
+
+    // The hex view, switched on while data arrives and off again: it holds the bytes as
+    // the line carried them, and the terminal went on with its stamped lines beneath.
+    w.form.action("HexViewItem")->trigger();
+    ASSERT_TRUE(w.form.view().hexViewShown());
+    const std::string second = "\r\nfourth\n";
+    peer.write(second);
+    const terminal::ByteHistory& h = w.form.view().hexView()->history();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.total() == first.size() + second.size(); }, 10000));
+    std::string raw;
+    for (size_t r = 0; r < h.rowCount(); ++r) {
+        const uint8_t* bytes = nullptr;
+        const size_t n = h.row(r, &bytes);
+        raw.append(reinterpret_cast<const char*>(bytes), n);
+    }
+    EXPECT_EQ(raw, first + second);
+    w.form.action("HexViewItem")->trigger();
+    EXPECT_FALSE(w.form.view().hexViewShown());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.rowText(3) == "[12:34:56.789] fourth"; }, 10000));
+
+    w.form.LogItemClick();
+    ASSERT_EQ(w.form.statusPanel(1), "");
+    std::FILE* f = std::fopen(capture.c_str(), "rb");
+    ASSERT_TRUE(f);
+    char buf[512];
+    const size_t n = std::fread(buf, 1, sizeof buf, f);
+    std::fclose(f);
+    EXPECT_EQ(std::string(buf, n), "[12:34:56.789] first\r\n[12:34:56.789] second\r\n"
+                                   "[12:34:56.789] third\r\n[12:34:56.789] fourth\r\n");
+    w.form.close();
+}
+
+TEST_F(ProgramTest, EnterPasteAndMacrosSendTheirBytesToTheLine)
+{
+    Peer peer;
+    mapDefault(41, peer.path());
+    LiveWindow w(store_);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.form.started(); }, 10000));
+    ASSERT_TRUE(w.port.Open());
+    w.form.activateWindow();
+    w.window.setFocus();
+
+    QTest::keyClick(&w.window, Qt::Key_Return);
+    EXPECT_EQ(peer.read(1), "\r") << "CR unless chosen otherwise";
+    w.form.action("EnterCrLfItem")->trigger();
+    QTest::keyClicks(&w.window, QStringLiteral("ls"));
+    QTest::keyClick(&w.window, Qt::Key_Return);
+    EXPECT_EQ(peer.read(4), "ls\r\n");
+    w.form.action("EnterLfItem")->trigger();
+    QTest::keyClick(&w.window, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(peer.read(1), "\n");
+
+    // Each line break of pasted text, whichever it was, goes out as Enter sends it.
+    w.form.action("EnterCrLfItem")->trigger();
+    QApplication::clipboard()->setText(QStringLiteral("a\nb\r\nc\rd"));
+    w.form.PasteItemClick();
+    EXPECT_EQ(peer.read(10), "a\r\nb\r\nc\r\nd");
+
+    // Macros go out as stored, escapes decoded, not bent by the Enter setting.
+    w.form.macros().setEditorPrompt([](const MacroController::Macros& current) {
+        MacroController::Macros m = current;
+        m[0] = {"Hi", "hi\\r\\x01"};
+        m[11] = {"", "\\x1b[A\\n"};
+        return std::optional<MacroController::Macros>(m);
+    });
+    w.form.action("MacrosItem")->trigger();
+    auto* hi = w.form.findChild<QPushButton*>(QStringLiteral("MacroBtn1"));
+    ASSERT_TRUE(hi && w.form.macros().barVisible());
+    QTest::mouseClick(hi, Qt::LeftButton);
+    EXPECT_EQ(peer.read(4), std::string("hi\r\x01"));
+    w.window.setFocus();
+    QTest::keyClick(&w.window, Qt::Key_F12, Qt::ShiftModifier);
+    EXPECT_EQ(peer.read(4), "\x1b[A\n");
+    QTest::keyClick(&w.window, Qt::Key_F1, Qt::ShiftModifier);
+    EXPECT_EQ(peer.read(4), std::string("hi\r\x01"));
+    w.form.close();
 }
 
 int main(int argc, char** argv)
