@@ -6,11 +6,14 @@
 // terminal shows (and captures) is changed: the bytes on the line, the hex view and the
 // other readers of the port see what arrived.
 //
-// A line starts with the first byte after a line feed other than a carriage return, so
-// "\r\n" and "\n\r" line ends both give one stamp per line, and a carriage return that
-// returns to the start of a line (a progress counter redrawing itself) gives none: on the
-// screen the redrawn text then covers the stamp, the capture file keeps it. The stamp is
-// taken when that byte arrives, so a line shows when it began.
+// A line's stamp goes before its first byte of text after a line feed: carriage
+// returns, other control bytes and escape sequences that come first (a shell's prompt
+// switching modes and returning to column 0 before the text) pass ahead of it, so
+// "\r\n" and "\n\r" line ends both give one stamp per line and the text does not
+// overwrite its own stamp. A carriage return within a line's text (a progress counter
+// redrawing itself) gives none: on the screen the redrawn text covers the stamp, the
+// capture file keeps it. An empty line gets its stamp too. The stamp is taken when the
+// line's text begins, so a line shows when it began.
 
 #include "terminal/line_stamper.h"
 
@@ -48,10 +51,16 @@ public:
     LineStamper& stamper() { return stamper_; }
 
 private:
+    // Escape sequences at a line's start, followed so that the stamp goes after them.
+    enum class Escape : uint8_t { none, esc, csi, string, stringEsc, vt52Row, vt52Column };
+    // True when b comes before the line's text (a control byte or part of a sequence).
+    bool beforeText(uint8_t b);
+
     LineStamper stamper_;
     bool lfImpliesCr_ = false;
     bool lineStart_ = true;
     bool afterCr_ = false;
+    Escape escape_ = Escape::none;
 };
 
 } // namespace zelvo::terminal

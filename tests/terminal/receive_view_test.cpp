@@ -69,7 +69,7 @@ TEST(ReceiveTimestamps, EachLineOfTheCaptureFileCarriesTheTimeItBegan)
     clock.ms += 750;
     receive(" ok\r\n");       // ... and ends later: one stamp, the time it began
     clock.ms += 1;
-    receive("\x1b[1mready\x1b[0m\r\n"); // an escape sequence at the start is stamped before
+    receive("\x1b[1mready\x1b[0m\r\n"); // the stamp follows a sequence that opens a line
     clock.ms += 250;
     receive("\r\n");          // an empty line still shows when it came
     clock.ms += 1;            // past midnight
@@ -106,6 +106,24 @@ TEST(ReceiveTimestamps, SwitchedOnMidLineTheNextLineIsTheFirstStamped)
     f.setTimestamps(TimestampMode::tsOff, true);
     EXPECT_EQ(filtered(f, "\r\n$ "), "\r\n$ ");
     EXPECT_TRUE(f.passThrough());
+}
+
+TEST(ReceiveTimestamps, ControlsAndSequencesBeforeALinesTextGoAheadOfTheStamp)
+{
+    FakeClock clock;
+    ReceiveFilter f(clock);
+    f.setTimestamps(TimestampMode::tsTimeOfDay, true);
+    // A shell after Enter switches a mode off and returns to column 0 before the output;
+    // a stamp before the CR would be overwritten by the text.
+    const std::string shell = filtered(f, "\x1b[?2004l\rline 1\r\n");
+    EXPECT_EQ(shell, "\x1b[?2004l\r[23:59:59.000] line 1\r\n");
+    Screen screen(etANSI, 40, 3, 8);
+    screen.feed(shell);
+    EXPECT_EQ(screen.line(0), "[23:59:59.000] line 1");
+    // A title string (ended by ST), a VT52 cursor address whose operands are printable,
+    // then a tab, which is text.
+    EXPECT_EQ(filtered(f, "\x1b]0;a [b]\x1b\\\x1bY!!\tx\n"),
+              "\x1b]0;a [b]\x1b\\\x1bY!![23:59:59.000] \tx\n");
 }
 
 TEST(ReceiveLineEnds, LfImpliesCrAddsOnlyTheMissingReturns)
