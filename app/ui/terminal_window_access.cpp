@@ -163,7 +163,7 @@ void TerminalWindowAccess::showLine(const std::string& text)
     bytes += "\r\n";
     b.processBlock(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     b.bNeedPaint();
-    window_.receiveFilter().lineStarts();
+    window_.lineFilter().lineStarts();
 }
 
 void TerminalWindowAccess::copyToClipboard()

@@ -193,20 +193,20 @@ void TerminalWindow::processHeld()
 
 void TerminalWindow::showReceived(const uint8_t* bytes, size_t len)
 {
-    if (filter_.passThrough()) {
-        filter_.passed(bytes, len);
+    if (lineFilter_.passThrough()) {
+        lineFilter_.passed(bytes, len);
         buffer_.processBlock(bytes, len);
         return;
     }
-    filtered_.clear();
-    filter_.apply(bytes, len, filtered_);
-    buffer_.processBlock(filtered_.data(), filtered_.size());
+    stamped_.clear();
+    lineFilter_.apply(bytes, len, stamped_);
+    buffer_.processBlock(stamped_.data(), stamped_.size());
 }
 
 void TerminalWindow::setTimestamps(TimestampMode mode)
 {
     // Stamps begin with the next line unless the cursor already stands at a line's start.
-    filter_.setTimestamps(mode, buffer_.column() == 0);
+    lineFilter_.setTimestamps(mode, buffer_.column() == 0);
 }
 
 int TerminalWindow::PutBlock(const char* bytes, int len)

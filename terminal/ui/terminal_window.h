@@ -144,9 +144,9 @@ public:
     // ---- Received lines and typed line ends ------------------------------------------
     // Timestamps and LF implies CR change only what the window shows and captures; the
     // filter's stamper takes its clock from setClock (tests use a fake one).
-    ReceiveFilter& receiveFilter() { return filter_; }
+    terminal::ReceiveFilter& lineFilter() { return lineFilter_; }
     void setTimestamps(TimestampMode mode);
-    void setLfImpliesCr(bool on) { filter_.setLfImpliesCr(on); }
+    void setLfImpliesCr(bool on) { lineFilter_.setLfImpliesCr(on); }
     // What Enter sends where the key map has no entry for it, and what each line break
     // of pasted text becomes.
     EnterSends enterSends() const { return enterSends_; }
@@ -224,7 +224,7 @@ private:
     void unregisterHandler();
     void readAvail(uint32_t count);
     void processHeld();
-    // Hands received bytes to the emulator through the receive filter.
+    // Hands received bytes to the emulator through the line filter (stamps, LF implies CR).
     void showReceived(const uint8_t* bytes, size_t len);
     void sendToLine(const std::string& bytes);
     void reportError(int code);
@@ -277,8 +277,8 @@ private:
     KeyPressEvent onKeyPress_;
     TitleEvent onTitle_;
     ReceivedEvent onReceived_;
-    ReceiveFilter filter_;
-    std::vector<uint8_t> filtered_;
+    terminal::ReceiveFilter lineFilter_;
+    std::vector<uint8_t> stamped_;
     EnterSends enterSends_ = EnterSends::esCR;
     std::string title_;
     TBellStyle bellStyle_ = bsBeep;

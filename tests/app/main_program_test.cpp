@@ -399,7 +399,7 @@ TEST_F(ProgramTest, StampedLinesOnScreenAndInCaptureWhileTheHexViewKeepsWhatArri
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.form.started(); }, 10000));
     ASSERT_TRUE(w.port.Open());
     FixedClock clock;
-    w.window.receiveFilter().stamper().setClock(clock);
+    w.window.lineFilter().stamper().setClock(clock);
     const fs::path capture = dir_ / "stamped.cap";
     w.prompts.captureAnswer = QString::fromStdString(capture.string());
     w.form.LogItemClick();
