@@ -288,27 +288,29 @@ void KermitReceiver::endOfFile(uint8_t seq, const uint8_t* data, size_t n, int64
     setState(rkGetFile, nowMs, waitMs());
 }
 
-void KermitReceiver::nakMissing(bool force)
+bool KermitReceiver::nakMissing(bool force)
 {
-    if (!force) {
-        for (uint32_t d = 0; d < link_.windows; ++d) {
-            const uint8_t q = (expected_ + d) & 63;
-            Slot& m = slot(q);
-            if (!m.held && !m.nakked) {
-                // Only packets before one that arrived are known to be missing.
-                bool later = d == 0;
-                for (uint32_t e = d + 1; !later && e < link_.windows; ++e)
-                    later = slot((expected_ + e) & 63).held;
-                if (!later)
-                    break;
-                m.nakked = true;
-                nak(q);
-                return;
-            }
-        }
+    for (uint32_t d = 0; d < link_.windows; ++d) {
+        const uint8_t q = (expected_ + d) & 63;
+        Slot& m = slot(q);
+        if (m.held || m.nakked)
+            continue;
+        // Beyond the expected one, only packets before one that arrived are known to
+        // be missing.
+        bool later = d == 0;
+        for (uint32_t e = d + 1; !later && e < link_.windows; ++e)
+            later = slot((expected_ + e) & 63).held;
+        if (!later)
+            break;
+        m.nakked = true;
+        nak(q);
+        return true;
     }
+    if (!force)
+        return false;
     slot(expected_).nakked = true;
     nak(expected_);
+    return true;
 }
 
 void KermitReceiver::error(int64_t nowMs)
@@ -326,9 +328,17 @@ void KermitReceiver::onBadPacket(int status, int64_t nowMs)
     setStatus(status);
     if (state_ == rkInit || state_ == rkGetInit || state_ == rkCollInit)
         return;  // noise before the sender starts; the time-out asks again
-    error(nowMs);
-    if (!done_)
-        nakMissing(false);
+    // Stop and wait: ask again for the packet awaited. With windows the damaged packet
+    // may have been any of those in flight: ask for each missing one once, and leave
+    // the rest to the packets that follow and to the time-out, so that a burst of
+    // noise costs one resend per damaged packet.
+    if (link_.windows == 1) {
+        error(nowMs);
+        if (!done_)
+            nakMissing(true);
+    } else if (nakMissing(false)) {
+        error(nowMs);
+    }
 }
 
 void KermitReceiver::onTimeout(int64_t nowMs)

@@ -52,9 +52,9 @@ private:
     void endOfFile(uint8_t seq, const uint8_t* data, size_t n, int64_t nowMs);
     void ackData(uint8_t seq);
     void nak(uint8_t seq);
-    // Asks for the oldest missing packet that has not been asked for yet (or, with
-    // force or when every missing one has been, for the oldest).
-    void nakMissing(bool force);
+    // Asks for the oldest missing packet that has not been asked for yet; with force,
+    // when every missing one has been, for the expected one again. True when it asked.
+    bool nakMissing(bool force);
     void error(int64_t nowMs);
     Slot& slot(uint8_t seq) { return table_[seq & 31]; }
 
