@@ -62,7 +62,6 @@ private:
     uint32_t attempts_ = 0;
     uint32_t errors_ = 0;          // consecutive errors without progress
     uint8_t expected_ = 0;         // next sequence number to go to the file
-    uint8_t highest_ = 0;          // highest held sequence number ahead of expected_
     std::array<Slot, 32> table_;
     std::vector<uint8_t> initAck_; // our answer to the Send-Init, for a repeated one
     std::vector<uint8_t> decoded_;

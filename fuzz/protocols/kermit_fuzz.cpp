@@ -1,0 +1,80 @@
+// Feeds arbitrary line data to the Kermit receiver (and to the sender's reply
+// handling), in chunks, with time moving on between them so that time-outs, NAKs and
+// retries run too. The first byte chooses the engine, the window and packet sizes and
+// the chunk size; the receiver's names go through the same reduction of hostile names
+// as in the program.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "protocols/kermit_decoder.h"
+#include "protocols/kermit_receiver.h"
+#include "protocols/kermit_sender.h"
+#include "protocols/received_name.h"
+#include "tests/protocols/fake_host.h"
+
+using namespace zelvo::protocols;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    const uint8_t mode = data[0];
+    ++data;
+    --size;
+    const size_t chunk = 1 + (mode >> 4) * 29;
+
+    test::FakeHost host;
+    host.capacity = (mode & 2) ? 600 : 1 << 16;
+    host.resolver = [](const std::string& wire, std::string& path) {
+        ReceivedName r = ReduceReceivedName(wire, "/dest", (wire.size() & 1) != 0, true);
+        if (!r.ok)
+            return static_cast<int>(psSkipFile);
+        path = r.path;
+        return 0;
+    };
+    EngineSettings s;
+    s.HandshakeWaitMs = 1000;
+    KermitSettings k;
+    k.MaxLen = (mode & 4) ? 1024 : 80;
+    k.MaxWindows = (mode & 8) ? 27 : 0;
+    k.HighbitPrefix = (mode & 4) ? '&' : 'Y';
+    int64_t now = 0;
+    std::unique_ptr<KermitEngine> engine;
+    if (mode & 1) {
+        test::MemFile f;
+        f.data.assign(5000, 'x');
+        host.toSend.emplace_back("a", f);
+        host.toSend.emplace_back("b", test::MemFile{});
+        engine = std::make_unique<KermitSender>(host, s, k);
+    } else {
+        engine = std::make_unique<KermitReceiver>(host, s, k);
+    }
+    engine->start(now);
+    for (size_t i = 0; i < size && !engine->done(); i += chunk) {
+        engine->receive(data + i, std::min(chunk, size - i), now);
+        host.out.clear();
+        now += 700;
+        engine->poll(now);
+        host.out.clear();
+    }
+    // Let every pending time-out run out.
+    for (int n = 0; n < 64 && !engine->done(); ++n) {
+        now = std::max(now + 1, engine->deadline());
+        engine->poll(now);
+        host.out.clear();
+    }
+    // The decoder on its own with each check type and the smallest limit.
+    for (int check = 1; check <= 3; ++check) {
+        KermitDecoder dec(40);
+        dec.setCheckType(check);
+        size_t i = 0;
+        while (i < size) {
+            KermitDecoder::Event ev;
+            i += dec.feed(data + i, size - i, ev);
+        }
+    }
+    return 0;
+}
