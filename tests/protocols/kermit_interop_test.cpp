@@ -127,8 +127,8 @@ struct Sample {
 std::vector<Sample> samples()
 {
     return {
-        {"random.bin", randomBytes(150000, 21)},
-        {"text.txt", textFile(60000)},
+        {"random.bin", randomBytes(100000, 21)},
+        {"text.txt", textFile(40000)},
         {"empty.dat", {}},
         {"every.bin", everyByte(40)},
     };
