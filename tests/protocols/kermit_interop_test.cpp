@@ -245,6 +245,74 @@ TEST_P(KermitWithCKermit, SendsABatch)
     }
 }
 
+TEST(KermitWithCKermitPeer, ARefusedFileIsSkippedAndTheBatchGoesOn)
+{
+    NEED("kermit", "C-Kermit");
+    Dirs d;
+    writeBytes(d.dst + "/exists.txt", {'o', 'l', 'd'});
+    auto cmds = ckermitSettings({"set file collision discard"});
+    cmds.push_back("receive");
+    cmds.push_back("exit");
+    writeCommands(d.dst + "/cmds", cmds);
+    FakeHost host;
+    MemFile a, b;
+    a.data = randomBytes(60000, 22);
+    b.data = {'n', 'e', 'w'};
+    host.toSend.emplace_back("exists.txt", a);
+    host.toSend.emplace_back("fresh.txt", b);
+    KermitSender tx(host, settings(), KermitSettings{});
+    PtyPair ours, peerPty;
+    Relay relay(ours.master, peerPty.master);
+    Peer kermit({"kermit", "-Y", "-q", "-C", "take cmds"}, peerPty, d.dst);
+    EXPECT_EQ(runEngine(tx, host, ours.slave), 0);
+    kermit.wait(20000);
+    EXPECT_EQ(readBytes(d.dst + "/exists.txt"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(readBytes(d.dst + "/fresh.txt"), b.data);
+    ASSERT_FALSE(host.statuses.empty());
+    EXPECT_EQ(host.sentComplete, std::vector<std::string>{"fresh.txt"});
+}
+
+TEST(KermitWithCKermitPeer, OurCancelEndsCKermitPromptly)
+{
+    NEED("kermit", "C-Kermit");
+    for (bool weSend : {true, false}) {
+        Dirs d;
+        writeBytes(d.src + "/big.bin", randomBytes(2 << 20, 23));
+        auto cmds = ckermitSettings({"set window 20", "set receive packet-length 1000"});
+        cmds.push_back(weSend ? "receive" : "send big.bin");
+        cmds.push_back("exit");
+        writeCommands((weSend ? d.dst : d.src) + "/cmds", cmds);
+        FakeHost host;
+        MemFile m;
+        m.data = randomBytes(2 << 20, 23);
+        host.toSend.emplace_back("big.bin", m);
+        KermitSettings k;
+        k.MaxLen = 1000;
+        k.MaxWindows = 20;
+        std::unique_ptr<KermitEngine> e;
+        if (weSend)
+            e = std::make_unique<KermitSender>(host, settings(), k);
+        else
+            e = std::make_unique<KermitReceiver>(host, settings(), k);
+        PtyPair ours, peerPty;
+        RelayOptions opt;
+        opt.bytesPerSecond = 200000;
+        Relay relay(ours.master, peerPty.master, opt);
+        Peer kermit({"kermit", "-Y", "-q", "-C", "take cmds"}, peerPty, weSend ? d.dst : d.src);
+        std::atomic<bool> cancel{false};
+        std::thread canceller([&] {
+            for (int i = 0; i < 1000 && relay.toPeer + relay.toUs < 200000; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            cancel = true;
+        });
+        EXPECT_EQ(runEngine(*e, host, ours.slave, 60000, &cancel), -ecCancelRequested) << weSend;
+        const int64_t ended = platform::monotonicMs();
+        canceller.join();
+        EXPECT_NE(kermit.wait(20000), 0) << "C-Kermit saw the error packet";
+        EXPECT_LT(platform::monotonicMs() - ended, 5000) << weSend;
+    }
+}
+
 class KermitWithGKermit : public ::testing::TestWithParam<bool> {};
 
 // With and without -e (long packets).
