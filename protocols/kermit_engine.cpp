@@ -17,9 +17,9 @@ TBlockCheckMethod methodFor(int checkType)
 
 } // namespace
 
-KermitEngine::KermitEngine(EngineHost& host, const EngineSettings& settings, const KermitSettings& kermit)
-    : ProtocolEngine(host), settings_(settings), kermit_(kermit), ours_(KermitParams::ours(kermit)),
-      link_(KermitLink::initial(ours_)), quoting_(link_.ctlOut, link_.ctlIn), dec_(kMaxReceiveData)
+KermitEngine::KermitEngine(EngineHost& host, const EngineSettings& settings)
+    : ProtocolEngine(host, settings), ours_(KermitParams::ours(settings)), link_(KermitLink::initial(ours_)),
+      quoting_(link_.ctlOut, link_.ctlIn), dec_(kMaxReceiveData)
 {
     st_.BlockCheck = methodFor(ours_.chkt - '0');
     st_.BlockLength = ours_.longLength ? ours_.longLength : kDefaultMaxl;
@@ -27,9 +27,20 @@ KermitEngine::KermitEngine(EngineHost& host, const EngineSettings& settings, con
     scratch_.reserve(kMaxLongLength);
 }
 
-int KermitEngine::checkSettings(const KermitSettings& kermit)
+int KermitEngine::checkSettings(const EngineSettings& settings)
 {
-    return kermit.MaxLen > kMaxLongLength ? -1002 : 0;
+    return settings.KermitMaxLen > kMaxLen ? -1002 : 0;
+}
+
+bool KermitEngine::checkStart()
+{
+    const int rc = checkSettings(settings_);
+    if (rc == 0)
+        return true;
+    setStatus(psProtocolError);
+    host_.reportError(rc);
+    finish(rc);
+    return false;
 }
 
 void KermitEngine::applyLink(const KermitLink& link)
@@ -48,35 +59,6 @@ void KermitEngine::sendPacket(uint8_t seq, uint8_t type, const uint8_t* data, si
     pump();
 }
 
-void KermitEngine::sendRaw(const std::vector<uint8_t>& bytes)
-{
-    out_.insert(out_.end(), bytes.begin(), bytes.end());
-    pump();
-}
-
-bool KermitEngine::pump()
-{
-    while (outPos_ < out_.size()) {
-        const size_t room = host_.outputFree();
-        if (room == 0)
-            return false;
-        const size_t n = std::min(room, out_.size() - outPos_);
-        if (host_.putBlock(out_.data() + outPos_, n) < 0)
-            return false;
-        outPos_ += n;
-    }
-    out_.clear();
-    outPos_ = 0;
-    return true;
-}
-
-void KermitEngine::discardOutput()
-{
-    out_.clear();
-    outPos_ = 0;
-    host_.flushOutput();
-}
-
 std::string KermitEngine::decodeText(const uint8_t* data, size_t n) const
 {
     std::vector<uint8_t> text;
@@ -86,6 +68,7 @@ std::string KermitEngine::decodeText(const uint8_t* data, size_t n) const
 
 void KermitEngine::receive(const uint8_t* data, size_t n, int64_t nowMs)
 {
+    unused_ = 0;
     size_t i = 0;
     while (i < n && !done_) {
         KermitDecoder::Event ev;
@@ -107,10 +90,14 @@ void KermitEngine::receive(const uint8_t* data, size_t n, int64_t nowMs)
             break;
         }
     }
+    // What follows the end of the transfer (a shell prompt) is not ours.
+    if (done_)
+        unused_ = n - i;
     if (!done_)
         advance(nowMs);
     if (!done_)
         pump();
+    noteWindows();
 }
 
 void KermitEngine::poll(int64_t nowMs)
@@ -121,6 +108,7 @@ void KermitEngine::poll(int64_t nowMs)
     advance(nowMs);
     if (!done_ && nowMs >= deadline_)
         onTimeout(nowMs);
+    noteWindows();
 }
 
 void KermitEngine::lineLost(int64_t)
@@ -132,40 +120,23 @@ void KermitEngine::lineLost(int64_t)
     finish(-ecAbortNoCarrier);
 }
 
-void KermitEngine::finish(int code)
-{
-    if (done_)
-        return;
-    releaseFile();
-    if (code == 0)
-        code = FinishCodeForStatus(st_.ProtocolStatus);
-    result_ = code;
-    st_.ProtocolError = code;
-    done_ = true;
-    deadline_ = kNoDeadline;
-}
-
 void KermitEngine::abortWith(int code, int status, const std::string& text)
 {
-    if (done_)
-        return;
-    discardOutput();
-    const std::string msg = text.empty() ? ErrorText(code) : text;
-    // The text goes through the quoting in force, so any character is safe in it.
-    scratch_.resize(std::max<size_t>(link_.dataCapacity(), 1));
-    size_t used = 0;
-    const size_t len = quoting_.encode(reinterpret_cast<const uint8_t*>(msg.data()), msg.size(), scratch_.data(),
-                                       scratch_.size(), used);
-    sendPacket(seq_, kError, scratch_.data(), len);
-    setStatus(status);
-    if (code != -ecCancelRequested)
-        host_.reportError(code);
-    finish(code);
+    abortText_ = text.empty() ? ErrorText(code) : text;
+    ProtocolEngine::abortWith(code, status);
 }
 
-void KermitEngine::cancel(int64_t)
+std::vector<uint8_t> KermitEngine::cancelSequence() const
 {
-    abortWith(-ecCancelRequested, psCancelRequested);
+    // The text goes through the quoting in force, so any character is safe in it.
+    const std::string msg = abortText_.empty() ? ErrorText(-ecCancelRequested) : abortText_;
+    std::vector<uint8_t> field(std::max<size_t>(link_.dataCapacity(), 1));
+    size_t used = 0;
+    const size_t len = quoting_.encode(reinterpret_cast<const uint8_t*>(msg.data()), msg.size(), field.data(),
+                                       field.size(), used);
+    std::vector<uint8_t> packet;
+    KermitPacket::build(packet, seq_, kError, field.data(), len, link_.checkType, link_.framing, link_.maxl);
+    return packet;
 }
 
 void KermitEngine::peerError(const uint8_t* data, size_t n)

@@ -1,7 +1,8 @@
 #pragma once
 // What the Kermit sender and receiver share: our Send-Init parameters and the settled
-// link, the packet decoder and the data quoting, the queue of packets waiting for room
-// in the port's output buffer, error packets, cancel and the end of a transfer.
+// link, the packet decoder and the data quoting, sending packets, error packets in both
+// directions and the cancel (an error packet, the protocol's way of stopping the other
+// side at once).
 
 #include <cstdint>
 #include <string>
@@ -21,15 +22,17 @@ public:
     // Largest DATA plus check accepted in one packet: what we may announce, with room
     // for a peer that counts its long packets a little differently.
     static constexpr size_t kMaxReceiveData = 1024 + 64;
+    // Packet lengths above this are refused.
+    static constexpr uint32_t kMaxLen = 1024;
+    // Window slots at most.
+    static constexpr uint32_t kMaxWindowSlots = 27;
 
-    KermitEngine(EngineHost& host, const EngineSettings& settings, const KermitSettings& kermit);
+    KermitEngine(EngineHost& host, const EngineSettings& settings);
 
     // 0, or -1002 (bad argument) when the settings cannot be used: a packet length
     // above 1024.
-    static int checkSettings(const KermitSettings& kermit);
+    static int checkSettings(const EngineSettings& settings);
 
-    bool waitingForOutput() const override { return outPos_ < out_.size(); }
-    void cancel(int64_t nowMs) override;
     void receive(const uint8_t* data, size_t n, int64_t nowMs) override;
     void poll(int64_t nowMs) override;
     void lineLost(int64_t nowMs) override;
@@ -41,52 +44,41 @@ public:
     virtual uint32_t windowsInUse() const = 0;
 
 protected:
+    using ProtocolEngine::abortWith;
+
     virtual void onPacket(const KermitDecoder::Event& ev, const uint8_t* data, size_t n, int64_t nowMs) = 0;
     virtual void onBadPacket(int status, int64_t nowMs) = 0;
     virtual void onTimeout(int64_t nowMs) = 0;
-    // Closes a file left open when the transfer ends early.
-    virtual void releaseFile() {}
     // Called after every batch of received bytes and every poll, to continue sending.
     virtual void advance(int64_t) {}
+    // Starts the transfer unless the settings are unusable (then it has ended).
+    bool checkStart();
 
-    // Puts a packet in the output queue and moves what fits to the port. checkType 0
-    // uses the settled one.
+    // Queues a packet and moves what fits to the port. checkType 0 uses the settled one.
     void sendPacket(uint8_t seq, uint8_t type, const uint8_t* data, size_t n, int checkType = 0);
     void sendPacket(uint8_t seq, uint8_t type) { sendPacket(seq, type, nullptr, 0); }
-    void sendRaw(const std::vector<uint8_t>& bytes);
-    bool pump();
-    void discardOutput();
     // Takes the settled link into use: quoting, check type, block length.
     void applyLink(const KermitLink& link);
     // The other side's text of an error packet.
     std::string decodeText(const uint8_t* data, size_t n) const;
-
-    void setStatus(int status) { st_.ProtocolStatus = status; }
-    void countError()
-    {
-        ++st_.BlockErrors;
-        ++st_.TotalErrors;
-    }
+    // Ends the transfer with an error packet carrying text (by default the message of
+    // the code).
+    void abortWith(int code, int status, const std::string& text);
+    std::vector<uint8_t> cancelSequence() const override;
     int64_t waitMs() const { return static_cast<int64_t>(link_.timeoutSecs) * 1000; }
+    void noteWindows() { st_.KermitWindows = windowsInUse(); }
 
-    // Ends the transfer. A zero code takes the one that belongs to the final status.
-    void finish(int code);
-    // Sends an error packet with text (our own message for code when empty), reports
-    // the error and ends with code and status.
-    void abortWith(int code, int status, const std::string& text = {});
-    // An error packet arrived: the other side has ended the transfer.
-    void peerError(const uint8_t* data, size_t n);
-
-    EngineSettings settings_;
-    KermitSettings kermit_;
     KermitParams ours_;
     KermitLink link_;
     KermitQuoting quoting_;
     KermitDecoder dec_;
     uint8_t seq_ = 0;          // sequence number of the packet being worked on
-    std::vector<uint8_t> out_;
-    size_t outPos_ = 0;
+    std::string abortText_;
     std::vector<uint8_t> scratch_;
+
+private:
+    // An error packet arrived: the other side has ended the transfer.
+    void peerError(const uint8_t* data, size_t n);
 };
 
 } // namespace zelvo::protocols

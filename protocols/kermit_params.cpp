@@ -8,28 +8,30 @@ namespace zelvo::protocols {
 
 using namespace kermit;
 
-KermitParams KermitParams::ours(const KermitSettings& s)
+KermitParams KermitParams::ours(const EngineSettings& s)
 {
     KermitParams p;
-    const bool longOn = s.MaxLen > kMaxNormalLength;
+    const bool longOn = s.KermitMaxLen > kMaxNormalLength;
     if (longOn) {
         p.maxl = kMaxNormalLength;
-        p.longLength = std::min(s.MaxLen, kMaxLongLength);
+        p.longLength = std::min(s.KermitMaxLen, kMaxLongLength);
         p.chkt = '2';
         p.capas |= kCapaLongPackets;
     } else {
-        p.maxl = s.MaxLen == 0 ? kDefaultMaxl : std::max(s.MaxLen, kMinNormalLength);
+        p.maxl = s.KermitMaxLen == 0 ? kDefaultMaxl : std::max(s.KermitMaxLen, kMinNormalLength);
         p.longLength = 0;
         p.chkt = '1';
     }
-    p.time = std::min<uint32_t>(s.TimeoutSecs, 94);
-    p.npad = std::min<uint32_t>(s.PadCount, 94);
-    p.padc = s.PadCharacter;
-    p.eol = s.Terminator < 32 ? s.Terminator : '\r';
-    p.qctl = validPrefix(s.CtlPrefix) ? s.CtlPrefix : '#';
-    p.qbin = validPrefix(s.HighbitPrefix) || s.HighbitPrefix == 'N' ? s.HighbitPrefix : 'Y';
-    p.rept = validPrefix(s.RepeatPrefix) ? s.RepeatPrefix : ' ';
-    p.windo = s.MaxWindows <= 1 ? 1 : std::min(s.MaxWindows, kMaxWindows);
+    const auto byte = [](char c) { return static_cast<uint8_t>(c); };
+    p.time = std::min<uint32_t>(s.KermitTimeoutSecs, 94);
+    p.npad = std::min<uint32_t>(s.KermitPadCount, 94);
+    p.padc = byte(s.KermitPadCharacter);
+    p.eol = byte(s.KermitTerminator) < 32 ? byte(s.KermitTerminator) : '\r';
+    p.qctl = validPrefix(byte(s.KermitCtlPrefix)) ? byte(s.KermitCtlPrefix) : '#';
+    const uint8_t qbin = byte(s.KermitHighbitPrefix);
+    p.qbin = validPrefix(qbin) || qbin == 'N' ? qbin : 'Y';
+    p.rept = validPrefix(byte(s.KermitRepeatPrefix)) ? byte(s.KermitRepeatPrefix) : ' ';
+    p.windo = s.KermitMaxWindows <= 1 ? 1 : std::min(s.KermitMaxWindows, kMaxWindows);
     if (p.windo > 1)
         p.capas |= kCapaWindows;
     return p;

@@ -8,22 +8,9 @@
 #include <vector>
 
 #include "protocols/kermit_packet.h"
+#include "protocols/protocol_engine.h"
 
 namespace zelvo::protocols {
-
-// The Kermit settings of the protocol component.
-struct KermitSettings {
-    uint32_t MaxLen = 80;         // above 94: long packets of that length (at most 1024)
-    uint32_t MaxWindows = 0;      // 0 or 1: no sliding windows; 2..27 window slots
-    uint32_t SWCTurnDelay = 0;    // ms between packets when windows are in use
-    uint32_t TimeoutSecs = 5;     // the time-out we ask the other side to use
-    uint8_t PadCharacter = ' ';
-    uint32_t PadCount = 0;
-    uint8_t Terminator = '\r';
-    uint8_t CtlPrefix = '#';
-    uint8_t HighbitPrefix = 'Y';
-    uint8_t RepeatPrefix = '~';
-};
 
 // The fields of a Send-Init packet, as numbers and characters (not transformed).
 struct KermitParams {
@@ -42,7 +29,7 @@ struct KermitParams {
 
     // What we announce. KermitMaxLen 0 (a dialog entry that was not a number) means
     // the standard 80; shorter lengths than 20 cannot carry a Send-Init and are raised.
-    static KermitParams ours(const KermitSettings& s);
+    static KermitParams ours(const EngineSettings& s);
     // A Send-Init's DATA field, and back. Fields a peer leaves out take the defaults
     // assumed for a peer that has not spoken yet.
     std::vector<uint8_t> encode() const;

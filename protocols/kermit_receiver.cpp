@@ -17,8 +17,8 @@ const char* KermitReceiver::stateName(State s)
     return kNames[s];
 }
 
-KermitReceiver::KermitReceiver(EngineHost& host, const EngineSettings& settings, const KermitSettings& kermit)
-    : KermitEngine(host, settings, kermit)
+KermitReceiver::KermitReceiver(EngineHost& host, const EngineSettings& settings)
+    : KermitEngine(host, settings)
 {
     st_.stateName = stateName(state_);
     decoded_.reserve(8192);
@@ -38,6 +38,8 @@ uint32_t KermitReceiver::windowsInUse() const
 
 void KermitReceiver::start(int64_t nowMs)
 {
+    if (!checkStart())
+        return;
     setStatus(psProtocolHandshake);
     attempts_ = 1;
     // A sender that is already waiting sends its Send-Init again at once.
@@ -78,7 +80,7 @@ void KermitReceiver::onSendInit(const uint8_t* data, size_t n, int64_t nowMs)
     link_.framing = link.framing;
     initAck_.clear();
     KermitPacket::build(initAck_, 0, kAck, fields.data(), fields.size(), 1, link.framing, link.maxl);
-    sendRaw(initAck_);
+    sendRaw(initAck_.data(), initAck_.size());
     applyLink(link);
     expected_ = 1;
     errors_ = 0;
@@ -102,7 +104,7 @@ void KermitReceiver::onPacket(const KermitDecoder::Event& ev, const uint8_t* dat
     if (ev.type == kSendInit) {
         // Our answer went missing; the sender asks again.
         if (d >= kSeqModulus - w)
-            sendRaw(initAck_);
+            sendRaw(initAck_.data(), initAck_.size());
         return;
     }
     if (d == 0) {
@@ -148,7 +150,7 @@ void KermitReceiver::onPacket(const KermitDecoder::Event& ev, const uint8_t* dat
         return;
     }
     // Beyond the window: the sender has more packets outstanding than the table holds.
-    abortWith(-ecTableFull, psProtocolError);
+    abortWith(-ecTableFull, psProtocolError, {});
 }
 
 void KermitReceiver::process(uint8_t seq, uint8_t type, const uint8_t* data, size_t n, bool acked, int64_t nowMs)
@@ -195,7 +197,7 @@ void KermitReceiver::process(uint8_t seq, uint8_t type, const uint8_t* data, siz
         break;
     }
     // Anything else here means the two sides no longer agree on where they are.
-    abortWith(-ecProtocolError, psProtocolError);
+    abortWith(-ecProtocolError, psProtocolError, {});
 }
 
 void KermitReceiver::fileHeader(uint8_t seq, const uint8_t* data, size_t n, int64_t nowMs)
@@ -316,7 +318,7 @@ bool KermitReceiver::nakMissing(bool force)
 void KermitReceiver::error(int64_t nowMs)
 {
     if (++errors_ > settings_.HandshakeRetry) {
-        abortWith(-ecTooManyErrors, psProtocolError);
+        abortWith(-ecTooManyErrors, psProtocolError, {});
         return;
     }
     deadline_ = nowMs + waitMs();

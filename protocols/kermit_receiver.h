@@ -21,7 +21,7 @@ public:
     };
     static const char* stateName(State s);
 
-    KermitReceiver(EngineHost& host, const EngineSettings& settings, const KermitSettings& kermit);
+    KermitReceiver(EngineHost& host, const EngineSettings& settings);
 
     void start(int64_t nowMs) override;
     uint32_t windowsInUse() const override;

@@ -18,8 +18,8 @@ const char* KermitSender::stateName(State s)
     return kNames[s];
 }
 
-KermitSender::KermitSender(EngineHost& host, const EngineSettings& settings, const KermitSettings& kermit)
-    : KermitEngine(host, settings, kermit), src_(8192), field_(kMaxLongLength)
+KermitSender::KermitSender(EngineHost& host, const EngineSettings& settings)
+    : KermitEngine(host, settings), src_(8192), field_(kMaxLongLength)
 {
     st_.stateName = stateName(state_);
 }
@@ -48,6 +48,8 @@ void KermitSender::setState(State s)
 
 void KermitSender::start(int64_t nowMs)
 {
+    if (!checkStart())
+        return;
     setStatus(psProtocolHandshake);
     attempts_ = 1;
     sendInit();
@@ -155,11 +157,6 @@ void KermitSender::rotate()
 {
     while (count() > 0 && slot(base_).acked) {
         Slot& s = slot(base_);
-        if (s.type == kData) {
-            acked_ += s.length;
-            st_.BytesTransferred = acked_;
-            st_.BytesRemaining = file_.length > acked_ ? file_.length - acked_ : 0;
-        }
         s.acked = false;
         s.type = 0;
         base_ = (base_ + 1) & 63;
@@ -178,7 +175,7 @@ void KermitSender::onBadPacket(int, int64_t)
 void KermitSender::resend(Slot& s, int64_t nowMs)
 {
     if (++s.retries > settings_.HandshakeRetry) {
-        abortWith(-ecTooManyErrors, psProtocolError);
+        abortWith(-ecTooManyErrors, psProtocolError, {});
         return;
     }
     ++resent_;
@@ -212,7 +209,7 @@ void KermitSender::onTimeout(int64_t nowMs)
         if (outputWaitSince_ < 0)
             outputWaitSince_ = nowMs;
         if (nowMs - outputWaitSince_ >= settings_.TransmitTimeoutMs) {
-            abortWith(-ecTimeout, psTimeout);
+            abortWith(-ecTimeout, psTimeout, {});
             return;
         }
         armTimer(nowMs);
@@ -237,7 +234,6 @@ void KermitSender::queuePacket(uint8_t type, const uint8_t* data, size_t n, int6
     s.type = type;
     s.acked = false;
     s.retries = 0;
-    s.length = 0;
     s.wire.clear();
     KermitPacket::build(s.wire, next_, type, data, n, link_.checkType, link_.framing, link_.maxl);
     seq_ = next_;
@@ -254,7 +250,7 @@ void KermitSender::nextFile(int64_t nowMs)
     SendFile f;
     const int rc = cancelBatch_ ? 0 : host_.nextFile(f);
     if (rc < 0) {
-        abortWith(rc, psProtocolError);
+        abortWith(rc, psProtocolError, {});
         return;
     }
     if (rc == 0) {
@@ -275,7 +271,7 @@ void KermitSender::nextFile(int64_t nowMs)
     st_.FileLength = file_.length;
     st_.BytesRemaining = file_.length;
     st_.fileStartMs = nowMs;
-    pos_ = acked_ = 0;
+    pos_ = 0;
     srcStart_ = 0;
     srcLen_ = 0;
     cancelFile_ = discarding_ = false;
@@ -299,7 +295,7 @@ bool KermitSender::fillWindow(int64_t nowMs)
     while (count() < link_.windows && pos_ < file_.length && !done_) {
         if (waitingForOutput())
             return false;
-        if (link_.windows > 1 && kermit_.SWCTurnDelay && nowMs < nextSendAt_) {
+        if (link_.windows > 1 && settings_.KermitSWCTurnDelay && nowMs < nextSendAt_) {
             deadline_ = std::min(deadline_, nextSendAt_);
             return false;
         }
@@ -309,7 +305,7 @@ bool KermitSender::fillWindow(int64_t nowMs)
             const size_t want = static_cast<size_t>(std::min<uint64_t>(src_.size(), file_.length - pos_));
             const int rc = host_.readFile(pos_, src_.data(), want);
             if (rc < 0) {
-                abortWith(rc, psProtocolError);
+                abortWith(rc, psProtocolError, {});
                 return false;
             }
             srcStart_ = pos_;
@@ -318,7 +314,7 @@ bool KermitSender::fillWindow(int64_t nowMs)
                 // The file shrank while it was being sent: what is there is all there is.
                 file_.length = pos_ + srcLen_;
                 st_.FileLength = file_.length;
-                st_.BytesRemaining = file_.length > acked_ ? file_.length - acked_ : 0;
+                st_.BytesRemaining = file_.length > pos_ ? file_.length - pos_ : 0;
                 if (srcLen_ == 0)
                     break;
             }
@@ -327,10 +323,11 @@ bool KermitSender::fillWindow(int64_t nowMs)
         size_t used = 0;
         const size_t len = quoting_.encode(src_.data() + off, srcLen_ - off, field_.data(), cap, used);
         queuePacket(kData, field_.data(), len, nowMs);
-        slot(seq_).length = used;
         pos_ += used;
-        if (link_.windows > 1 && kermit_.SWCTurnDelay)
-            nextSendAt_ = nowMs + kermit_.SWCTurnDelay;
+        st_.BytesTransferred = pos_;
+        st_.BytesRemaining = file_.length - pos_;
+        if (link_.windows > 1 && settings_.KermitSWCTurnDelay)
+            nextSendAt_ = nowMs + settings_.KermitSWCTurnDelay;
     }
     return true;
 }

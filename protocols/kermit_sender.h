@@ -24,7 +24,7 @@ public:
     // does not come after this many attempts, only the goodbye went missing.
     static constexpr uint32_t kBreakAttempts = 3;
 
-    KermitSender(EngineHost& host, const EngineSettings& settings, const KermitSettings& kermit);
+    KermitSender(EngineHost& host, const EngineSettings& settings);
 
     void start(int64_t nowMs) override;
     void lineLost(int64_t nowMs) override;
@@ -48,8 +48,7 @@ private:
         uint8_t type = 0;
         bool acked = false;
         uint32_t retries = 0;
-        uint64_t length = 0;   // file bytes carried by a data packet
-        std::vector<uint8_t> wire;
+            std::vector<uint8_t> wire;
     };
 
     void setState(State s);
@@ -81,7 +80,6 @@ private:
     bool fileOpen_ = false;
     SendFile file_;
     uint64_t pos_ = 0;       // next file offset to put in a packet
-    uint64_t acked_ = 0;     // file bytes acknowledged
     bool cancelFile_ = false;
     bool cancelBatch_ = false;
     bool discarding_ = false;

@@ -69,7 +69,8 @@ public:
     void setComPort(ProtocolLine* line) { line_ = line; }
     void setEventDelivery(EventDelivery* delivery);
 
-    // The status window, told of the first, periodic and last status of every file.
+    // The status window: shown (first) when a transfer starts, refreshed with every
+    // status of its files, hidden (last) when it ends.
     AbstractStatus* StatusDisplay() const { return statusDisplay_; }
     void setStatusDisplay(AbstractStatus* display) { statusDisplay_ = display; }
 
@@ -80,12 +81,23 @@ public:
     // and for some engines HandshakeWait, FinishWait, Overhead and TurnDelay).
     TProtocolType ProtocolType() const { return ProtocolType_; }
     void setProtocolType(TProtocolType type);
+    // Whether transfers of a type can run (an engine exists for it), and whether the
+    // type moves a batch of named files rather than the one file FileName names.
+    static bool EngineAvailable(TProtocolType type);
+    static bool BatchProtocol(TProtocolType type);
 
     // zfoWriteCrc is not offered: setting it keeps the previous option.
     TZmodemFileOptions ZmodemFileOption() const { return ZmodemFileOption_; }
     void setZmodemFileOption(TZmodemFileOptions option);
     bool Zmodem8K() const { return Zmodem8K_; }
     void setZmodem8K(bool on);
+    // At most 1024 is kept (larger values become 1024); above 94 Kermit uses long
+    // packets of that length, which is then the block length.
+    uint32_t KermitMaxLen() const { return KermitMaxLen_; }
+    void setKermitMaxLen(uint32_t length);
+    // More than 27 window slots are reduced to 27.
+    uint32_t KermitMaxWindows() const { return KermitMaxWindows_; }
+    void setKermitMaxWindows(uint32_t slots);
 
     ZELVO_PROTOCOL_PROPERTY(std::string, DestinationDirectory, {})
     ZELVO_PROTOCOL_PROPERTY(std::string, FileMask, {})
@@ -110,8 +122,6 @@ public:
     ZELVO_PROTOCOL_PROPERTY(bool, ZmodemSkipNoFile, false)
     ZELVO_PROTOCOL_PROPERTY(bool, ZmodemRecover, false)
     ZELVO_PROTOCOL_PROPERTY(uint32_t, ZmodemFinishRetry, 0)
-    ZELVO_PROTOCOL_PROPERTY(uint32_t, KermitMaxLen, 80)
-    ZELVO_PROTOCOL_PROPERTY(uint32_t, KermitMaxWindows, 0)
     ZELVO_PROTOCOL_PROPERTY(uint32_t, KermitSWCTurnDelay, 0)
     ZELVO_PROTOCOL_PROPERTY(uint32_t, KermitTimeoutSecs, 5)
     ZELVO_PROTOCOL_PROPERTY(char, KermitPadCharacter, ' ')
@@ -152,7 +162,7 @@ public:
     uint32_t BlockLength() const { return Snapshot().BlockLength; }
     uint64_t InitialPosition() const { return Snapshot().InitialPosition; }
     int64_t ElapsedTicks() const;
-    uint32_t KermitWindowsUsed() const { return 0; }
+    uint32_t KermitWindowsUsed() const { return Snapshot().KermitWindows; }
     // Seconds needed for n bytes at the port's speed with this protocol's overheads.
     uint32_t EstimateTransferSecs(uint64_t n) const;
     uint32_t baudRate() const;
@@ -163,8 +173,10 @@ public:
     // The services the engines use (files, line, reports), for tests and tools.
     EngineHost& Host() { return *this; }
 
-    // Driving, on the line's driver thread.
-    void lineData(const uint8_t* data, size_t n);
+    // Driving, on the line's driver thread. lineData returns how many of the bytes the
+    // transfer took: fewer than n only when it ended before the rest, which then belongs
+    // to whoever reads the line next.
+    size_t lineData(const uint8_t* data, size_t n);
     void service();
     void lineLost();
     // When service() is next wanted, in platform::monotonicMs() terms.
@@ -179,6 +191,9 @@ private:
     size_t outputUsed() override;
     int putBlock(const uint8_t* data, size_t n) override;
     void flushOutput() override;
+    void flushInput() override;
+    uint32_t lineSpeed() override;
+    void askResume(const std::string& path, TWriteFailAction& action) override;
     int nextFile(SendFile& file) override;
     int readFile(uint64_t offset, uint8_t* buf, size_t n) override;
     void closeSendFile(bool completed) override;
@@ -196,18 +211,25 @@ private:
     void endTransfer(int code);
     void publish(const TransferState& state);
     void deliverStatus(unsigned flags);
+    void showDisplay(bool show);
     void deliverLog(uint16_t code);
     int findFirstFile(SendFile& file);
     int nextMaskFile(SendFile& file);
     EngineSettings engineSettings() const;
+    void applyKermitLength();
+    std::string receivePath() const;
 
     TProtocolType ProtocolType_ = ptNoProtocol;
     TZmodemFileOptions ZmodemFileOption_ = zfoWriteNewer;
     bool Zmodem8K_ = false;
+    uint32_t KermitMaxLen_ = 80;
+    uint32_t KermitMaxWindows_ = 0;
     uint32_t blockLength_ = 0;
 
     ProtocolLine* line_ = nullptr;
     AbstractStatus* statusDisplay_ = nullptr;
+    bool displayRequested_ = false;  // on the thread that drives the transfer
+    bool displayShown_ = false;      // on the user-interface thread
     DirectDelivery directDelivery_;
     EventDelivery* delivery_ = &directDelivery_;
 

@@ -2,14 +2,10 @@
 
 #include "app/main_form_logic.h"
 #include "app/port_access.h"
-#include "app/transfer_line.h"
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
-#include "comm/exceptions.h"
 #include "comm/ui/status_light.h"
-#include "platform/paths.h"
-#include "protocols/protocol.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,7 +21,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <filesystem>
 
 namespace zelvo::app {
 
@@ -34,7 +29,6 @@ using platform::RegistryStore;
 namespace {
 
 constexpr int kStatusWidths[4] = {220, 80, 80, 80};
-constexpr const char* kZmodemPattern = "B00000000000000";
 
 QAction* addItem(QMenu* menu, const char* name, const char* caption, bool enabled = true)
 {
@@ -55,6 +49,8 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     , server_(server)
     , storePath_(std::move(storePath))
     , router_(*this, server.receive, server.dispatch)
+    , transfers_(std::make_unique<TransferController>(static_cast<TransferController::Host&>(*this),
+                                                      port, terminal, settings_.protocol, this))
     , startMinimised_(startMinimised)
 {
     setObjectName(QStringLiteral("MainForm"));
@@ -89,7 +85,7 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 
 MainForm::~MainForm()
 {
-    setTransfer(nullptr, nullptr);
+    transfers_->setTransfer(nullptr, nullptr);
     port_.onData = nullptr;
     port_.onDataTrigger = nullptr;
     port_.onLineLost = nullptr;
@@ -103,14 +99,7 @@ MainForm::~MainForm()
 void MainForm::attachListeners()
 {
     port_.onData = [this](const uint8_t* d, size_t n) { onPortData(d, n); };
-    port_.onDataTrigger = [this](uint16_t h) {
-        // Started from the event loop: starting detaches this very listener.
-        if (zmodemHandle_ != 0 && h == zmodemHandle_ && zmodemStart_)
-            QTimer::singleShot(0, this, [this] {
-                if (zmodemStart_)
-                    zmodemStart_();
-            });
-    };
+    port_.onDataTrigger = [this](uint16_t h) { transfers_->ZmodemTrigger(h); };
 }
 
 void MainForm::detachListeners()
@@ -119,61 +108,31 @@ void MainForm::detachListeners()
     port_.onDataTrigger = nullptr;
 }
 
-bool MainForm::ProtocolAvailable(int type)
-{
-    // Zmodem is the engine the protocol component runs; the others follow.
-    return type == protocols::ptZmodem;
-}
-
 void MainForm::setTransfer(protocols::Protocol* protocol, TransferLine* line)
 {
-    if (protocol_) {
-        protocol_->OnProtocolNextFile = nullptr;
-        protocol_->OnProtocolFinish = nullptr;
-        protocol_->OnProtocolError = nullptr;
-    }
-    protocol_ = protocol;
-    transferLine_ = line;
-    if (!protocol_ || !transferLine_) {
-        protocol_ = nullptr;
-        transferLine_ = nullptr;
-        return;
-    }
-    protocol_->OnProtocolNextFile = [this](protocols::Protocol&, std::string& name) {
-        ProtocolProtocolNextFile(name);
-    };
-    protocol_->OnProtocolFinish = [this](protocols::Protocol&, int code) {
-        ProtocolProtocolFinish(code);
-    };
-    protocol_->OnProtocolError = [this](protocols::Protocol&, int code) {
-        ProtocolProtocolError(code);
-    };
-    // The transfer settings that are not stored keep these values. Received names keep
-    // their case: on this system "a.txt" and "A.TXT" are different files.
-    protocol_->setBlockCheckMethod(protocols::bcmChecksum);
-    protocol_->setHandshakeWait(1092);
-    protocol_->setFinishWait(20);
-    protocol_->setTurnDelay(1);
-    protocol_->setOverhead(5);
-    protocol_->setStatusInterval(10);
-    protocol_->setFileMask("*.*");
-    protocol_->setKermitPadCharacter('\0');
-    protocol_->setUpcaseFileNames(false);
-    if (protocol_->DestinationDirectory().empty())
-        protocol_->setDestinationDirectory(platform::downloadDir());
-    zmodemStart_ = [this] {
-        if (!protocol_ || transferRunning_)
-            return;
-        protocol_->setProtocolType(protocols::ptZmodem);
-        receiveFiles();
-    };
-    applyProtocolSettings();
+    transfers_->setTransfer(protocol, line);
     UpdateMenu();
+}
+
+void MainForm::transferStateChanged()
+{
+    UpdateMenu();
+    UpdateStatus();
+}
+
+void MainForm::refreshLights()
+{
+    if (ledBarVisible()) {
+        // The lights show the line as it is now, not as it was when the transfer began.
+        setLightMonitoring(false);
+        setLightMonitoring(true);
+    }
 }
 
 void MainForm::setPrompts(UserPrompts* prompts)
 {
     prompts_ = prompts;
+    transfers_->setPrompts(prompts);
 }
 
 QAction* MainForm::action(const char* objectName) const
@@ -377,7 +336,6 @@ void MainForm::FormCreate()
 {
     closing_ = false;
     firstActivation_ = true;
-    zmodemHandle_ = 0;
     settings_.window.Left = -1;
     settings_.window.Top = -1;
     sessions_.clear();
@@ -426,8 +384,7 @@ void MainForm::FormClose()
     if (closed_)
         return;
     closed_ = true;
-    if (transferRunning_ && protocol_)
-        protocol_->CancelTransfer();
+    transfers_->cancel();
     writeSettingsNow();
     if (terminal_.capturing())
         terminal_.stopCapture();
@@ -499,68 +456,7 @@ void MainForm::applySettings()
     ledBar_->setVisible(settings_.window.LED);
     setLightMonitoring(settings_.window.LED);
     statusBar()->setVisible(settings_.window.Status);
-    applyProtocolSettings();
-}
-
-void MainForm::applyProtocolSettings()
-{
-    if (!protocol_)
-        return;
-    const ProtocolSettings& p = settings_.protocol;
-    using namespace protocols;
-    // The type first: choosing a protocol resets the engine's own defaults.
-    if (p.ProtocolType <= ptAscii)
-        protocol_->setProtocolType(TProtocolType(p.ProtocolType));
-    protocol_->setZmodemOptionOverride(p.ZmodemOptionOverride);
-    protocol_->setZmodemSkipNoFile(p.ZmodemSkipNoFile);
-    protocol_->setZmodemRecover(p.ZmodemRecover);
-    protocol_->setZmodem8K(p.Zmodem8K);
-    if (p.ZmodemFileOption <= zfoWriteProtect)
-        protocol_->setZmodemFileOption(TZmodemFileOptions(p.ZmodemFileOption));
-    protocol_->setHonorDirectory(p.HonorDirectory);
-    protocol_->setIncludeDirectory(p.IncludeDirectory);
-    protocol_->setRTSLowForWrite(p.RTSLowForWrite);
-    protocol_->setAbortNoCarrier(p.AbortNoCarrier);
-    if (p.WriteFailAction <= wfWriteResume)
-        protocol_->setWriteFailAction(TWriteFailAction(p.WriteFailAction));
-    protocol_->setKermitMaxLen(p.KermitMaxLen);
-    protocol_->setKermitMaxWindows(p.KermitMaxWindows);
-    protocol_->setKermitTimeoutSecs(p.KermitTimeoutSecs);
-    protocol_->setAsciiCharDelay(p.AsciiCharDelay);
-    protocol_->setAsciiLineDelay(p.AsciiLineDelay);
-    if (p.AsciiCRTranslation <= aetAddLFAfter)
-        protocol_->setAsciiCRTranslation(TAsciiEOLTranslation(p.AsciiCRTranslation));
-    if (p.AsciiLFTranslation <= aetAddLFAfter)
-        protocol_->setAsciiLFTranslation(TAsciiEOLTranslation(p.AsciiLFTranslation));
-    protocol_->setAsciiEOFTimeout(p.AsciiEOFTimeout);
-    if (!p.BatchPath.empty())
-        protocol_->setDestinationDirectory(p.BatchPath);
-}
-
-void MainForm::captureProtocolSettings()
-{
-    if (!protocol_)
-        return;
-    ProtocolSettings& p = settings_.protocol;
-    p.ProtocolType = uint32_t(protocol_->ProtocolType());
-    p.ZmodemOptionOverride = protocol_->ZmodemOptionOverride();
-    p.ZmodemSkipNoFile = protocol_->ZmodemSkipNoFile();
-    p.ZmodemRecover = protocol_->ZmodemRecover();
-    p.Zmodem8K = protocol_->Zmodem8K();
-    p.ZmodemFileOption = uint32_t(protocol_->ZmodemFileOption());
-    p.HonorDirectory = protocol_->HonorDirectory();
-    p.IncludeDirectory = protocol_->IncludeDirectory();
-    p.RTSLowForWrite = protocol_->RTSLowForWrite();
-    p.AbortNoCarrier = protocol_->AbortNoCarrier();
-    p.WriteFailAction = uint32_t(protocol_->WriteFailAction());
-    p.KermitMaxLen = protocol_->KermitMaxLen();
-    p.KermitMaxWindows = protocol_->KermitMaxWindows();
-    p.KermitTimeoutSecs = protocol_->KermitTimeoutSecs();
-    p.AsciiCharDelay = protocol_->AsciiCharDelay();
-    p.AsciiLineDelay = protocol_->AsciiLineDelay();
-    p.AsciiCRTranslation = uint32_t(protocol_->AsciiCRTranslation());
-    p.AsciiLFTranslation = uint32_t(protocol_->AsciiLFTranslation());
-    p.AsciiEOFTimeout = protocol_->AsciiEOFTimeout();
+    transfers_->applySettings();
 }
 
 void MainForm::captureSettings()
@@ -602,8 +498,7 @@ void MainForm::captureSettings()
         w.Left = x();
         w.Top = y();
     }
-    settings_.protocol.ZmodemAutoStart = zmodemAuto_;
-    captureProtocolSettings();
+    transfers_->captureSettings();
 }
 
 // ---- Opening a session ----------------------------------------------------------------
@@ -670,7 +565,7 @@ void MainForm::PortOpen(const std::string& session)
     }
 
     terminal_.resetKeyboard();
-    zmodemAuto_ = settings_.protocol.ZmodemAutoStart;
+    transfers_->setAutoStart(settings_.protocol.ZmodemAutoStart);
     ArmZmodemTrigger();
     UpdateMenu();
     UpdateStatus();
@@ -696,15 +591,15 @@ void MainForm::UpdateMenu()
     action("HangupItem")->setEnabled(false);
     bool anyProtocol = false;
     for (int t = 1; t <= 9; ++t) {
-        bool on = protocol_ && ProtocolAvailable(t);
+        bool on = transfers_->itemEnabled(t);
         anyProtocol = anyProtocol || on;
         action(QStringLiteral("Send%1Item").arg(t).toLatin1().constData())->setEnabled(on);
         action(QStringLiteral("Receive%1Item").arg(t).toLatin1().constData())->setEnabled(on);
     }
     for (const char* n : {"SendMenu", "ReceiveMenu"})
         if (QMenu* m = findChild<QMenu*>(QString::fromLatin1(n)))
-            m->setEnabled(anyProtocol && !transferRunning_);
-    action("ProtocolItem")->setEnabled(protocol_ != nullptr);
+            m->setEnabled(anyProtocol && !transfers_->running());
+    action("ProtocolItem")->setEnabled(transfers_->protocol() != nullptr);
     const QMimeData* md = QApplication::clipboard()->mimeData();
     action("PasteItem")->setEnabled(md && md->hasText());
 }
@@ -861,7 +756,7 @@ void MainForm::PasteItemClick()
 {
     const QMimeData* md = QApplication::clipboard()->mimeData();
     // While a transfer owns the line, pasted text would corrupt its stream.
-    if (!md || !md->hasText() || !port_.isOpen() || transferRunning_)
+    if (!md || !md->hasText() || !port_.isOpen() || transfers_->running())
         return;
     // Sent unchanged, line ends included, in the system's encoding.
     QByteArray bytes = md->text().toLocal8Bit();
@@ -1011,7 +906,7 @@ void MainForm::onLineLost(const std::string& reason)
     // opened again from Preferences / Port.
     router_.reset();
     terminal_.setActive(true);
-    zmodemHandle_ = 0;
+    transfers_->lineLost();
     statusTimer_->stop();
     driveLight_->setLit(false);
     UpdateStatus();
@@ -1091,155 +986,12 @@ void MainForm::StatusTimerTimer()
 
 void MainForm::ArmZmodemTrigger()
 {
-    if (!zmodemStart_ || !port_.isOpen() || !zmodemAuto_ || zmodemHandle_ != 0)
-        return;
-    zmodemHandle_ = port_.addDataTrigger(kZmodemPattern);
+    transfers_->ArmZmodemTrigger();
 }
 
 void MainForm::DisarmZmodemTrigger()
 {
-    if (zmodemHandle_ != 0 && port_.isOpen())
-        port_.dropTrigger(zmodemHandle_);
-    zmodemHandle_ = 0;
-}
-
-// ---- File transfers -------------------------------------------------------------------
-
-namespace {
-bool isBatch(int type)
-{
-    return type >= protocols::ptYmodem && type <= protocols::ptKermit;
-}
-} // namespace
-
-void MainForm::SendItemClick(int tag)
-{
-    if (!protocol_ || !transferLine_ || transferRunning_ || !prompts_ || !ProtocolAvailable(tag))
-        return;
-    protocol_->setProtocolType(protocols::TProtocolType(tag));
-    protocol_->setTurnDelay(1);
-    const bool batch = isBatch(tag);
-    std::vector<QString> files =
-        prompts_->chooseSendFiles(QString::fromStdString(settings_.protocol.SendFile), batch);
-    if (files.empty())
-        return;
-    if (!batch)
-        files.resize(1);
-    sendFiles_.clear();
-    for (const QString& f : files)
-        sendFiles_.push_back(f.toStdString());
-    settings_.protocol.SendFile = sendFiles_.front();
-
-    DisarmZmodemTrigger();
-    detachListeners();
-    terminal_.setActive(false);
-    nextFileIndex_ = 0;
-    transferLine_->flushInput();
-    startTransfer(true);
-}
-
-void MainForm::ReceiveItemClick(int tag)
-{
-    if (!protocol_ || !transferLine_ || transferRunning_ || !ProtocolAvailable(tag))
-        return;
-    protocol_->setProtocolType(protocols::TProtocolType(tag));
-    receiveFiles();
-}
-
-void MainForm::receiveFiles()
-{
-    if (!protocol_ || !transferLine_ || transferRunning_)
-        return;
-    detachListeners();
-    terminal_.setActive(false);
-    protocol_->setTurnDelay(1);
-    DisarmZmodemTrigger();
-    if (prompts_) {
-        if (!isBatch(protocol_->ProtocolType())) {
-            if (auto path = prompts_->chooseReceiveFile(
-                    QString::fromStdString(settings_.protocol.ReceiveFile))) {
-                std::filesystem::path p(path->toStdString());
-                settings_.protocol.ReceiveFile = p.string();
-                // The old file goes first; if it cannot, the receive goes ahead anyway.
-                std::error_code ec;
-                std::filesystem::remove(p, ec);
-                protocol_->setDestinationDirectory(p.parent_path().string());
-                protocol_->setFileName(p.filename().string());
-            }
-        } else if (auto dir = prompts_->chooseDirectory(
-                       QString::fromStdString(settings_.protocol.BatchPath))) {
-            protocol_->setDestinationDirectory(dir->toStdString());
-            settings_.protocol.BatchPath = dir->toStdString();
-        }
-    }
-    startTransfer(false);
-}
-
-void MainForm::startTransfer(bool transmit)
-{
-    transferRunning_ = true;
-    UpdateMenu();
-    // A transfer that cannot start has raised its finish event already (queued), which
-    // hands the line back like any other end. If it ended without reporting an error (a
-    // closed line, no trigger slots left), the user still learns why nothing happened.
-    errorShown_ = false;
-    int rc = transmit ? transferLine_->beginTransmit(*protocol_)
-                      : transferLine_->beginReceive(*protocol_);
-    if (rc < 0 && !errorShown_)
-        ProtocolProtocolError(rc);
-}
-
-void MainForm::ProtocolProtocolNextFile(std::string& fileName)
-{
-    if (nextFileIndex_ < sendFiles_.size())
-        fileName = sendFiles_[nextFileIndex_++];
-    else
-        fileName.clear();
-}
-
-void MainForm::ProtocolProtocolFinish(int)
-{
-    if (!transferRunning_)
-        return;
-    transferRunning_ = false;
-    terminal_.setActive(true);
-    attachListeners();
-    ArmZmodemTrigger();
-    if (ledBarVisible()) {
-        // The lights show the line as it is now, not as it was when the transfer began.
-        setLightMonitoring(false);
-        setLightMonitoring(true);
-    }
-    UpdateMenu();
-    UpdateStatus();
-}
-
-void MainForm::ProtocolProtocolError(int code)
-{
-    errorShown_ = true;
-    if (protocol_)
-        protocol_->CancelTransfer();
-    std::string text = comm::ErrorText(code);
-    if (text.empty() || text == "Qarn exception" || text.rfind("Unknown error", 0) == 0)
-        text = std::to_string(code);
-    if (prompts_)
-        prompts_->error(QStringLiteral("Fatal protokol error:") + QString::fromStdString(text));
-}
-
-void MainForm::ProtocolItemClick()
-{
-    if (!protocol_ || !prompts_)
-        return;
-    bool autoStart = zmodemAuto_;
-    if (!prompts_->protocolOptions(*protocol_, autoStart))
-        return;
-    if (autoStart != zmodemAuto_) {
-        zmodemAuto_ = autoStart;
-        if (zmodemAuto_)
-            ArmZmodemTrigger();
-        else
-            DisarmZmodemTrigger();
-    }
+    transfers_->DisarmZmodemTrigger();
 }
 
 } // namespace zelvo::app

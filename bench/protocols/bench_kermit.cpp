@@ -19,17 +19,16 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "platform/clock.h"
 #include "protocols/kermit_defs.h"
-#include "protocols/kermit_receiver.h"
-#include "protocols/kermit_sender.h"
-#include "tests/protocols/fake_host.h"
+#include "protocols/direct_line.h"
+#include "protocols/kermit_params.h"
+#include "protocols/kermit_quoting.h"
+#include "protocols/protocol.h"
 #include "tests/protocols/pty_harness.h"
 
 using namespace zelvo;
@@ -68,59 +67,6 @@ std::vector<uint8_t> textData(size_t n)
         }
     }
     return v;
-}
-
-// Our engine on a descriptor until it is done. Returns its result and the time it
-// finished.
-int runOurs(KermitEngine& e, FakeHost& host, int fd, int64_t& endMs)
-{
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    host.capacity = 65536;
-    std::vector<uint8_t> buf(65536);
-    size_t head = 0;
-    e.start(platform::monotonicMs());
-    const int64_t limit = platform::monotonicMs() + 600000;
-    while (!e.done() && platform::monotonicMs() < limit) {
-        if (head < host.out.size()) {
-            const ssize_t w = ::write(fd, host.out.data() + head, host.out.size() - head);
-            if (w > 0)
-                head += static_cast<size_t>(w);
-            if (head == host.out.size()) {
-                host.out.clear();
-                head = 0;
-            }
-        }
-        const int64_t now = platform::monotonicMs();
-        int timeout = 200;
-        if (e.deadline() != ProtocolEngine::kNoDeadline)
-            timeout = static_cast<int>(std::clamp<int64_t>(e.deadline() - now, 0, 200));
-        struct pollfd p {fd, static_cast<short>(POLLIN | (host.out.empty() ? 0 : POLLOUT)), 0};
-        ::poll(&p, 1, timeout);
-        if (p.revents & POLLIN) {
-            const ssize_t r = ::read(fd, buf.data(), buf.size());
-            if (r > 0)
-                e.receive(buf.data(), static_cast<size_t>(r), platform::monotonicMs());
-        }
-        e.poll(platform::monotonicMs());
-        if (head > 0 && head == host.out.size()) {
-            host.out.clear();
-            head = 0;
-        }
-    }
-    endMs = platform::monotonicMs();
-    while (head < host.out.size()) {
-        const ssize_t w = ::write(fd, host.out.data() + head, host.out.size() - head);
-        if (w <= 0)
-            break;
-        head += static_cast<size_t>(w);
-    }
-    for (int i = 0; i < 100; ++i) {
-        int queued = 0;
-        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return e.done() ? e.result() : 1;
 }
 
 // Waits for a process on a thread of its own, noting when it ended.
@@ -175,15 +121,43 @@ pid_t startCk(const Config& c, const std::string& action, PtyPair& pty, const st
     return peer->pid();
 }
 
-KermitSettings ourSettings(const Config& c)
-{
-    KermitSettings k;
-    if (c.tuned) {
-        k.MaxLen = 1000;
-        k.MaxWindows = 20;
+// Our side: the protocol component on a direct line, as zelvo32-transfer runs it.
+struct Ours {
+    DirectLine line;
+    Protocol proto;
+    Ours(int fd, const Config& c)
+    {
+        proto.setProtocolType(ptKermit);
+        proto.setUpcaseFileNames(false);
+        proto.setWriteFailAction(wfWriteAnyway);
+        if (c.tuned) {
+            proto.setKermitMaxLen(1000);
+            proto.setKermitMaxWindows(20);
+        }
+        line.adopt(::dup(fd), 115200);
+        proto.setComPort(&line);
     }
-    return k;
-}
+    // Returns the transfer's result and when it ended.
+    int send(const std::string& path, int64_t& endMs)
+    {
+        proto.setFileName(path);
+        const int rc = proto.BeginTransmit() == 0 ? line.run(proto) : -1;
+        endMs = platform::monotonicMs();
+        return rc;
+    }
+    int receive(const std::string& dir, int64_t& endMs)
+    {
+        proto.setDestinationDirectory(dir);
+        int rc = proto.BeginReceive();
+        if (rc == 0) {
+            // The transfer is over for the receiver when its engine is done; run() then
+            // lets the last acknowledgement drain.
+            rc = line.run(proto);
+        }
+        endMs = platform::monotonicMs();
+        return rc;
+    }
+};
 
 // Seconds for one transfer of data, or -1 when it failed or arrived damaged.
 double run(Who who, const std::vector<uint8_t>& data, uint32_t rate, const Config& c)
@@ -196,52 +170,41 @@ double run(Who who, const std::vector<uint8_t>& data, uint32_t rate, const Confi
         RelayOptions opt;
         opt.bytesPerSecond = rate;
         Relay relay(a.master, b.master, opt);
-        EngineSettings es;
-        FakeHost txHost, rxHost;
-        MemFile m;
-        m.data = data;
-        txHost.toSend.emplace_back("data.bin", m);
         std::unique_ptr<Peer> p1, p2;
         const int64_t t0 = platform::monotonicMs();
         int64_t t1 = 0;
         bool ok = false;
-        std::vector<uint8_t> got;
         switch (who) {
         case Who::CkToCk: {
             Watch rx(startCk(c, "receive", b, dst, p2));
             startCk(c, "send data.bin", a, src, p1);
             ok = rx.join() == 0;
             t1 = rx.endMs;
-            got = readBytes(dst + "/data.bin");
             break;
         }
         case Who::OursToOurs: {
-            KermitReceiver rx(rxHost, es, ourSettings(c));
-            KermitSender tx(txHost, es, ourSettings(c));
-            int rxRc = 1, txRc = 1;
+            Ours tx(a.slave, c), rx(b.slave, c);
+            int rxRc = 1;
             int64_t txEnd = 0;
-            std::thread r([&] { rxRc = runOurs(rx, rxHost, b.slave, t1); });
-            txRc = runOurs(tx, txHost, a.slave, txEnd);
+            std::thread r([&] { rxRc = rx.receive(dst, t1); });
+            const int txRc = tx.send(src + "/data.bin", txEnd);
             r.join();
             ok = rxRc == 0 && txRc == 0;
-            got = rxHost.disk["data.bin"].data;
             break;
         }
         case Who::OursToCk: {
             Watch rx(startCk(c, "receive", b, dst, p2));
-            KermitSender tx(txHost, es, ourSettings(c));
+            Ours tx(a.slave, c);
             int64_t txEnd = 0;
-            const int rc = runOurs(tx, txHost, a.slave, txEnd);
+            const int rc = tx.send(src + "/data.bin", txEnd);
             ok = rx.join() == 0 && rc == 0;
             t1 = rx.endMs;
-            got = readBytes(dst + "/data.bin");
             break;
         }
         case Who::CkToOurs: {
-            KermitReceiver rx(rxHost, es, ourSettings(c));
+            Ours rx(b.slave, c);
             startCk(c, "send data.bin", a, src, p1);
-            ok = runOurs(rx, rxHost, b.slave, t1) == 0;
-            got = rxHost.disk["data.bin"].data;
+            ok = rx.receive(dst, t1) == 0;
             break;
         }
         }
@@ -249,7 +212,7 @@ double run(Who who, const std::vector<uint8_t>& data, uint32_t rate, const Confi
             p1->wait(10000);
         if (p2)
             p2->wait(10000);
-        if (ok && got == data)
+        if (ok && readBytes(dst + "/data.bin") == data)
             secs = static_cast<double>(t1 - t0) / 1000.0;
     }
     removeTree(src);

@@ -37,10 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     };
     EngineSettings s;
     s.HandshakeWaitMs = 1000;
-    KermitSettings k;
-    k.MaxLen = (mode & 4) ? 1024 : 80;
-    k.MaxWindows = (mode & 8) ? 27 : 0;
-    k.HighbitPrefix = (mode & 4) ? '&' : 'Y';
+    s.KermitMaxLen = (mode & 4) ? 1024 : 80;
+    s.KermitMaxWindows = (mode & 8) ? 27 : 0;
+    s.KermitHighbitPrefix = (mode & 4) ? '&' : 'Y';
     int64_t now = 0;
     std::unique_ptr<KermitEngine> engine;
     if (mode & 1) {
@@ -48,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         f.data.assign(5000, 'x');
         host.toSend.emplace_back("a", f);
         host.toSend.emplace_back("b", test::MemFile{});
-        engine = std::make_unique<KermitSender>(host, s, k);
+        engine = std::make_unique<KermitSender>(host, s);
     } else {
-        engine = std::make_unique<KermitReceiver>(host, s, k);
+        engine = std::make_unique<KermitReceiver>(host, s);
     }
     engine->start(now);
     for (size_t i = 0; i < size && !engine->done(); i += chunk) {

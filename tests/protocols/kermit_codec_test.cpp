@@ -10,6 +10,7 @@
 #include "protocols/kermit_decoder.h"
 #include "protocols/kermit_defs.h"
 #include "protocols/kermit_engine.h"
+#include "protocols/protocol_engine.h"
 #include "protocols/kermit_packet.h"
 #include "protocols/kermit_params.h"
 #include "protocols/kermit_quoting.h"
@@ -167,34 +168,34 @@ TEST(KermitQuotingRules, EncodingOfControlsEighthBitAndRepeats)
 
 TEST(KermitSendInit, OurParametersFromTheSettings)
 {
-    KermitSettings s;
+    EngineSettings s;
     KermitParams p = KermitParams::ours(s);
     EXPECT_EQ(p.encode(), bytes("p% `-#Y1~ !  ")) << "MAXL 80, TIME 5, PADC 32, no capabilities";
-    s.MaxLen = 1000;
-    s.MaxWindows = 20;
+    s.KermitMaxLen = 1000;
+    s.KermitMaxWindows = 20;
     p = KermitParams::ours(s);
     EXPECT_EQ(p.capas, kCapaLongPackets | kCapaWindows);
     EXPECT_EQ(p.chkt, '2') << "long packets raise check type 1 to 2";
     EXPECT_EQ(p.longLength, 1000u);
     EXPECT_EQ(KermitParams::parse(p.encode().data(), p.encode().size()).longLength, 1000u);
     EXPECT_EQ(KermitParams::parse(p.encode().data(), p.encode().size()).windo, 20u);
-    s.MaxWindows = 40;
+    s.KermitMaxWindows = 40;
     EXPECT_EQ(KermitParams::ours(s).windo, 27u);
-    s.MaxWindows = 1;
+    s.KermitMaxWindows = 1;
     EXPECT_EQ(KermitParams::ours(s).capas & kCapaWindows, 0);
-    s.MaxLen = 0;
+    s.KermitMaxLen = 0;
     EXPECT_EQ(KermitParams::ours(s).maxl, 80u) << "an unreadable dialog entry means the standard length";
-    s.MaxLen = 1025;
+    s.KermitMaxLen = 1025;
     EXPECT_EQ(KermitEngine::checkSettings(s), -1002);
-    s.MaxLen = 1024;
+    s.KermitMaxLen = 1024;
     EXPECT_EQ(KermitEngine::checkSettings(s), 0);
 }
 
 TEST(KermitSendInit, SettlingWithPeersOfEveryKind)
 {
-    KermitSettings s;
-    s.MaxLen = 1000;
-    s.MaxWindows = 20;
+    EngineSettings s;
+    s.KermitMaxLen = 1000;
+    s.KermitMaxWindows = 20;
     const KermitParams ours = KermitParams::ours(s);
     auto peer = [](const std::string& fields) {
         const auto b = bytes(fields);
@@ -227,11 +228,11 @@ TEST(KermitSendInit, SettlingWithPeersOfEveryKind)
     EXPECT_EQ(l.ctlIn, '#');
     EXPECT_EQ(l.framing.eol, '\r');
     // Two different eighth-bit prefixes, or a 'N', would garble data: none is used.
-    KermitSettings amp = s;
-    amp.HighbitPrefix = '&';
+    EngineSettings amp = s;
+    amp.KermitHighbitPrefix = '&';
     EXPECT_EQ(KermitLink::settle(KermitParams::ours(amp), peer("~* @-#Y1~")).bin, '&');
     EXPECT_EQ(KermitLink::settle(KermitParams::ours(amp), peer("~* @-#`1~")).bin, 0);
-    amp.HighbitPrefix = 'N';
+    amp.KermitHighbitPrefix = 'N';
     EXPECT_EQ(KermitLink::settle(KermitParams::ours(amp), peer("~* @-#&1~")).bin, 0);
     // Our data capacity never lets a packet outgrow what the peer takes.
     for (uint32_t maxl : {10u, 40u, 94u}) {

@@ -30,7 +30,6 @@ EngineSettings fastSettings()
 struct Pair {
     FakeHost tx, rx;
     EngineSettings txSettings = fastSettings(), rxSettings = fastSettings();
-    KermitSettings txKermit, rxKermit;
     std::unique_ptr<KermitSender> sender;
     std::unique_ptr<KermitReceiver> receiver;
     Link link;
@@ -44,13 +43,13 @@ struct Pair {
     }
     void both(uint32_t maxLen, uint32_t windows)
     {
-        txKermit.MaxLen = rxKermit.MaxLen = maxLen;
-        txKermit.MaxWindows = rxKermit.MaxWindows = windows;
+        txSettings.KermitMaxLen = rxSettings.KermitMaxLen = maxLen;
+        txSettings.KermitMaxWindows = rxSettings.KermitMaxWindows = windows;
     }
     void make()
     {
-        sender = std::make_unique<KermitSender>(tx, txSettings, txKermit);
-        receiver = std::make_unique<KermitReceiver>(rx, rxSettings, rxKermit);
+        sender = std::make_unique<KermitSender>(tx, txSettings);
+        receiver = std::make_unique<KermitReceiver>(rx, rxSettings);
     }
     bool run(int maxSteps = 400000)
     {
@@ -123,9 +122,9 @@ TEST(KermitEngines, BatchesArriveIntactWithEverySetting)
     for (const Case& c : cases) {
         Pair p;
         p.both(c.maxLen, c.windows);
-        p.txKermit.HighbitPrefix = c.txBin;
-        p.rxKermit.HighbitPrefix = c.rxBin;
-        p.txKermit.RepeatPrefix = p.rxKermit.RepeatPrefix = c.rept;
+        p.txSettings.KermitHighbitPrefix = static_cast<char>(c.txBin);
+        p.rxSettings.KermitHighbitPrefix = static_cast<char>(c.rxBin);
+        p.txSettings.KermitRepeatPrefix = p.rxSettings.KermitRepeatPrefix = static_cast<char>(c.rept);
         p.add("random.bin", randomBytes(70000, c.maxLen));
         p.add("empty", {});
         p.add("every byte", everyByte(9));
@@ -285,8 +284,8 @@ public:
 struct FailPair {
     FakeHost tx;
     FailingHost rx;
-    KermitSender sender{tx, fastSettings(), KermitSettings{}};
-    KermitReceiver receiver{rx, fastSettings(), KermitSettings{}};
+    KermitSender sender{tx, fastSettings()};
+    KermitReceiver receiver{rx, fastSettings()};
     Link link;
     int64_t now = 0;
     void add(const std::string& name, std::vector<uint8_t> data)
@@ -356,9 +355,9 @@ TEST(KermitEngines, FilesThatCannotBeWrittenOrMayNotBeOverwritten)
 TEST(KermitEngines, APacketBeyondTheWindowTableEndsTheTransfer)
 {
     FakeHost rx;
-    KermitSettings k;
-    k.MaxWindows = 4;
-    KermitReceiver receiver(rx, fastSettings(), k);
+    EngineSettings k = fastSettings();
+    k.KermitMaxWindows = 4;
+    KermitReceiver receiver(rx, k);
     receiver.start(0);
     KermitParams peer = KermitParams::ours(k);
     const auto init = peer.encode();

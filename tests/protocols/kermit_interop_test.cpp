@@ -1,20 +1,19 @@
-// Kermit over pseudo-terminals, through a relay, against C-Kermit and G-Kermit and
-// against ourselves, comparing files byte for byte. Tests that need a peer skip when
-// it is not installed.
+// Kermit over pseudo-terminals, through a relay, with the protocol component on our
+// side: against C-Kermit and G-Kermit and against ourselves, comparing files byte for
+// byte. Tests that need a peer skip when it is not installed.
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <fstream>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 
 #include "fake_host.h"
 #include "platform/clock.h"
+#include "protocols/direct_line.h"
 #include "protocols/kermit_receiver.h"
 #include "protocols/kermit_sender.h"
+#include "protocols/protocol.h"
 #include "pty_harness.h"
 
 using namespace zelvo;
@@ -39,66 +38,53 @@ struct Dirs {
     }
 };
 
-// Runs an engine on a descriptor until it is done; returns its result.
-int runEngine(ProtocolEngine& e, FakeHost& host, int fd, int limitMs = 120000,
-              const std::atomic<bool>* cancel = nullptr)
-{
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    host.capacity = 65536;
-    const int64_t end = platform::monotonicMs() + limitMs;
-    std::vector<uint8_t> buf(65536);
-    e.start(platform::monotonicMs());
-    bool cancelled = false;
-    while (!e.done() && platform::monotonicMs() < end) {
-        if (cancel && *cancel && !cancelled) {
-            cancelled = true;
-            e.cancel(platform::monotonicMs());
-            continue;
-        }
-        if (!host.out.empty()) {
-            if (std::getenv("KTRACE"))
-                std::fprintf(stderr, ">> %s\n", std::string(host.out.begin(), host.out.begin() + std::min<size_t>(host.out.size(), 300)).c_str());
-            const ssize_t w = ::write(fd, host.out.data(), host.out.size());
-            if (w > 0)
-                host.out.erase(host.out.begin(), host.out.begin() + w);
-        }
-        const int64_t now = platform::monotonicMs();
-        int timeout = 100;
-        if (e.deadline() != ProtocolEngine::kNoDeadline)
-            timeout = static_cast<int>(std::clamp<int64_t>(e.deadline() - now, 0, 100));
-        struct pollfd p {fd, static_cast<short>(POLLIN | (host.out.empty() ? 0 : POLLOUT)), 0};
-        ::poll(&p, 1, timeout);
-        if (p.revents & POLLIN) {
-            const ssize_t r = ::read(fd, buf.data(), buf.size());
-            if (r > 0 && std::getenv("KTRACE"))
-                std::fprintf(stderr, "<< %s\n", std::string(buf.begin(), buf.begin() + std::min<ssize_t>(r, 300)).c_str());
-            if (r > 0)
-                e.receive(buf.data(), static_cast<size_t>(r), platform::monotonicMs());
-        }
-        e.poll(platform::monotonicMs());
-    }
-    // Let the last packets reach the far side.
-    for (int i = 0; i < 200 && !host.out.empty(); ++i) {
-        const ssize_t w = ::write(fd, host.out.data(), host.out.size());
-        if (w > 0)
-            host.out.erase(host.out.begin(), host.out.begin() + w);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    for (int i = 0; i < 100; ++i) {
-        int queued = 0;
-        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return e.done() ? e.result() : 1;
-}
+// Our end of the line: a protocol component on the slave of a pty pair.
+struct Ours {
+    PtyPair pty;
+    DirectLine line;
+    Protocol proto;
+    std::vector<TransferState> lastStatuses;
+    std::vector<int> errors;
+    uint32_t mostWindows = 0;
+    std::atomic<bool> interrupt{false};
 
-EngineSettings settings()
-{
-    EngineSettings s;
-    s.HandshakeWaitMs = 5000;
-    return s;
-}
+    explicit Ours(uint32_t maxLen = 80, uint32_t windows = 0)
+    {
+        proto.setProtocolType(ptKermit);
+        proto.setUpcaseFileNames(false);
+        proto.setHandshakeWait(91);
+        proto.setStatusInterval(1);
+        proto.setKermitMaxLen(maxLen);
+        proto.setKermitMaxWindows(windows);
+        line.adopt(::dup(pty.slave), 115200);
+        proto.setComPort(&line);
+        proto.OnProtocolStatus = [this](Protocol& p, uint16_t flags) {
+            mostWindows = std::max(mostWindows, p.KermitWindowsUsed());
+            if (flags & kStatusLast)
+                lastStatuses.push_back(p.Snapshot());
+        };
+        proto.OnProtocolError = [this](Protocol&, int code) { errors.push_back(code); };
+    }
+    void sendFiles(std::vector<std::string> files)
+    {
+        auto next = std::make_shared<size_t>(0);
+        proto.OnProtocolNextFile = [files, next](Protocol&, std::string& name) {
+            name = *next < files.size() ? files[(*next)++] : std::string();
+        };
+    }
+    int send()
+    {
+        const int rc = proto.BeginTransmit();
+        return rc ? rc : line.run(proto, &interrupt);
+    }
+    int receive(const std::string& dir)
+    {
+        proto.setDestinationDirectory(dir);
+        const int rc = proto.BeginReceive();
+        return rc ? rc : line.run(proto, &interrupt);
+    }
+    const KermitEngine* engine() const { return dynamic_cast<const KermitEngine*>(proto.engine()); }
+};
 
 std::vector<uint8_t> everyByte(size_t repeat)
 {
@@ -124,152 +110,158 @@ struct Sample {
     std::vector<uint8_t> data;
 };
 
-std::vector<Sample> samples()
+// Binary, text, empty and every byte value: a batch of four.
+std::vector<Sample> samples(const std::string& dir)
 {
-    return {
+    std::vector<Sample> s = {
         {"random.bin", randomBytes(100000, 21)},
         {"text.txt", textFile(40000)},
         {"empty.dat", {}},
         {"every.bin", everyByte(40)},
     };
+    for (const auto& f : s)
+        writeBytes(dir + "/" + f.name, f.data);
+    return s;
 }
 
-void writeCommands(const std::string& path, const std::vector<std::string>& lines)
+void expectArrived(const std::vector<Sample>& files, const std::string& dir)
 {
-    std::ofstream f(path);
-    for (const auto& l : lines)
+    for (const auto& f : files) {
+        ASSERT_TRUE(fileExists(dir + "/" + f.name)) << f.name;
+        EXPECT_EQ(readBytes(dir + "/" + f.name), f.data) << f.name;
+    }
+}
+
+// C-Kermit on its controlling terminal, driven by a command file, for binary
+// transfers with literal names.
+std::unique_ptr<Peer> startCKermit(PtyPair& pty, const std::string& dir, const std::vector<std::string>& extra,
+                                   const std::vector<std::string>& actions)
+{
+    std::ofstream f(dir + "/cmds");
+    for (const char* l : {"set file type binary", "set transfer mode manual", "set streaming off",
+                          "set file names literal", "set file collision overwrite", "set receive pathnames off",
+                          "set delay 0"})
         f << l << "\n";
+    for (const auto& l : extra)
+        f << l << "\n";
+    for (const auto& l : actions)
+        f << l << "\n";
+    f << "exit\n";
+    f.close();
+    return std::make_unique<Peer>(std::vector<std::string>{"kermit", "-Y", "-q", "-C", "take cmds"}, pty, dir);
 }
 
-// C-Kermit's settings for a binary transfer on its controlling terminal.
-std::vector<std::string> ckermitSettings(const std::vector<std::string>& extra)
-{
-    std::vector<std::string> l = {"set file type binary", "set transfer mode manual", "set streaming off",
-                                  "set file names literal", "set file collision overwrite",
-                                  "set receive pathnames off"};
-    l.insert(l.end(), extra.begin(), extra.end());
-    return l;
-}
+const std::vector<std::string> kTuned = {"set window 20", "set send packet-length 1000",
+                                         "set receive packet-length 1000", "set block-check 3"};
 
 } // namespace
 
-class KermitWithCKermit : public ::testing::TestWithParam<int> {};
+class KermitWithCKermit : public ::testing::TestWithParam<bool> {};
 
-// 0: C-Kermit's defaults; 1: windows of 20, packets of 1000, check type 3.
-INSTANTIATE_TEST_SUITE_P(Settings, KermitWithCKermit, ::testing::Values(0, 1));
+// C-Kermit's defaults; windows of 20, packets of 1000 and check type 3.
+INSTANTIATE_TEST_SUITE_P(Settings, KermitWithCKermit, ::testing::Values(false, true));
 
 TEST_P(KermitWithCKermit, ReceivesABatch)
 {
     NEED("kermit", "C-Kermit");
-    const bool tuned = GetParam() == 1;
+    const bool tuned = GetParam();
     Dirs d;
-    const auto files = samples();
-    std::string sendList;
-    for (const auto& f : files) {
-        writeBytes(d.src + "/" + f.name, f.data);
-        sendList += " " + f.name;
-    }
-    std::vector<std::string> extra;
-    if (tuned)
-        extra = {"set window 20", "set send packet-length 1000", "set receive packet-length 1000",
-                 "set block-check 3"};
-    auto cmds = ckermitSettings(extra);
-    cmds.push_back("msend" + sendList);
-    cmds.push_back("exit");
-    writeCommands(d.src + "/cmds", cmds);
-
-    FakeHost host;
-    KermitSettings k;
-    if (tuned) {
-        k.MaxLen = 1000;
-        k.MaxWindows = 20;
-    }
-    KermitReceiver rx(host, settings(), k);
-    PtyPair ours, peerPty;
-    Relay relay(ours.master, peerPty.master);
-    Peer kermit({"kermit", "-Y", "-q", "-C", "take cmds"}, peerPty, d.src);
-    EXPECT_EQ(runEngine(rx, host, ours.slave), 0) << rx.state().stateName;
-    EXPECT_EQ(kermit.wait(20000), 0);
-    for (const auto& f : files) {
-        ASSERT_TRUE(host.disk.count(f.name)) << f.name;
-        EXPECT_EQ(host.disk[f.name].data, f.data) << f.name;
-        EXPECT_TRUE(host.disk[f.name].complete) << f.name;
-    }
-    if (tuned) {
-        EXPECT_EQ(rx.link().windows, 20u);
-        EXPECT_EQ(rx.link().checkType, 3);
-        EXPECT_TRUE(rx.link().longPackets);
-    }
+    const auto files = samples(d.src);
+    Ours us(tuned ? 1000 : 80, tuned ? 20 : 0);
+    PtyPair peerPty;
+    Relay relay(us.pty.master, peerPty.master);
+    auto kermit = startCKermit(peerPty, d.src, tuned ? kTuned : std::vector<std::string>{},
+                               {"msend random.bin text.txt empty.dat every.bin"});
+    EXPECT_EQ(us.receive(d.dst), 0) << us.proto.Snapshot().stateName;
+    EXPECT_EQ(kermit->wait(20000), 0);
+    expectArrived(files, d.dst);
+    ASSERT_NE(us.engine(), nullptr);
+    EXPECT_EQ(us.engine()->link().windows, tuned ? 20u : 1u);
+    EXPECT_EQ(us.engine()->link().checkType, 3) << "C-Kermit proposes check type 3 either way";
+    EXPECT_EQ(us.proto.Snapshot().BlockCheck, bcmCrcK);
+    EXPECT_EQ(us.engine()->link().longPackets, tuned);
 }
 
 TEST_P(KermitWithCKermit, SendsABatch)
 {
     NEED("kermit", "C-Kermit");
-    const bool tuned = GetParam() == 1;
+    const bool tuned = GetParam();
     Dirs d;
-    const auto files = samples();
-    std::vector<std::string> extra;
-    if (tuned)
-        extra = {"set window 20", "set send packet-length 1000", "set receive packet-length 1000",
-                 "set block-check 3"};
-    auto cmds = ckermitSettings(extra);
-    cmds.push_back("receive");
-    cmds.push_back("exit");
-    writeCommands(d.dst + "/cmds", cmds);
-
-    FakeHost host;
-    for (const auto& f : files) {
-        MemFile m;
-        m.data = f.data;
-        host.toSend.emplace_back(f.name, m);
-    }
-    KermitSettings k;
+    const auto files = samples(d.src);
+    Ours us(tuned ? 1000 : 80, tuned ? 20 : 0);
+    us.proto.setFileMask(d.src + "/*");
+    PtyPair peerPty;
+    Relay relay(us.pty.master, peerPty.master);
+    auto kermit = startCKermit(peerPty, d.dst, tuned ? kTuned : std::vector<std::string>{}, {"receive"});
+    EXPECT_EQ(us.send(), 0) << us.proto.Snapshot().stateName;
+    EXPECT_EQ(kermit->wait(20000), 0);
+    expectArrived(files, d.dst);
+    ASSERT_NE(us.engine(), nullptr);
     if (tuned) {
-        k.MaxLen = 1000;
-        k.MaxWindows = 20;
-    }
-    KermitSender tx(host, settings(), k);
-    PtyPair ours, peerPty;
-    Relay relay(ours.master, peerPty.master);
-    Peer kermit({"kermit", "-Y", "-q", "-C", "take cmds"}, peerPty, d.dst);
-    EXPECT_EQ(runEngine(tx, host, ours.slave), 0) << tx.state().stateName;
-    EXPECT_EQ(kermit.wait(20000), 0);
-    for (const auto& f : files) {
-        ASSERT_TRUE(fileExists(d.dst + "/" + f.name)) << f.name;
-        EXPECT_EQ(readBytes(d.dst + "/" + f.name), f.data) << f.name;
-    }
-    if (tuned) {
-        EXPECT_EQ(tx.link().windows, 20u);
-        EXPECT_TRUE(tx.link().longPackets);
-        EXPECT_GE(tx.link().longLength, 990u) << "C-Kermit announces a little less than it is set to";
+        EXPECT_EQ(us.engine()->link().windows, 20u);
+        EXPECT_TRUE(us.engine()->link().longPackets);
+        EXPECT_GE(us.engine()->link().longLength, 990u) << "C-Kermit announces a little less than it is set to";
+        EXPECT_GT(us.mostWindows, 1u) << "the status window shows the windows in use";
     }
 }
 
-TEST(KermitWithCKermitPeer, ARefusedFileIsSkippedAndTheBatchGoesOn)
+TEST(KermitWithCKermitPeer, AFileItRefusesIsSkippedAndTheBatchGoesOn)
 {
     NEED("kermit", "C-Kermit");
     Dirs d;
+    writeBytes(d.src + "/exists.txt", randomBytes(60000, 22));
+    writeBytes(d.src + "/fresh.txt", {'n', 'e', 'w'});
     writeBytes(d.dst + "/exists.txt", {'o', 'l', 'd'});
-    auto cmds = ckermitSettings({"set file collision discard"});
-    cmds.push_back("receive");
-    cmds.push_back("exit");
-    writeCommands(d.dst + "/cmds", cmds);
-    FakeHost host;
-    MemFile a, b;
-    a.data = randomBytes(60000, 22);
-    b.data = {'n', 'e', 'w'};
-    host.toSend.emplace_back("exists.txt", a);
-    host.toSend.emplace_back("fresh.txt", b);
-    KermitSender tx(host, settings(), KermitSettings{});
-    PtyPair ours, peerPty;
-    Relay relay(ours.master, peerPty.master);
-    Peer kermit({"kermit", "-Y", "-q", "-C", "take cmds"}, peerPty, d.dst);
-    EXPECT_EQ(runEngine(tx, host, ours.slave), 0);
-    kermit.wait(20000);
+    Ours us;
+    us.sendFiles({d.src + "/exists.txt", d.src + "/fresh.txt"});
+    PtyPair peerPty;
+    Relay relay(us.pty.master, peerPty.master);
+    auto kermit = startCKermit(peerPty, d.dst, {"set file collision discard"}, {"receive"});
+    EXPECT_EQ(us.send(), 0);
+    kermit->wait(20000);
     EXPECT_EQ(readBytes(d.dst + "/exists.txt"), (std::vector<uint8_t>{'o', 'l', 'd'}));
-    EXPECT_EQ(readBytes(d.dst + "/fresh.txt"), b.data);
-    ASSERT_FALSE(host.statuses.empty());
-    EXPECT_EQ(host.sentComplete, std::vector<std::string>{"fresh.txt"});
+    EXPECT_EQ(readBytes(d.dst + "/fresh.txt"), (std::vector<uint8_t>{'n', 'e', 'w'}));
+    ASSERT_EQ(us.lastStatuses.size(), 2u);
+    EXPECT_EQ(us.lastStatuses[0].ProtocolStatus, psSkipFile);
+    EXPECT_LT(relay.toPeer.load(), 30000u) << "the refused file was not sent to the end";
+}
+
+TEST(KermitWithCKermitPeer, NamesFromTheLineStayInsideTheDestination)
+{
+    NEED("kermit", "C-Kermit");
+    for (bool honor : {false, true}) {
+        Dirs d;
+        const std::string inside = d.dst + "/in";
+        ::mkdir(inside.c_str(), 0755);
+        writeBytes(d.src + "/a", {'a'});
+        writeBytes(d.src + "/b", {'b'});
+        writeBytes(d.src + "/c", {'c'});
+        Ours us;
+        us.proto.setHonorDirectory(honor);
+        PtyPair peerPty;
+        Relay relay(us.pty.master, peerPty.master);
+        // One batch with as-names: up and out of the destination, absolute, and plain.
+        auto kermit = startCKermit(peerPty, d.src, {"set send pathnames on"},
+                                   {"add send-list a binary ../../x", "add send-list b binary " + d.src + "/abs",
+                                    "add send-list c binary plain", "send"});
+        EXPECT_EQ(us.receive(inside), 0) << honor;
+        kermit->wait(20000);
+        EXPECT_FALSE(fileExists(d.dst + "/x")) << honor;
+        EXPECT_FALSE(fileExists(d.src + "/../x")) << honor;
+        EXPECT_EQ(readBytes(d.src + "/abs"), std::vector<uint8_t>{}) << "not overwritten: " << honor;
+        EXPECT_EQ(readBytes(inside + "/plain"), std::vector<uint8_t>{'c'}) << honor;
+        if (honor) {
+            // Refused, and the batch went on.
+            ASSERT_EQ(us.lastStatuses.size(), 3u);
+            EXPECT_EQ(us.lastStatuses[0].ProtocolStatus, psSkipFile);
+            EXPECT_EQ(us.lastStatuses[1].ProtocolStatus, psSkipFile);
+            EXPECT_FALSE(fileExists(inside + "/x"));
+        } else {
+            // Only the last component is used.
+            EXPECT_EQ(readBytes(inside + "/x"), std::vector<uint8_t>{'a'});
+            EXPECT_EQ(readBytes(inside + "/abs"), std::vector<uint8_t>{'b'});
+        }
+    }
 }
 
 TEST(KermitWithCKermitPeer, OurCancelEndsCKermitPromptly)
@@ -278,38 +270,25 @@ TEST(KermitWithCKermitPeer, OurCancelEndsCKermitPromptly)
     for (bool weSend : {true, false}) {
         Dirs d;
         writeBytes(d.src + "/big.bin", randomBytes(2 << 20, 23));
-        auto cmds = ckermitSettings({"set window 20", "set receive packet-length 1000"});
-        cmds.push_back(weSend ? "receive" : "send big.bin");
-        cmds.push_back("exit");
-        writeCommands((weSend ? d.dst : d.src) + "/cmds", cmds);
-        FakeHost host;
-        MemFile m;
-        m.data = randomBytes(2 << 20, 23);
-        host.toSend.emplace_back("big.bin", m);
-        KermitSettings k;
-        k.MaxLen = 1000;
-        k.MaxWindows = 20;
-        std::unique_ptr<KermitEngine> e;
-        if (weSend)
-            e = std::make_unique<KermitSender>(host, settings(), k);
-        else
-            e = std::make_unique<KermitReceiver>(host, settings(), k);
-        PtyPair ours, peerPty;
+        Ours us(1000, 20);
+        us.proto.setFileName(d.src + "/big.bin");
+        PtyPair peerPty;
         RelayOptions opt;
         opt.bytesPerSecond = 200000;
-        Relay relay(ours.master, peerPty.master, opt);
-        Peer kermit({"kermit", "-Y", "-q", "-C", "take cmds"}, peerPty, weSend ? d.dst : d.src);
-        std::atomic<bool> cancel{false};
+        Relay relay(us.pty.master, peerPty.master, opt);
+        auto kermit = startCKermit(peerPty, weSend ? d.dst : d.src, {"set window 20", "set receive packet-length 1000"},
+                                   {weSend ? "receive" : "send big.bin"});
         std::thread canceller([&] {
             for (int i = 0; i < 1000 && relay.toPeer + relay.toUs < 200000; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            cancel = true;
+            us.interrupt = true;
         });
-        EXPECT_EQ(runEngine(*e, host, ours.slave, 60000, &cancel), -ecCancelRequested) << weSend;
+        EXPECT_EQ(weSend ? us.send() : us.receive(d.dst), -ecCancelRequested) << weSend;
         const int64_t ended = platform::monotonicMs();
         canceller.join();
-        EXPECT_NE(kermit.wait(20000), 0) << "C-Kermit saw the error packet";
+        EXPECT_NE(kermit->wait(20000), 0) << "C-Kermit saw the error packet";
         EXPECT_LT(platform::monotonicMs() - ended, 5000) << weSend;
+        EXPECT_EQ(us.proto.ProtocolStatus(), psCancelRequested);
     }
 }
 
@@ -324,44 +303,34 @@ TEST_P(KermitWithGKermit, BothDirections)
     const bool longPackets = GetParam();
     for (bool weSend : {false, true}) {
         Dirs d;
-        const auto files = samples();
-        FakeHost host;
+        const auto files = samples(d.src);
         std::vector<std::string> argv = {"gkermit", "-q", "-i", "-P", "-w"};
         if (longPackets) {
             argv.push_back("-e");
             argv.push_back("1000");
         }
-        KermitSettings k;
-        k.MaxLen = longPackets ? 1000 : 80;
-        std::unique_ptr<KermitEngine> engine;
+        Ours us(longPackets ? 1000 : 80);
+        std::unique_ptr<Peer> gkermit;
+        PtyPair peerPty;
+        Relay relay(us.pty.master, peerPty.master);
+        int rc = 1;
         if (weSend) {
-            for (const auto& f : files) {
-                MemFile m;
-                m.data = f.data;
-                host.toSend.emplace_back(f.name, m);
-            }
             argv.push_back("-r");
-            engine = std::make_unique<KermitSender>(host, settings(), k);
+            gkermit = std::make_unique<Peer>(argv, peerPty, d.dst);
+            us.proto.setFileMask(d.src + "/*");
+            rc = us.send();
         } else {
             argv.push_back("-s");
-            for (const auto& f : files) {
-                writeBytes(d.src + "/" + f.name, f.data);
+            for (const auto& f : files)
                 argv.push_back(f.name);
-            }
-            engine = std::make_unique<KermitReceiver>(host, settings(), k);
+            gkermit = std::make_unique<Peer>(argv, peerPty, d.src);
+            rc = us.receive(d.dst);
         }
-        PtyPair ours, peerPty;
-        Relay relay(ours.master, peerPty.master);
-        Peer gkermit(argv, peerPty, weSend ? d.dst : d.src);
-        EXPECT_EQ(runEngine(*engine, host, ours.slave), 0) << weSend << " " << engine->state().stateName;
-        EXPECT_EQ(gkermit.wait(20000), 0) << weSend;
-        for (const auto& f : files) {
-            if (weSend)
-                EXPECT_EQ(readBytes(d.dst + "/" + f.name), f.data) << f.name;
-            else
-                EXPECT_EQ(host.disk[f.name].data, f.data) << f.name;
-        }
-        EXPECT_EQ(engine->link().longPackets, longPackets) << weSend;
+        EXPECT_EQ(rc, 0) << weSend << " " << us.proto.Snapshot().stateName;
+        EXPECT_EQ(gkermit->wait(20000), 0) << weSend;
+        expectArrived(files, d.dst);
+        ASSERT_NE(us.engine(), nullptr);
+        EXPECT_EQ(us.engine()->link().longPackets, longPackets) << weSend;
     }
 }
 
@@ -370,39 +339,25 @@ TEST_P(KermitWithGKermit, BothDirections)
 namespace {
 
 struct OwnPair {
-    FakeHost txHost, rxHost;
-    KermitSettings k;
-    EngineSettings s = settings();
-    std::unique_ptr<KermitSender> tx;
-    std::unique_ptr<KermitReceiver> rx;
-    PtyPair txPty, rxPty;
+    Ours tx{1000, 20}, rx{1000, 20};
     int txResult = 1, rxResult = 1;
-    std::atomic<bool> cancelTx{false}, cancelRx{false};
-
     OwnPair()
     {
-        k.MaxLen = 1000;
-        k.MaxWindows = 20;
-        k.TimeoutSecs = 1;
-    }
-    void add(const std::string& name, std::vector<uint8_t> data)
-    {
-        MemFile m;
-        m.data = std::move(data);
-        txHost.toSend.emplace_back(name, std::move(m));
+        tx.proto.setKermitTimeoutSecs(1);
+        rx.proto.setKermitTimeoutSecs(1);
     }
     // Runs both ends through a relay; returns the relay's count of bytes to the receiver.
-    uint64_t run(RelayOptions opt, const std::function<void()>& during = nullptr)
+    uint64_t run(const std::string& rxDir, RelayOptions opt, const std::function<void()>& during = nullptr)
     {
-        tx = std::make_unique<KermitSender>(txHost, s, k);
-        rx = std::make_unique<KermitReceiver>(rxHost, s, k);
-        Relay relay(txPty.master, rxPty.master, opt);
-        std::thread receiver([this] { rxResult = runEngine(*rx, rxHost, rxPty.slave, 120000, &cancelRx); });
-        std::thread sender([this] { txResult = runEngine(*tx, txHost, txPty.slave, 120000, &cancelTx); });
+        Relay relay(tx.pty.master, rx.pty.master, opt);
+        std::thread receiver([&] { rxResult = rx.receive(rxDir); });
+        std::thread canceller;
         if (during)
-            during();
-        sender.join();
+            canceller = std::thread(during);
+        txResult = tx.send();
         receiver.join();
+        if (canceller.joinable())
+            canceller.join();
         relay.stop();
         return relay.toPeer.load();
     }
@@ -412,37 +367,44 @@ struct OwnPair {
 
 TEST(KermitOwn, DamagedPacketsAloneAreSentAgainAndFilesArriveIntact)
 {
-    OwnPair p;
+    Dirs d;
     const auto a = randomBytes(700000, 31);
     const auto b = textFile(200000);
-    p.add("a", a);
-    p.add("b", b);
+    writeBytes(d.src + "/a", a);
+    writeBytes(d.src + "/b", b);
+    OwnPair p;
+    p.tx.sendFiles({d.src + "/a", d.src + "/b"});
     RelayOptions opt;
     opt.corruptEvery = 50001;
     opt.dropEvery = 120001;
     opt.corruptFrom = 500;
     opt.delayMs = 3;
-    const uint64_t bytes = p.run(opt);
+    const uint64_t bytes = p.run(d.dst, opt);
     EXPECT_EQ(p.txResult, 0);
     EXPECT_EQ(p.rxResult, 0);
-    EXPECT_EQ(p.rxHost.disk["a"].data, a);
-    EXPECT_EQ(p.rxHost.disk["b"].data, b);
+    EXPECT_EQ(readBytes(d.dst + "/a"), a);
+    EXPECT_EQ(readBytes(d.dst + "/b"), b);
     const uint64_t faults = bytes / opt.corruptEvery + bytes / opt.dropEvery;
-    EXPECT_GT(p.tx->resent(), 0u);
+    const auto* sender = dynamic_cast<const KermitSender*>(p.tx.proto.engine());
+    ASSERT_NE(sender, nullptr);
+    EXPECT_GT(sender->resent(), 0u);
     // A fault spoils one packet; it may be asked for by the receiver and also run into
     // the sender's time-out, but no undamaged packet goes again.
-    EXPECT_LE(p.tx->resent(), 2 * faults) << faults << " faults";
+    EXPECT_LE(sender->resent(), 2 * faults) << faults << " faults";
+    EXPECT_GT(p.rx.proto.Snapshot().TotalErrors, 0u);
 }
 
 TEST(KermitOwn, HopelessLineEndsWithTheRetryLimit)
 {
+    Dirs d;
+    writeBytes(d.src + "/a", randomBytes(400000, 32));
     OwnPair p;
-    p.add("a", randomBytes(400000, 32));
+    p.tx.sendFiles({d.src + "/a"});
     RelayOptions opt;
     opt.corruptEvery = 150;
     opt.corruptFrom = 3000;
     const int64_t start = platform::monotonicMs();
-    p.run(opt);
+    p.run(d.dst, opt);
     EXPECT_TRUE(p.txResult == -ecTooManyErrors || p.rxResult == -ecTooManyErrors)
         << p.txResult << " " << p.rxResult;
     EXPECT_TRUE(p.txResult == -ecTooManyErrors || p.txResult == -ecCancelRequested) << p.txResult;
@@ -453,20 +415,22 @@ TEST(KermitOwn, HopelessLineEndsWithTheRetryLimit)
 TEST(KermitOwn, CancelFromEitherSideEndsBothPromptly)
 {
     for (bool senderCancels : {true, false}) {
+        Dirs d;
+        writeBytes(d.src + "/a", randomBytes(3 << 20, 33));
         OwnPair p;
-        p.add("a", randomBytes(3 << 20, 33));
+        p.tx.sendFiles({d.src + "/a"});
         RelayOptions opt;
         opt.bytesPerSecond = 200000;
         int64_t cancelledAt = 0;
-        p.run(opt, [&] {
-            for (int i = 0; i < 1000 && (!p.rx || p.rx->position() < 100000); ++i)
+        p.run(d.dst, opt, [&] {
+            for (int i = 0; i < 1000 && p.rx.proto.BytesTransferred() < 100000; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             cancelledAt = platform::monotonicMs();
-            (senderCancels ? p.cancelTx : p.cancelRx) = true;
+            (senderCancels ? p.tx.proto : p.rx.proto).CancelTransfer();
         });
         EXPECT_EQ(p.txResult, -ecCancelRequested) << senderCancels;
         EXPECT_EQ(p.rxResult, -ecCancelRequested) << senderCancels;
         EXPECT_LT(platform::monotonicMs() - cancelledAt, 3000) << senderCancels;
-        EXPECT_FALSE(p.rxHost.disk["a"].complete);
+        EXPECT_LT(readBytes(d.dst + "/a").size(), 3u << 20);
     }
 }

@@ -187,6 +187,42 @@ public:
 };
 } // namespace
 
+TEST(ProtocolComponent, KermitSelectionAndItsLengthSettings)
+{
+    Protocol p;
+    NullLine line;
+    p.setComPort(&line);
+    // The block length a transfer starts with: the first thing the status window shows.
+    auto startLength = [&] {
+        EXPECT_EQ(p.BeginReceive(), 0);
+        const uint32_t length = p.BlockLength();
+        p.lineLost();
+        EXPECT_FALSE(p.InProgress());
+        return length;
+    };
+    p.setProtocolType(ptKermit);
+    EXPECT_EQ(p.BlockCheckMethod(), bcmChecksum);
+    EXPECT_EQ(startLength(), 80u);
+    EXPECT_TRUE(Protocol::BatchProtocol(ptKermit));
+    // Long packets: their length is the block length, and check type 1 becomes 2.
+    p.setKermitMaxLen(1000);
+    EXPECT_EQ(startLength(), 1000u);
+    EXPECT_EQ(p.BlockCheckMethod(), bcmChecksum2);
+    p.setKermitMaxLen(5000);
+    EXPECT_EQ(p.KermitMaxLen(), 1024u);
+    p.setKermitMaxLen(94);
+    EXPECT_EQ(startLength(), 80u);
+    EXPECT_EQ(p.BlockCheckMethod(), bcmChecksum);
+    p.setKermitMaxWindows(31);
+    EXPECT_EQ(p.KermitMaxWindows(), 27u);
+    // Chosen after the length was set, the type takes it into account too.
+    p.setProtocolType(ptZmodem);
+    p.setKermitMaxLen(500);
+    p.setProtocolType(ptKermit);
+    EXPECT_EQ(startLength(), 500u);
+    EXPECT_EQ(p.BlockCheckMethod(), bcmChecksum2);
+}
+
 TEST(ProtocolComponent, TimeEstimateFollowsSpeedBlockAndOverhead)
 {
     Protocol p;
@@ -240,7 +276,7 @@ TEST(ProtocolComponent, OtherProtocolsAndMissingLineAreRefused)
     EXPECT_EQ(p.BeginReceive(), -2007);
     NullLine line;
     p.setComPort(&line);
-    p.setProtocolType(ptKermit);
+    p.setProtocolType(ptBPlus);
     EXPECT_EQ(p.BeginReceive(), -ecBadProtocolFunction);
     EXPECT_EQ(finished, -ecBadProtocolFunction);
     p.setProtocolType(ptZmodem);
@@ -350,4 +386,34 @@ TEST(ProtocolComponent, GeneralPreparationRenamesOrSkipsExistingFiles)
 
     std::string missing = dir.str() + "/no/such/dir/x";
     EXPECT_EQ(p.Host().prepareReceiveFile(missing), -ENOENT);
+}
+
+// A link placed in the download folder, pointing out of it, is never written through,
+// and directories of honoured names are made only below the destination.
+TEST(ProtocolComponent, ReceivedNamesNeverGoThroughSymbolicLinks)
+{
+    TempDir dest, outside;
+    writeFile(outside.path / "victim", {'k', 'e', 'e', 'p'});
+    fs::create_symlink(outside.path / "victim", dest.path / "evil");
+    fs::create_directory_symlink(outside.path, dest.path / "linkdir");
+    Protocol p;
+    p.setUpcaseFileNames(false);
+    p.setDestinationDirectory(dest.str());
+    std::string path;
+    EXPECT_EQ(p.Host().resolveReceivedName("evil", path), psSkipFile);
+    EXPECT_NE(p.Snapshot().Detail.find("symbolic link"), std::string::npos) << p.Snapshot().Detail;
+
+    p.setHonorDirectory(true);
+    EXPECT_EQ(p.Host().resolveReceivedName("linkdir/new/x", path), psSkipFile);
+    EXPECT_FALSE(fs::exists(outside.path / "new")) << "no directory made through the link";
+    ASSERT_EQ(p.Host().resolveReceivedName("sub/dir/x", path), 0);
+    EXPECT_EQ(path, dest.str() + "/sub/dir/x");
+    EXPECT_TRUE(fs::is_directory(dest.path / "sub" / "dir"));
+
+    // The file preparation and the open refuse a link at the name as well.
+    p.setWriteFailAction(wfWriteAnyway);
+    std::string target = dest.str() + "/evil";
+    EXPECT_EQ(p.Host().prepareReceiveFile(target), psCantWriteFile);
+    EXPECT_LT(p.Host().openReceiveFile(dest.str() + "/evil", OpenMode::Create, 0), 0);
+    EXPECT_EQ(readFile(outside.path / "victim"), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
 }

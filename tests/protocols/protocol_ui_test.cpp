@@ -53,8 +53,27 @@ TEST(ProtocolOptionsDialog, RoundTripAndNonNumericFields)
     EXPECT_TRUE(main.Zmodem8K());
     EXPECT_EQ(main.ZmodemFileOption(), zfoWriteClobber);
     EXPECT_EQ(main.AsciiEOFTimeout(), 99u);
+    // Kermit keeps at most 1024-byte packets and 27 window slots.
+    dlg.kBlockLen->setText("2000");
+    dlg.kWindows->setText("40");
+    dlg.kTimeout->setText("9");
+    dlg.Save(main);
+    EXPECT_EQ(main.KermitMaxLen(), 1024u);
+    EXPECT_EQ(main.KermitMaxWindows(), 27u);
+    EXPECT_EQ(main.KermitTimeoutSecs(), 9u);
     EXPECT_EQ(ProtocolOptions::NumberFromText(" 12 "), 12u);
     EXPECT_EQ(ProtocolOptions::NumberFromText("-3"), 0u);
+
+    // Resume is kept as it is, and not offered where it was not set.
+    main.setWriteFailAction(wfWriteResume);
+    dlg.Load(main, false);
+    EXPECT_EQ(dlg.gWriteFail->currentText(), "resume ");
+    dlg.Save(main);
+    EXPECT_EQ(main.WriteFailAction(), wfWriteResume);
+    main.setWriteFailAction(wfWriteAnyway);
+    dlg.Load(main, false);
+    EXPECT_EQ(dlg.gWriteFail->count(), 4);
+    EXPECT_EQ(dlg.gWriteFail->currentText(), "overwrite ");
 }
 
 TEST(StatusWindow, ShownOnFirstRefreshedAndHiddenOnLast)
