@@ -2,6 +2,7 @@
 
 #include "app/main_form_logic.h"
 #include "app/port_access.h"
+#include "app/ui/dial_controller.h"
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
@@ -85,6 +86,7 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 
 MainForm::~MainForm()
 {
+    dial_.reset();
     transfers_->setTransfer(nullptr, nullptr);
     port_.onData = nullptr;
     port_.onDataTrigger = nullptr;
@@ -133,6 +135,18 @@ void MainForm::setPrompts(UserPrompts* prompts)
 {
     prompts_ = prompts;
     transfers_->setPrompts(prompts);
+    if (dial_)
+        dial_->setPrompts(prompts);
+}
+
+void MainForm::setTelephony(telephony::TelephonyDevice* device)
+{
+    dial_.reset();
+    if (device) {
+        dial_ = std::make_unique<DialController>(*this, port_, *device, settings_.script.Dial);
+        dial_->setPrompts(prompts_);
+    }
+    UpdateMenu();
 }
 
 QAction* MainForm::action(const char* objectName) const
@@ -291,11 +305,18 @@ void MainForm::buildStatusBar()
     for (int i = 0; i < 4; ++i) {
         panels_[i] = new QLabel(bar);
         panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panels_[i]->setFixedWidth(kStatusWidths[i]);
         panels_[i]->setFrameShape(QFrame::StyledPanel);
         if (i == 1 || i == 2)
             panels_[i]->setAlignment(Qt::AlignCenter);
-        bar->addWidget(panels_[i]);
+        // The last panel reaches to the bar's right end, so that call progress
+        // ("Connected at 33600 BPS") is readable.
+        if (i < 3) {
+            panels_[i]->setFixedWidth(kStatusWidths[i]);
+            bar->addWidget(panels_[i]);
+        } else {
+            panels_[i]->setMinimumWidth(kStatusWidths[i]);
+            bar->addWidget(panels_[i], 1);
+        }
     }
 }
 
@@ -375,6 +396,8 @@ void MainForm::closeEvent(QCloseEvent* e)
 {
     // FormCloseQuery: closing is always allowed.
     closing_ = true;
+    if (dial_)
+        dial_->FormCloseQuery();
     FormClose();
     e->accept();
 }
@@ -388,6 +411,8 @@ void MainForm::FormClose()
     writeSettingsNow();
     if (terminal_.capturing())
         terminal_.stopCapture();
+    if (dial_)
+        dial_->FormClose();
     port_.close();
     setLightMonitoring(false);
     statusTimer_->stop();
@@ -507,14 +532,20 @@ bool MainForm::openLine(LineOpenError& err)
 {
     PortOptionValues v = port_.settings();
     if (v.TapiMode != 3) {
-        // There is no telephony service on this platform: a modem line is reached as a
-        // direct port. A telephony session is treated as a port that cannot be opened,
-        // so the user is led to the port dialog.
-        err.notAvailable = true;
-        err.message = "Telephony lines are not available on this system";
-        return false;
+        // A modem line opens through the telephony device, after any call has ended.
+        if (!dial_) {
+            err.notAvailable = true;
+            err.message = "Telephony lines are not available on this system";
+            return false;
+        }
+        dial_->OpenLine();
+        return true;
     }
     if (port_.isOpen())
+        return true;
+    // The modem's line is let go first; when that takes a while, the port opens once
+    // the telephony device reports its port closed.
+    if (dial_ && !dial_->ReleaseLine())
         return true;
     if (auto e = port_.open()) {
         err = *e;
@@ -584,11 +615,15 @@ void MainForm::UpdateMenu()
     action("VT100Item")->setChecked(emu == 3);
     action("ScrollbackItem")->setChecked(terminal_.Scrollback());
     bool tapi = port_.settings().TapiMode != 3;
-    for (const char* n : {"DialItem", "TapiItem", "HangupItem", "TapiSep"})
-        action(n)->setVisible(tapi);
-    action("DialItem")->setEnabled(tapi);
-    action("TapiItem")->setEnabled(tapi);
-    action("HangupItem")->setEnabled(false);
+    if (dial_) {
+        dial_->UpdateMenu(tapi);
+    } else {
+        for (const char* n : {"DialItem", "TapiItem", "HangupItem", "TapiSep"})
+            action(n)->setVisible(tapi);
+        action("DialItem")->setEnabled(tapi);
+        action("TapiItem")->setEnabled(tapi);
+        action("HangupItem")->setEnabled(false);
+    }
     bool anyProtocol = false;
     for (int t = 1; t <= 9; ++t) {
         bool on = transfers_->itemEnabled(t);
@@ -688,6 +723,13 @@ void MainForm::SessionDelimClick(int tag)
     if (!name)
         return;
     std::string path = SessionPath(*name);
+    if (dial_ && port_.settings().TapiMode != 3) {
+        // The session opens once the call has ended.
+        dial_->SwitchSession(path);
+        if (quitRequested_)
+            close();
+        return;
+    }
     DisarmZmodemTrigger();
     port_.close();
     PortOpen(path);

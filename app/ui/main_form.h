@@ -25,6 +25,9 @@ class StatusLight;
 namespace zelvo::protocols {
 class Protocol;
 }
+namespace zelvo::telephony {
+class TelephonyDevice;
+}
 
 namespace zelvo::app {
 
@@ -34,6 +37,7 @@ struct LineOpenError;
 class TerminalAccess;
 class UserPrompts;
 class RfsStatistic;
+class DialController;
 
 // The file server's entry points; absent when the program runs without the library.
 struct FileServerFunctions {
@@ -67,6 +71,10 @@ public:
     void setTransfer(protocols::Protocol* protocol, TransferLine* line);
     // The file transfer commands.
     TransferController& transfers() { return *transfers_; }
+    // The telephony device; with it, sessions in telephony mode open through it and
+    // the Dial, Hangup and Tapi items work. Set before the window is shown.
+    void setTelephony(telephony::TelephonyDevice* device);
+    DialController* dialController() const { return dial_.get(); }
 
     // ---- Operations named by the window's design ----
     void PortOpen(const std::string& session);
@@ -186,6 +194,7 @@ private:
     comm::StatusLight* driveLight_ = nullptr;
     QLabel* panels_[4] = {};
     QTimer* statusTimer_ = nullptr;
+    std::unique_ptr<DialController> dial_;
     QMenu* preferencesMenu_ = nullptr;
     QAction* sessionDelim_ = nullptr;
     std::vector<QAction*> sessionItems_;
