@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QLabel>
 #include <QTest>
@@ -152,13 +153,14 @@ protected:
         ASSERT_TRUE(port_.Open());
     }
 
-    bool screenHas(const std::string& text) const
+    bool screenHas(const std::string& text) const { return screenRow(text) >= 0; }
+    int screenRow(const std::string& text) const
     {
         const terminal::Buffer& b = window_.buffer();
         for (int r = 0; r < b.Rows(); ++r)
             if (b.rowText(r).find(text) != std::string::npos)
-                return true;
-        return false;
+                return r;
+        return -1;
     }
 
     bool waitTransferEnd(int ms = 60000)
@@ -183,17 +185,13 @@ protected:
 
 } // namespace
 
-TEST_F(TransferTest, MenusOfferZmodemAndKermitAndTheOptionsDialog)
+TEST_F(TransferTest, MenusOfferEveryProtocolAndTheOptionsDialog)
 {
     line("/bin/sh -c 'sleep 30'");
     start();
-    for (int t : {7, 8}) {
+    for (int t = 1; t <= 9; ++t) {
         EXPECT_TRUE(form_->action(QStringLiteral("Send%1Item").arg(t).toLatin1())->isEnabled()) << t;
         EXPECT_TRUE(form_->action(QStringLiteral("Receive%1Item").arg(t).toLatin1())->isEnabled()) << t;
-    }
-    for (int t : {1, 2, 3, 4, 5, 6, 9}) {
-        EXPECT_FALSE(form_->action(QStringLiteral("Send%1Item").arg(t).toLatin1())->isEnabled()) << t;
-        EXPECT_FALSE(form_->action(QStringLiteral("Receive%1Item").arg(t).toLatin1())->isEnabled()) << t;
     }
     EXPECT_TRUE(form_->action("ProtocolItem")->isEnabled());
 
@@ -284,9 +282,10 @@ TEST_F(TransferTest, ReceiveFromTheMenuWritesTheFileAndTheTerminalWorksAfterward
     ASSERT_NE(status_->Display(), nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !status_->Display()->isVisible(); }, 5000));
     EXPECT_TRUE(window_.Active());
-    // What the peer printed right after the transfer reaches the screen.
+    // What the peer printed right after the transfer reaches the screen, after the line
+    // that records the transfer.
     EXPECT_TRUE(QTest::qWaitFor([&] { return screenHas("after-transfer-ok"); }, 15000));
-    for (int r = 0; r < window_.buffer().Rows(); ++r) fprintf(stderr, "ROW %d: %s\n", r, window_.buffer().rowText(r).c_str());
+    EXPECT_LT(screenRow("[Zmodem receive: image.bin, 153677 bytes in "), screenRow("after-transfer-ok"));
 }
 
 TEST_F(TransferTest, ZmodemFromThePeerStartsAReceiveByItself)
@@ -369,6 +368,39 @@ TEST_F(TransferTest, FailedTransferShowsTheErrorAndReturnsTheLine)
     ASSERT_EQ(prompts_.errors.size(), 1u);
     EXPECT_TRUE(prompts_.errors[0].startsWith("Fatal protokol error:"));
     EXPECT_TRUE(window_.Active());
+}
+
+TEST_F(TransferTest, OneFileProtocolsReceiveIntoTheChosenFileAndAFailedTransferIsRecorded)
+{
+    const std::string data = randomBytes(50000 + 3, 5);
+    writeFile(dir_ / "src" / "f.bin", data);
+    line("/bin/sh -c 'cd \"" + (dir_ / "src").string() + "\" && sx -k f.bin 2>/dev/null; echo sx-done; sleep 30'");
+    start();
+    // The start character is repeated each second, so sx hears it once it listens.
+    protocol_.setHandshakeWait(18);
+    const fs::path target = dir_ / "dest" / "out.bin";
+    writeFile(target, "an older file of that name");
+    prompts_.receiveAnswer = QString::fromStdString(target.string());
+    form_->ReceiveItemClick(3);
+    ASSERT_TRUE(waitTransferEnd());
+    EXPECT_TRUE(prompts_.errors.empty()) << prompts_.errors[0].toStdString();
+    const std::string got = slurp(target);
+    ASSERT_GE(got.size(), data.size());
+    EXPECT_TRUE(got.compare(0, data.size(), data) == 0);
+    EXPECT_EQ(got.find_first_not_of('\x1a', data.size()), std::string::npos) << "only fill after the data";
+    EXPECT_EQ(form_->settings().protocol.ReceiveFile, target.string());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return screenHas("sx-done"); }, 15000));
+
+    // Nobody sends now: a Kermit receive gives up after its one retry, and the failure
+    // is both reported and recorded on the terminal below the earlier transfer's line.
+    protocol_.setHandshakeRetry(1);
+    form_->ReceiveItemClick(8);
+    ASSERT_TRUE(waitTransferEnd(15000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts_.errors.empty(); }, 5000));
+    EXPECT_TRUE(prompts_.errors[0].startsWith("Fatal protokol error:")) << prompts_.errors[0].toStdString();
+    EXPECT_TRUE(window_.Active());
+    EXPECT_TRUE(screenHas("[Xmodem1K receive: out.bin, 500"));
+    EXPECT_TRUE(screenHas("[Kermit receive failed: "));
 }
 
 TEST_F(TransferTest, StatusWindowAndCancelFromTheHandshakeOn)
@@ -515,8 +547,13 @@ TEST_F(KermitTransferTest, SendFromTheMenuWithWindowsAndLongPackets)
     }
     line("/bin/sh -c 'cd \"" + (dir_ / "dest").string() + "\" && kermit -Y -q -C \"take cmds\"; sleep 30'");
     start();
-    protocol_.setKermitMaxLen(1000);
-    protocol_.setKermitMaxWindows(20);
+    // Long packets and windows as the options dialog's Kermit fields set them.
+    prompts_.protocolOptionsAutoStart = false;
+    prompts_.protocolOptionsFill = [](protocols::ProtocolOptions& d) {
+        d.kBlockLen->setText("1000");
+        d.kWindows->setText("20");
+    };
+    form_->ProtocolItemClick();
     prompts_.sendAnswer = {QString::fromStdString((dir_ / "src" / "one.bin").string()),
                            QString::fromStdString((dir_ / "src" / "two.bin").string())};
     form_->SendItemClick(8);
@@ -530,6 +567,13 @@ TEST_F(KermitTransferTest, SendFromTheMenuWithWindowsAndLongPackets)
     EXPECT_EQ(engine()->link().windows, 20u);
     EXPECT_TRUE(engine()->link().longPackets);
     EXPECT_TRUE(window_.Active());
+    form_->writeSettingsNow();
+    platform::RegistryStore s(store_);
+    ASSERT_TRUE(s.load());
+    SessionSettings back;
+    ReadRegistry(s, kDefaultSession, back);
+    EXPECT_EQ(back.protocol.KermitMaxLen, 1000u);
+    EXPECT_EQ(back.protocol.KermitMaxWindows, 20u);
 }
 
 TEST_F(SelectPortTest, ListsAMappedPortAndItsChoiceSetsComNumber)

@@ -434,3 +434,40 @@ TEST(KermitOwn, CancelFromEitherSideEndsBothPromptly)
         EXPECT_LT(readBytes(d.dst + "/a").size(), 3u << 20);
     }
 }
+
+TEST(KermitOwn, ExistingAndUnwritableFilesOnTheReceivingSide)
+{
+    const auto a = randomBytes(50000, 34);
+    const std::vector<uint8_t> b{'b'};
+    const std::vector<uint8_t> old{'o', 'l', 'd'};
+    // An existing file is refused and the batch goes on, or overwritten, as WriteFailAction
+    // says.
+    for (TWriteFailAction action : {wfWriteFail, wfWriteAnyway}) {
+        Dirs d;
+        writeBytes(d.src + "/a", a);
+        writeBytes(d.src + "/b", b);
+        writeBytes(d.dst + "/a", old);
+        OwnPair p;
+        p.rx.proto.setWriteFailAction(action);
+        p.tx.sendFiles({d.src + "/a", d.src + "/b"});
+        p.run(d.dst, {});
+        EXPECT_EQ(p.txResult, 0) << action;
+        EXPECT_EQ(p.rxResult, 0) << action;
+        EXPECT_EQ(readBytes(d.dst + "/a"), action == wfWriteFail ? old : a) << action;
+        EXPECT_EQ(readBytes(d.dst + "/b"), b) << action;
+        ASSERT_EQ(p.rx.lastStatuses.size(), 2u) << action;
+        EXPECT_EQ(p.rx.lastStatuses[0].ProtocolStatus, action == wfWriteFail ? psCantWriteFile : psEndFile) << action;
+    }
+    // A name that cannot be opened for writing (a directory stands there) ends both sides,
+    // the sender with the receiver's text.
+    Dirs d;
+    writeBytes(d.src + "/a", a);
+    ::mkdir((d.dst + "/a").c_str(), 0755);
+    OwnPair p;
+    p.rx.proto.setWriteFailAction(wfWriteAnyway);
+    p.tx.sendFiles({d.src + "/a"});
+    p.run(d.dst, {});
+    EXPECT_EQ(p.rxResult, -ecCantWriteFile);
+    EXPECT_EQ(p.txResult, -ecCancelRequested);
+    EXPECT_EQ(p.tx.proto.Snapshot().Detail, "error from the other side: Error opening or writing file");
+}
