@@ -4,16 +4,14 @@
 // the chunk size; the receiver's names go through the same reduction of hostile names
 // as in the program.
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
+#include "fuzz/protocols/engine_drive.h"
 #include "protocols/kermit_decoder.h"
 #include "protocols/kermit_receiver.h"
 #include "protocols/kermit_sender.h"
-#include "protocols/received_name.h"
-#include "tests/protocols/fake_host.h"
 
 using namespace zelvo::protocols;
 
@@ -28,43 +26,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     test::FakeHost host;
     host.capacity = (mode & 2) ? 600 : 1 << 16;
-    host.resolver = [](const std::string& wire, std::string& path) {
-        ReceivedName r = ReduceReceivedName(wire, "/dest", (wire.size() & 1) != 0, true);
-        if (!r.ok)
-            return static_cast<int>(psSkipFile);
-        path = r.path;
-        return 0;
-    };
+    fuzz::ResolveNamesBelowDest(host, true);
     EngineSettings s;
     s.HandshakeWaitMs = 1000;
     s.KermitMaxLen = (mode & 4) ? 1024 : 80;
     s.KermitMaxWindows = (mode & 8) ? 27 : 0;
     s.KermitHighbitPrefix = (mode & 4) ? '&' : 'Y';
-    int64_t now = 0;
     std::unique_ptr<KermitEngine> engine;
     if (mode & 1) {
-        test::MemFile f;
-        f.data.assign(5000, 'x');
-        host.toSend.emplace_back("a", f);
-        host.toSend.emplace_back("b", test::MemFile{});
+        fuzz::QueueFilesToSend(host, 5000);
         engine = std::make_unique<KermitSender>(host, s);
     } else {
         engine = std::make_unique<KermitReceiver>(host, s);
     }
-    engine->start(now);
-    for (size_t i = 0; i < size && !engine->done(); i += chunk) {
-        engine->receive(data + i, std::min(chunk, size - i), now);
-        host.out.clear();
-        now += 700;
-        engine->poll(now);
-        host.out.clear();
-    }
-    // Let every pending time-out run out.
-    for (int n = 0; n < 64 && !engine->done(); ++n) {
-        now = std::max(now + 1, engine->deadline());
-        engine->poll(now);
-        host.out.clear();
-    }
+    fuzz::DriveEngine(*engine, host, data, size, chunk, 700);
     // The decoder on its own with each check type and the smallest limit.
     for (int check = 1; check <= 3; ++check) {
         KermitDecoder dec(40);
