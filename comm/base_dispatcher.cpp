@@ -760,16 +760,20 @@ void BaseDispatcher::GetBufferSizes(uint32_t& inSize, uint32_t& outSize) const
 
 int BaseDispatcher::FlushOutput()
 {
-    AbortWrite();
+    // The writer stays stopped from before the buffer is emptied until the driver's
+    // queue has been purged, so no byte queued before the flush leaves afterwards.
+    HoldWriter();
     {
         std::lock_guard lo(output_);
         outHead_ = outTail_ = 0;
         outFull_ = false;
         ++outGeneration_;
     }
+    const int rc = PurgeQueue(0);
+    ReleaseWriter();
     outEmptyCv_.notify_all();
     outputLevelChanged();
-    return PurgeQueue(0);
+    return rc;
 }
 
 // ---- Line and modem ------------------------------------------------------------------

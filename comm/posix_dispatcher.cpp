@@ -509,16 +509,28 @@ void PosixDispatcher::SignalOutputReady()
     outCv_.notify_one();
 }
 
-void PosixDispatcher::AbortWrite()
+void PosixDispatcher::HoldWriter()
 {
+    std::unique_lock lock(outMutex_);
+    ++holds_;
     if (!outThread_.joinable())
         return;
     signalEventFd(killFd_);
-    std::unique_lock lock(outMutex_);
     abortCv_.wait(lock, [this] { return !writing_ || outStop_; });
+    // The writer is idle and cannot start again while held: a kill signal it did not
+    // consume must not abandon its next write.
     drainEventFd(killFd_);
-    // Bytes queued after the flush must not wait for the next PutBlock.
-    outReady_ = true;
+}
+
+void PosixDispatcher::ReleaseWriter()
+{
+    {
+        std::lock_guard lock(outMutex_);
+        if (holds_ > 0)
+            --holds_;
+        // Bytes queued while the writer was held must not wait for the next PutBlock.
+        outReady_ = true;
+    }
     outCv_.notify_one();
 }
 
@@ -563,13 +575,19 @@ void PosixDispatcher::outputThreadMain()
     for (;;) {
         {
             std::unique_lock lock(outMutex_);
-            outCv_.wait(lock, [this] { return outReady_ || outStop_; });
+            outCv_.wait(lock, [this] { return (outReady_ && holds_ == 0) || outStop_; });
             if (outStop_)
                 break;
             outReady_ = false;
             writing_ = true;
         }
         for (;;) {
+            {
+                // A flush waiting for the writer: let go of the buffer now.
+                std::lock_guard lock(outMutex_);
+                if (holds_ > 0 || outStop_)
+                    break;
+            }
             uint32_t len = 0;
             uint64_t gen = 0;
             const uint8_t* p = OutputStretch(len, gen);

@@ -73,7 +73,8 @@ protected:
     void StopOutputThread() override;
     void StopEventThread() override;
     void SignalOutputReady() override;
-    void AbortWrite() override;
+    void HoldWriter() override;
+    void ReleaseWriter() override;
     void InputLevelChanged(uint32_t used, bool unblocked) override;
     void DrainDriver() override;
 
@@ -106,7 +107,7 @@ private:
     std::condition_variable outCv_;
     bool outReady_ = false;
     bool outStop_ = false;
-    bool abortRequested_ = false;
+    int holds_ = 0; // HoldWriter calls not yet released
     bool writing_ = false;
     std::condition_variable abortCv_;
 };

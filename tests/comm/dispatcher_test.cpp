@@ -138,6 +138,62 @@ TEST_F(DispatcherTest, OutputArrivesInOrder)
     EXPECT_EQ(got, sent);
 }
 
+// A dispatcher whose flush lingers once the writer has stopped, which widens the moment
+// in which a writer not kept stopped for the whole flush would pick up a stretch of the
+// buffer that is about to be emptied.
+class LingeringFlushDispatcher : public PosixDispatcher {
+public:
+    using PosixDispatcher::PosixDispatcher;
+
+protected:
+    void HoldWriter() override
+    {
+        PosixDispatcher::HoldWriter();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+};
+
+TEST(DispatcherFlush, NothingQueuedBeforeAFlushLeavesAfterItAndNothingTwice)
+{
+    EventLoopBridge ui;
+    PtyPair pty;
+    LingeringFlushDispatcher d(nullptr, &ui);
+    ASSERT_EQ(d.OpenPort(pty.slaveName, 19200, pNone, 8, 1, 4096, 4096, true, true), 0);
+    // Numbered bytes (0..250) fill the line until the writer is held up by the driver
+    // with a stretch of the buffer in hand.
+    uint64_t queued = 0;
+    auto putNumbered = [&](uint32_t n) {
+        std::vector<uint8_t> b(n);
+        for (uint32_t i = 0; i < n; ++i)
+            b[i] = static_cast<uint8_t>((queued + i) % 251);
+        if (d.PutBlock(b.data(), n) != 0)
+            return false;
+        queued += n;
+        return true;
+    };
+    while (putNumbered(1024))
+        waitUntil([&] { return d.OutputUsed() == 0; }, 200);
+    ASSERT_TRUE(waitUntil([&] {
+        const uint32_t before = d.OutputUsed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return before > 0 && d.OutputUsed() == before;
+    }));
+    const uint64_t onTheLine = queued - d.OutputUsed();
+    for (int round = 0; round < 3; ++round) {
+        putNumbered(d.OutputFree());
+        ASSERT_EQ(d.FlushOutput(), 0);
+        EXPECT_EQ(d.OutputUsed(), 0u);
+    }
+    const std::string after = "\xFB\xFC\xFD\xFE\xFF after the flush";
+    ASSERT_EQ(d.PutString(after), 0);
+    std::string got = pty.receive(onTheLine + after.size(), 10000);
+    got += pty.receive(1 << 16, 200); // anything more would be a fault
+    ASSERT_EQ(got.size(), onTheLine + after.size());
+    for (uint64_t i = 0; i < onTheLine; ++i)
+        ASSERT_EQ(static_cast<uint8_t>(got[i]), i % 251) << "at " << i;
+    EXPECT_EQ(got.substr(onTheLine), after);
+}
+
 TEST_F(DispatcherTest, FullInputBufferLeavesTheRestInTheDriver)
 {
     std::string sent(10000, '\0');
