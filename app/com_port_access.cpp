@@ -155,6 +155,9 @@ std::optional<LineOpenError> ComPortAccess::open()
     } catch (const ENoPortSelected& e) {
         return LineOpenError{true, e.what()};
     } catch (const EQarnException& e) {
+        if (e.ErrorCode() == ecBaudRate)
+            return LineOpenError{false, "The port cannot be set to " + std::to_string(port_.Baud()) +
+                                            " baud (" + e.what() + ").\nChoose another baud rate."};
         return LineOpenError{false, e.what()};
     }
 }

@@ -81,6 +81,11 @@ PosixDispatcher* ComPort::obtain(bool needsOpen)
 
 // ---- Opening and closing ----------------------------------------------------------------
 
+std::unique_ptr<PosixDispatcher> ComPort::CreateDispatcher()
+{
+    return std::make_unique<PosixDispatcher>(this, &bridge_);
+}
+
 void ComPort::setOpen(bool v)
 {
     if (v)
@@ -126,7 +131,7 @@ void ComPort::doOpen()
         check(ecNotOpenedByTapi);
         return;
     }
-    auto d = std::make_unique<PosixDispatcher>(this, &bridge_);
+    auto d = CreateDispatcher();
     int rc = d->OpenPort(DeviceName(), baud_, parity_, dataBits_, stopBits_, inSize_, outSize_, dtr_, rts_);
     if (rc == ecAccessDenied)
         rc = ecAlreadyOpen;

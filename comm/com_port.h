@@ -62,7 +62,7 @@ public:
     using PortPrompt = std::function<bool(uint16_t& comNumber)>;
 
     explicit ComPort(UiBridge& bridge);
-    ~ComPort();
+    virtual ~ComPort();
     ComPort(const ComPort&) = delete;
     ComPort& operator=(const ComPort&) = delete;
 
@@ -231,6 +231,10 @@ public:
     void EndLoading();
     bool Loading() const { return loading_; }
     UiBridge& Bridge() const { return bridge_; }
+
+protected:
+    // Makes the dispatcher of an open. A test may hand in one whose device misbehaves.
+    virtual std::unique_ptr<PosixDispatcher> CreateDispatcher();
 
 private:
     class NotifyWindow;

@@ -67,8 +67,8 @@ void signalEventFd(int fd)
     [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
 }
 
-// Result code for a failed open: -2/-3 for a port that does not exist, -5 for one in
-// use, else minus errno.
+// Result code for a failed open: ecFileNotFound or ecPathNotFound for a port that does
+// not exist, ecAccessDenied for one in use, else minus errno.
 int openError(int err)
 {
     switch (err) {
@@ -218,7 +218,7 @@ int PosixDispatcher::WriteDeviceBlock(const DeviceControlBlock& d)
         return ecNotOpen;
     speed_t speed;
     if (!speedFor(d.baud, speed))
-        return -EINVAL;
+        return ecBaudRate;
     if (d.dataBits < 5 || d.dataBits > 8 || d.parity > pSpace)
         return ecBadArgument;
     if (!isPtyMaster_) {

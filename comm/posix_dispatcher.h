@@ -29,7 +29,7 @@
 //   DTR/DSR flow control has no effect on them. They carry whole bytes: data bits and
 //   parity are accepted and reported but the bytes pass unchanged.
 // - Baud rates are the termios rates (50 .. 4000000); others (14400, 28800, 56000,
-//   128000, 256000, ...) are refused with the platform error "Invalid argument".
+//   128000, 256000, ...) are refused with ecBaudRate.
 // - Closing lets queued output drain while it makes progress (up to 0.5 s without
 //   progress), then drops the rest; a pseudo-terminal's peer keeps what was written.
 //

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -26,6 +27,37 @@ std::string readFile(const std::string& path)
     ss << f.rdbuf();
     return ss.str();
 }
+
+// A device that refuses chosen settings with an input/output error, as an adapter
+// pulled out while the port opens does.
+class RefusingDispatcher : public PosixDispatcher {
+public:
+    RefusingDispatcher(void* owner, UiBridge* bridge, std::function<bool(const DeviceControlBlock&)> refuse)
+        : PosixDispatcher(owner, bridge), refuse_(std::move(refuse))
+    {
+    }
+
+protected:
+    int WriteDeviceBlock(const DeviceControlBlock& d) override
+    {
+        return refuse_ && refuse_(d) ? -EIO : PosixDispatcher::WriteDeviceBlock(d);
+    }
+
+private:
+    std::function<bool(const DeviceControlBlock&)> refuse_;
+};
+
+class RefusingPort : public ComPort {
+public:
+    using ComPort::ComPort;
+    std::function<bool(const DeviceControlBlock&)> refuse;
+
+protected:
+    std::unique_ptr<PosixDispatcher> CreateDispatcher() override
+    {
+        return std::make_unique<RefusingDispatcher>(this, &Bridge(), refuse);
+    }
+};
 
 class ComPortTest : public ::testing::Test {
 protected:
@@ -133,11 +165,34 @@ TEST_F(ComPortTest, MissingPortIsBadIdAndBusyPortIsAlreadyOpen)
     EXPECT_EQ(second.Dispatcher(), nullptr);
 }
 
+TEST_F(ComPortTest, AnInputOutputErrorDuringOpenReadsAsSuch)
+{
+    RefusingPort p(ui);
+    p.setRegistryStore(&store);
+    p.setComNumber(3);
+    p.refuse = [](const DeviceControlBlock&) { return true; };
+    try {
+        p.setOpen(true);
+        FAIL();
+    } catch (const EAlreadyOpen&) {
+        FAIL() << "the port is not in use";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.ErrorNumber(), EIO);
+        EXPECT_STREQ(e.what(), "Input/output error");
+    }
+    EXPECT_FALSE(p.Open());
+}
+
 TEST_F(ComPortTest, BaudWhileClosedAndOpen)
 {
     port.setBaud(12345); // only stored while closed
     EXPECT_EQ(port.Baud(), 12345u);
-    EXPECT_THROW(port.setOpen(true), EInOutError);
+    try {
+        port.setOpen(true); // a rate the device cannot set says so
+        FAIL();
+    } catch (const EQarnException& e) {
+        EXPECT_EQ(e.ErrorCode(), ecBaudRate);
+    }
     EXPECT_FALSE(port.Open());
     port.setBaud(9600);
     port.setOpen(true);
@@ -149,8 +204,8 @@ TEST_F(ComPortTest, BaudWhileClosedAndOpen)
     try {
         port.setBaud(12345);
         FAIL();
-    } catch (const EInOutError& e) {
-        EXPECT_EQ(e.ErrorNumber(), EINVAL);
+    } catch (const EQarnException& e) {
+        EXPECT_EQ(e.ErrorCode(), ecBaudRate);
     }
     EXPECT_EQ(port.Baud(), 38400u);
     port.setParity(pEven);

@@ -682,7 +682,7 @@ TEST(DispatcherOpen, Failures)
     EXPECT_EQ(d.OpenPort("/dev/zelvo-no-such-port", 9600, pNone, 8, 1, 4096, 4096, true, true), ecFileNotFound);
     EXPECT_EQ(d.OpenPort("/dev/null", 9600, pNone, 8, 1, 4096, 4096, true, true), ecPathNotFound);
     PtyPair pty;
-    EXPECT_EQ(d.OpenPort(pty.slaveName, 12345, pNone, 8, 1, 4096, 4096, true, true), -EINVAL);
+    EXPECT_EQ(d.OpenPort(pty.slaveName, 12345, pNone, 8, 1, 4096, 4096, true, true), ecBaudRate);
     EXPECT_FALSE(d.IsOpen());
     ASSERT_EQ(d.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
     PosixDispatcher other(nullptr, nullptr);

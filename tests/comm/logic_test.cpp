@@ -216,9 +216,16 @@ TEST(ErrorTable, CodesRaiseTheirClassesAndTexts)
     EXPECT_THROW(RaiseForCode(ecBadTriggerHandle), ETrigger);
     EXPECT_THROW(RaiseForCode(ecBadArgument), EGeneral);
     EXPECT_THROW(RaiseForCode(ecOutOfMemory), EOutOfMemory);
+    EXPECT_THROW(RaiseForCode(-ENOMEM), EOutOfMemory);
     EXPECT_THROW(RaiseForCode(-2), EInOutError);
-    EXPECT_EQ(text(-2), "File not found");
-    EXPECT_EQ(text(-5), "File access denied");
+    EXPECT_EQ(text(-ENOENT), "File not found");
+    // Platform errors are errno values: each reads as itself, in the program's words
+    // where it has them (an input/output error is not an access problem).
+    EXPECT_EQ(text(-EACCES), "File access denied");
+    EXPECT_EQ(text(-EIO), "Input/output error");
+    EXPECT_EQ(text(-ENXIO), "No such device or address");
+    EXPECT_EQ(text(-EBUSY), "Device or resource busy");
+    EXPECT_EQ(text(ecBaudRate), "ie_BaudRate - Unsupported baud rate");
     EXPECT_EQ(text(ecPutBlockFail), "Failed to put entire block");
     EXPECT_EQ(text(ecOutputBufferTooSmall), "Output buffer too small for block");
     EXPECT_EQ(text(ecBaseAddressNotSet), "Base address not set");
