@@ -956,7 +956,7 @@ int BaseDispatcher::SendBreak(uint32_t ticks, bool yield)
     int rc = SetBreakState(true);
     if (rc < 0)
         return rc;
-    WaitTicks(static_cast<int32_t>(ticks), yield);
+    WaitTicks(static_cast<int32_t>(std::min<uint32_t>(ticks, TicksPerDay)), yield);
     return SetBreakState(false);
 }
 
@@ -964,11 +964,17 @@ void BaseDispatcher::WaitTicks(int32_t ticks, bool yieldUi)
 {
     EventTimer t;
     NewTimer(t, ticks);
-    const int ms = static_cast<int>(std::max<int64_t>(0, int64_t(RemainingTime(t)) * platform::kTickMs));
-    if (yieldUi && bridge_ && bridge_->isUiThread())
-        bridge_->waitAndPump([] { return false; }, ms);
-    else
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    const bool pump = yieldUi && bridge_ && bridge_->isUiThread();
+    // Waits are measured again after each wake-up, so an early return of a wait (a
+    // queued UI call, a wake) never shortens the total.
+    while (!TimerExpired(t)) {
+        const int64_t left = std::max<int64_t>(1, TimerDueMs(t) - platform::monotonicMs());
+        const int ms = static_cast<int>(std::min<int64_t>(left, 1000));
+        if (pump)
+            bridge_->waitAndPump([&t] { return TimerExpired(t); }, ms);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
 }
 
 int BaseDispatcher::checkFlowArgs(uint32_t full, uint32_t resume) const

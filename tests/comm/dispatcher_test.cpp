@@ -3,6 +3,7 @@
 
 #include "comm/event_loop_bridge.h"
 #include "comm/posix_dispatcher.h"
+#include "platform/clock.h"
 #include "pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -337,6 +338,37 @@ TEST_F(DispatcherTest, TimerTriggerFiresOnceAndZeroTicksExpiresAtOnce)
     ASSERT_EQ(d.ArmTimerTrigger(static_cast<uint16_t>(t), 2, true), 0);
     EXPECT_GT(d.TimerTriggerLeft(static_cast<uint16_t>(t)), 0);
     ASSERT_TRUE(rec.waitCount(2, 3000));
+}
+
+// The clock runs from 100 ms before the point where a 32-bit millisecond count wraps.
+int64_t gClockOffset = 0;
+int64_t clockNearTheWrap()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + gClockOffset;
+}
+
+TEST_F(DispatcherTest, TimersAndWaitsRunThroughTheMillisecondWrap)
+{
+    using namespace std::chrono;
+    const int64_t real = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    gClockOffset = (int64_t(1) << 32) - 100 - real;
+    zelvo::platform::setClockSource(clockNearTheWrap);
+    struct Restore {
+        ~Restore() { zelvo::platform::setClockSource(nullptr); }
+    } restore;
+
+    Recorder rec(d);
+    d.AddProcedureHandler(&rec);
+    const int t = d.NewTimerTrigger();
+    const auto start = steady_clock::now();
+    ASSERT_EQ(d.ArmTimerTrigger(static_cast<uint16_t>(t), 4, true), 0);
+    // A break of 3 ticks lasts its 3 ticks while the clock's low 32 bits turn over.
+    EXPECT_EQ(d.SendBreak(3, false), 0);
+    const auto took = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    EXPECT_GE(took, 2 * 55);
+    EXPECT_LT(took, 3000);
+    EXPECT_TRUE(rec.waitCount(1, 5000)) << "a timer armed before the wrap fires after it";
 }
 
 TEST_F(DispatcherTest, StatusTriggerFiresOncePerActivation)

@@ -187,13 +187,19 @@ TEST(TickTimers, ExpiryElapsedAndWrap)
     EXPECT_EQ(ElapsedTimeAt(t, 1004), 4);
     EXPECT_FALSE(TimerExpiredAt(t, 1010));
     EXPECT_TRUE(TimerExpiredAt(t, 1011));
-    // Started just before the daily wrap.
-    NewTimerAt(t, 10, TicksPerDay - 5);
-    EXPECT_FALSE(TimerExpiredAt(t, 2));
-    EXPECT_EQ(ElapsedTimeAt(t, 2), 7);
-    EXPECT_EQ(RemainingTimeAt(t, 2), 3);
-    EXPECT_TRUE(TimerExpiredAt(t, 6));
-    EXPECT_EQ(RemainingTimeAt(t, 6), 0);
+    // Started just before the point where a 32-bit millisecond count wraps (49.7 days
+    // of uptime): the timer runs on through it.
+    const int64_t wrap = (int64_t(1) << 32) / 55;
+    NewTimerAt(t, 10, wrap - 5);
+    EXPECT_FALSE(TimerExpiredAt(t, wrap + 2));
+    EXPECT_EQ(ElapsedTimeAt(t, wrap + 2), 7);
+    EXPECT_EQ(RemainingTimeAt(t, wrap + 2), 3);
+    EXPECT_TRUE(TimerExpiredAt(t, wrap + 6));
+    EXPECT_EQ(RemainingTimeAt(t, wrap + 6), 0);
+    NewTimerAt(t, -3, wrap);                     // a negative interval is none
+    EXPECT_TRUE(TimerExpiredAt(t, wrap + 1));
+    NewTimerAt(t, TicksPerDay, wrap);
+    EXPECT_EQ(RemainingTimeAt(t, wrap), TicksPerDay);
     EXPECT_EQ(SecondsToTicks(1), 18);
     EXPECT_EQ(SecondsToTicks(10), 182);
     EXPECT_EQ(SecondsToTicks(60), 1092);
