@@ -155,18 +155,28 @@ void ComPort::doOpen()
         });
     });
 
-    // Every setting is forced onto the new dispatcher.
-    applyTracing(tracing_, true);
-    applyLogging(logging_, true);
-    applyHWFlow();
-    applySWFlow();
-    check(dispatcher_->SetFlowChars(static_cast<uint8_t>(xonChar_), static_cast<uint8_t>(xoffChar_)));
-    dispatcher_->SetAvailLength(availTriggerLength_);
-    dispatcher_->SetDTR(dtr_);
-    dispatcher_->SetRTS(rts_);
-    if (rs485Mode_)
-        check(dispatcher_->SetRS485Mode(true));
-    dispatcher_->SetPriorityBoost(priorityBoost_);
+    // Every setting is forced onto the new dispatcher. One that the device refuses ends
+    // the open: a line left open without it would not be what was asked for, and would
+    // be deaf (no notification window yet). The port is closed and the reason raised.
+    try {
+        applyTracing(tracing_, true);
+        applyLogging(logging_, true);
+        applyHWFlow();
+        applySWFlow();
+        check(dispatcher_->SetFlowChars(static_cast<uint8_t>(xonChar_), static_cast<uint8_t>(xoffChar_)));
+        dispatcher_->SetAvailLength(availTriggerLength_);
+        dispatcher_->SetDTR(dtr_);
+        dispatcher_->SetRTS(rts_);
+        if (rs485Mode_)
+            check(dispatcher_->SetRS485Mode(true));
+        dispatcher_->SetPriorityBoost(priorityBoost_);
+    } catch (...) {
+        dispatcher_->ClosePort();
+        dispatcher_.reset();
+        state_ = psClosed;
+        open_ = false;
+        throw;
+    }
 
     window_ = std::make_unique<NotifyWindow>(*this);
     dispatcher_->AddWindowHandler(window_.get());

@@ -183,6 +183,32 @@ TEST_F(ComPortTest, AnInputOutputErrorDuringOpenReadsAsSuch)
     EXPECT_FALSE(p.Open());
 }
 
+TEST_F(ComPortTest, ASettingRefusedDuringOpenLeavesThePortClosed)
+{
+    RefusingPort p(ui);
+    p.setRegistryStore(&store);
+    p.setComNumber(3);
+    p.setAutoOpen(false);
+    p.setSWFlowOptions(swfBoth); // stored; the device refuses it when the port opens
+    p.refuse = [](const DeviceControlBlock& d) { return d.outX || d.inX; };
+    int told = 0;
+    p.AddPortUserCallback([&](ComPort&, bool) { ++told; });
+    EXPECT_THROW(p.setOpen(true), EInOutError);
+    EXPECT_FALSE(p.Open());
+    EXPECT_EQ(p.State(), ComPort::psClosed);
+    EXPECT_EQ(p.Dispatcher(), nullptr);
+    EXPECT_EQ(told, 0);
+    EXPECT_THROW(p.PutText("x"), ECommNotOpen);
+    // The device was let go: it opens, and works, once the setting is accepted.
+    p.refuse = nullptr;
+    p.setOpen(true);
+    EXPECT_EQ(told, 1);
+    uint16_t got = 0;
+    p.setOnTriggerAvail([&](ComPort&, uint16_t n) { got = n; });
+    pty.send("ok");
+    EXPECT_TRUE(ui.waitAndPump([&] { return got > 0; }, 5000));
+}
+
 TEST_F(ComPortTest, BaudWhileClosedAndOpen)
 {
     port.setBaud(12345); // only stored while closed
