@@ -247,6 +247,14 @@ void BaseDispatcher::StartThreads()
         eventPending_ = false;
         dispatchWake_ = false;
     }
+    // A dispatch thread that released the port itself (a close from inside a handler)
+    // has ended, or is just returning; it is collected before a new one starts.
+    if (dispatchThread_.joinable()) {
+        if (dispatchThread_.get_id() == std::this_thread::get_id())
+            dispatchThread_.detach();
+        else
+            dispatchThread_.join();
+    }
     StartEventThread();
     dispatchEnded_ = false;
     ThreadStarted();

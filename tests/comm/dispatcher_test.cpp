@@ -594,6 +594,24 @@ TEST_F(DispatcherTest, CloseFromInsideAProcedureHandlerDoesNotDeadlock)
     EXPECT_EQ(d.DeviceFd(), -1);
 }
 
+TEST_F(DispatcherTest, ReopensAfterACloseFromInsideAHandler)
+{
+    Recorder rec(d);
+    std::atomic<bool> released{false};
+    d.SetReleaseCallback([&] { released = true; });
+    rec.onMsg = [&](uint16_t, uint32_t, uint32_t) { d.ClosePort(); };
+    d.SetAvailLength(1);
+    d.AddProcedureHandler(&rec);
+    pty.send("x");
+    ASSERT_TRUE(waitUntil([&] { return released.load() && !d.ThreadsRunning(); }));
+    rec.onMsg = nullptr;
+    ASSERT_EQ(d.OpenPort(pty.slaveName, 19200, pNone, 8, 1, 4096, 4096, true, true), 0);
+    d.SetAvailLength(1);
+    pty.send("y");
+    EXPECT_TRUE(waitUntil([&] { return rec.received().find('y') != std::string::npos; }));
+    EXPECT_EQ(d.ClosePort(), 0);
+}
+
 TEST_F(DispatcherTest, WindowHandlersRunOnTheUiThread)
 {
     struct Win : WindowHandler {
