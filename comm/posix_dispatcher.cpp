@@ -83,6 +83,11 @@ int openError(int err)
     }
 }
 
+// Closing waits for queued output at most this long in all, and gives up sooner when
+// nothing has moved for kCloseStallMs.
+constexpr int64_t kCloseDrainMs = 2000;
+constexpr int64_t kCloseStallMs = 500;
+
 } // namespace
 
 PosixDispatcher::PosixDispatcher(void* owner, UiBridge* bridge) : BaseDispatcher(owner, bridge) {}
@@ -640,8 +645,12 @@ void PosixDispatcher::DrainDriver()
 {
     if (fd_ < 0 || LineHungUp())
         return;
-    // Wait while the output makes progress: our buffer, then the driver's queue.
-    int64_t lastProgress = platform::monotonicMs();
+    // Queued output gets its chance to leave while it makes progress (our buffer, then
+    // the driver's queue), but the whole wait is capped: at a slow rate a full buffer
+    // would hold the closing thread (the UI) for minutes. The flush that follows
+    // discards what is left.
+    const int64_t start = platform::monotonicMs();
+    int64_t lastProgress = start;
     uint64_t last = UINT64_MAX;
     for (;;) {
         int q = 0;
@@ -651,10 +660,12 @@ void PosixDispatcher::DrainDriver()
         if (pending == 0 || LineHungUp())
             return;
         const int64_t now = platform::monotonicMs();
+        if (now - start >= kCloseDrainMs)
+            return;
         if (pending != last) {
             last = pending;
             lastProgress = now;
-        } else if (now - lastProgress > 500) {
+        } else if (now - lastProgress > kCloseStallMs) {
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -31,7 +31,8 @@
 // - Baud rates are the termios rates (50 .. 4000000); others (14400, 28800, 56000,
 //   128000, 256000, ...) are refused with ecBaudRate.
 // - Closing lets queued output drain while it makes progress (up to 0.5 s without
-//   progress), then drops the rest; a pseudo-terminal's peer keeps what was written.
+//   progress, 2 s in all), then drops the rest; a pseudo-terminal's peer keeps what
+//   was written.
 //
 // A far end that hangs up (read returns EIO or end of file, poll reports POLLHUP: an
 // exec: command that exited, a closed pty peer) is reported as carrier lost: DCD goes

@@ -195,6 +195,34 @@ TEST(DispatcherFlush, NothingQueuedBeforeAFlushLeavesAfterItAndNothingTwice)
     EXPECT_EQ(got.substr(onTheLine), after);
 }
 
+TEST(DispatcherClose, WaitsForSlowOutputOnlyABoundedTime)
+{
+    EventLoopBridge ui;
+    PtyPair pty;
+    PosixDispatcher d(nullptr, &ui);
+    ASSERT_EQ(d.OpenPort(pty.slaveName, 19200, pNone, 8, 1, 4096, 1024 * 1024, true, true), 0);
+    std::vector<uint8_t> block(1024 * 1024, 'x');
+    ASSERT_EQ(d.PutBlock(block.data(), static_cast<uint32_t>(block.size())), 0);
+    // The far end keeps taking a little (40 kB/s), so the output keeps moving: draining
+    // all of it would take about 25 s.
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop) {
+            char buf[1024];
+            [[maybe_unused]] ssize_t n = ::read(pty.master, buf, sizeof buf);
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(d.ClosePort(), 0);
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    stop = true;
+    reader.join();
+    EXPECT_LT(took, 8000);
+    EXPECT_FALSE(d.IsOpen());
+}
+
 TEST_F(DispatcherTest, FullInputBufferLeavesTheRestInTheDriver)
 {
     std::string sent(10000, '\0');
