@@ -471,6 +471,13 @@ bool BaseDispatcher::checkDataAndAvail()
         return sendNotification(MsgTriggerAvail, availCount, 0);
     bool result = true;
     for (const auto& [h, len] : fired) {
+        {
+            // A handler told of an earlier match may have dropped this trigger.
+            std::lock_guard lock(general_);
+            if (std::none_of(dataTriggers_.begin(), dataTriggers_.end(),
+                             [h = h](const DataTrigger& t) { return t.handle == h; }))
+                continue;
+        }
         result = sendNotification(MsgTriggerData, h, len);
         if (closeDeferred_ || stopRequested_)
             return false;

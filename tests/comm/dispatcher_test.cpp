@@ -334,6 +334,27 @@ TEST_F(DispatcherTest, TwoDataTriggersOnOneByteFireInReverseOrder)
     EXPECT_EQ(rec.snapshot().size(), 2u);
 }
 
+TEST_F(DispatcherTest, ATriggerDroppedByAnEarlierHandlerOfTheSamePassIsNotNotified)
+{
+    Recorder rec(d);
+    const int first = d.NewDataTrigger("OK", false, 2);
+    const int second = d.NewDataTrigger("K", false, 1);
+    // The handler of the second trigger (told first) drops the first one.
+    rec.onMsg = [&](uint16_t msg, uint32_t w, uint32_t) {
+        if (msg == MsgTriggerData && w == static_cast<uint32_t>(second))
+            d.DropTrigger(static_cast<uint16_t>(first));
+    };
+    d.AddProcedureHandler(&rec);
+    pty.send("OK");
+    ASSERT_TRUE(rec.waitCount(1));
+    d.SetAvailLength(1);
+    pty.send("!"); // a later pass, so anything still due has been delivered
+    ASSERT_TRUE(waitUntil([&] { return rec.count(MsgTriggerAvail) > 0; }));
+    EXPECT_EQ(rec.count(MsgTriggerData), 1u);
+    for (const auto& m : rec.snapshot())
+        EXPECT_FALSE(m.msg == MsgTriggerData && m.w == static_cast<uint32_t>(first));
+}
+
 TEST_F(DispatcherTest, TriggerHandlesAndErrors)
 {
     EXPECT_EQ(d.NewDataTrigger("123456789012345678901", false, 21), 8);
