@@ -4,6 +4,7 @@
 #include "platform/registry_store.h"
 
 #include <algorithm>
+#include <exception>
 
 namespace zelvo::comm {
 
@@ -191,26 +192,42 @@ void ComPort::doClose()
     open_ = false;
     if (state_ != psOpen || !dispatcher_)
         return;
-    // An active trace or log is written to its file.
+    // An active trace or log is written to its file. One that cannot be written does not
+    // stop the close; its failure is raised once the port is closed.
+    std::exception_ptr dumpError;
     try {
         applyTracing(tlDump, false);
     } catch (...) {
+        dumpError = std::current_exception();
     }
     try {
         applyLogging(tlDump, false);
     } catch (...) {
+        if (!dumpError)
+            dumpError = std::current_exception();
     }
     tracing_ = tlOff;
     logging_ = tlOff;
     state_ = psClosing;
     tellUsers(false);
-    if (!dispatcher_)
-        return;
-    dispatcher_->SnapshotTriggers(savedTriggers_);
-    dispatcher_->ClosePort();
-    if (dispatcher_->CloseDeferred())
-        return; // finished by closePending() once the dispatch thread has let go
-    finishClose();
+    if (dispatcher_) {
+        dispatcher_->SnapshotTriggers(savedTriggers_);
+        dispatcher_->ClosePort();
+        // A deferred close is finished by closePending() once the dispatch thread has
+        // let go.
+        if (!dispatcher_->CloseDeferred())
+            finishClose();
+    }
+    if (dumpError)
+        std::rethrow_exception(dumpError);
+}
+
+void ComPort::checkFile(int code, const std::string& fileName) const
+{
+    // A file error names the file it concerns.
+    if (code < 0 && code >= -999 && code != ecOutOfMemory && !loading_)
+        throw EInOutError(code, fileName + ": " + ErrorText(code));
+    check(code);
 }
 
 void ComPort::closePending()
@@ -374,11 +391,18 @@ void ComPort::setComNumber(uint16_t v)
         return;
     }
     const TTraceLogState tracing = tracing_, logging = logging_;
-    doClose();
+    std::exception_ptr closeError; // a trace that could not be written: raised after the reopen
+    try {
+        doClose();
+    } catch (...) {
+        closeError = std::current_exception();
+    }
     comNumber_ = v;
     tracing_ = tracing;
     logging_ = logging;
     doOpen();
+    if (closeError)
+        std::rethrow_exception(closeError);
 }
 
 void ComPort::applyLineParams()
@@ -599,7 +623,8 @@ void ComPort::applyTracing(TTraceLogState v, bool force)
     case tlAppend: {
         tracing_ = tlOff;
         if (d.TraceAllocated())
-            check(v == tlDump ? d.WriteTraceFile(traceName_, traceHex_) : d.AppendTraceFile(traceName_, traceHex_));
+            checkFile(v == tlDump ? d.WriteTraceFile(traceName_, traceHex_) : d.AppendTraceFile(traceName_, traceHex_),
+                      traceName_);
         break;
     }
     case tlClear:
@@ -639,7 +664,8 @@ void ComPort::applyLogging(TTraceLogState v, bool force)
     case tlAppend:
         logging_ = tlOff;
         if (d.LogAllocated())
-            check(v == tlDump ? d.DumpDispatchLog(logName_, logHex_) : d.AppendDispatchLog(logName_, logHex_));
+            checkFile(v == tlDump ? d.DumpDispatchLog(logName_, logHex_) : d.AppendDispatchLog(logName_, logHex_),
+                      logName_);
         break;
     case tlClear:
         d.ClearDispatchLogging();

@@ -246,6 +246,7 @@ private:
     void closePending();
     PosixDispatcher* obtain(bool needsOpen);
     void check(int code) const;
+    void checkFile(int code, const std::string& fileName) const;
     void eventsChanged();
     bool anyTriggerEvent() const;
     void applyFlow(bool force);

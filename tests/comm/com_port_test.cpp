@@ -298,6 +298,31 @@ TEST_F(ComPortTest, TracingIsWrittenAtClose)
     std::remove(name.c_str());
 }
 
+TEST_F(ComPortTest, ATraceOrLogThatCannotBeWrittenAtCloseIsReported)
+{
+    const std::string nowhere = "/nonexistent-zelvo-dir/trace";
+    port.setTraceName(nowhere);
+    port.setTracing(tlOn);
+    port.setOpen(true);
+    port.PutText("AT\r");
+    try {
+        port.setOpen(false);
+        FAIL() << "the lost trace is not reported";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.ErrorNumber(), ENOENT);
+        EXPECT_EQ(std::string(e.what()), nowhere + ": File not found");
+    }
+    // The close itself went through.
+    EXPECT_FALSE(port.Open());
+    EXPECT_EQ(port.State(), ComPort::psClosed);
+    EXPECT_EQ(port.Dispatcher(), nullptr);
+    port.setLogName(nowhere);
+    port.setLogging(tlOn);
+    port.setOpen(true);
+    EXPECT_THROW(port.setOpen(false), EInOutError);
+    EXPECT_FALSE(port.Open());
+}
+
 TEST_F(ComPortTest, TracingStates)
 {
     port.setTracing(tlPause); // while closed only off and on are kept
