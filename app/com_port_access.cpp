@@ -140,6 +140,13 @@ bool ComPortAccess::isOpen() const
     return port_.Open();
 }
 
+uint32_t ComPortAccess::baudInUse() const
+{
+    const PosixDispatcher* d = port_.Open() ? port_.Dispatcher() : nullptr;
+    const uint32_t inUse = d ? d->BaudInUse() : 0;
+    return inUse != 0 ? inUse : port_.Baud();
+}
+
 std::optional<LineOpenError> ComPortAccess::open()
 {
     try {

@@ -30,6 +30,7 @@ public:
     void setSettings(const PortOptionValues& v) override;
     std::string deviceOf(int comNumber) const override;
     bool isOpen() const override;
+    uint32_t baudInUse() const override;
     std::optional<LineOpenError> open() override;
     void close() override;
     void putBlock(const uint8_t* data, size_t length) override;

@@ -32,6 +32,9 @@ public:
     virtual std::string deviceOf(int comNumber) const = 0;
 
     virtual bool isOpen() const = 0;
+    // The rate the open line runs at as its driver reports it (a driver may set the
+    // nearest rate its clock divides to); the set rate while closed.
+    virtual uint32_t baudInUse() const { return settings().Baud; }
     virtual std::optional<LineOpenError> open() = 0;
     virtual void close() = 0;
 

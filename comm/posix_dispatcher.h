@@ -28,8 +28,11 @@
 // - Pseudo-terminals have no modem lines: CTS, DSR and DCD read as on, and RTS/CTS or
 //   DTR/DSR flow control has no effect on them. They carry whole bytes: data bits and
 //   parity are accepted and reported but the bytes pass unchanged.
-// - Baud rates are the termios rates (50 .. 4000000); others (14400, 28800, 56000,
-//   128000, 256000, ...) are refused with ecBaudRate.
+// - Baud rates: the standard rates (50 .. 4000000, comm/baud_rates.h) by their speed
+//   codes, any other rate from 50 to 4000000 as an arbitrary rate (termios2, BOTHER).
+//   The driver's own report of the rate it set is checked: one more than 2 % away from
+//   the rate asked for (or a refusal) gives ecBaudRate and the old settings stay.
+//   BaudInUse() is the rate the driver reports.
 // - Closing lets queued output drain while it makes progress (up to 0.5 s without
 //   progress, 2 s in all), then drops the rest; a pseudo-terminal's peer keeps what
 //   was written.
@@ -56,6 +59,9 @@ public:
     int DeviceFd() const { return fd_; }
     int ChildPid() const { return child_.pid(); }
     bool HasModemLines() const { return hasModemLines_; }
+    // The rate the driver reports for the line (a driver may set the nearest rate its
+    // clock divides to); 0 while closed.
+    uint32_t BaudInUse() const { return baudInUse_.load(); }
 
 protected:
     int OpenDevice(const std::string& name, uint32_t inSize, uint32_t outSize) override;
@@ -84,12 +90,16 @@ private:
     void outputThreadMain();
     uint32_t pollModemAndErrors();
     bool writeStretch(const uint8_t* data, uint32_t len, uint32_t& written);
+    // Sets the rate after the other settings (code 0: an arbitrary rate) and checks
+    // what the driver reports; on refusal the settings `before` come back.
+    int applySpeed(uint32_t baud, unsigned code, const termios& before, uint32_t speedBefore);
 
     int fd_ = -1;
     int wakeFd_ = -1; // wakes the event thread
     int killFd_ = -1; // abandons a write in progress
     bool hasModemLines_ = false;
     bool isPtyMaster_ = false;
+    std::atomic<uint32_t> baudInUse_{0};
     PtyChild child_;
     DeviceControlBlock applied_;
     uint8_t lastLines_ = 0;

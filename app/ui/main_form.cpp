@@ -714,7 +714,7 @@ void MainForm::UpdateStatus()
     PortOptionValues v = port_.settings();
     if (v.TapiMode == 3)
         panels_[0]->setText(QString::fromStdString(
-            PortStatusText(v.ComNumber, v.DataBits, v.Parity, v.StopBits, v.Baud)));
+            PortStatusText(v.ComNumber, v.DataBits, v.Parity, v.StopBits, port_.baudInUse())));
     else
         panels_[0]->setText(QString::fromStdString(v.Device));
     panels_[1]->setText(terminal_.capturing() ? QStringLiteral("LOG") : QString());

@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -84,6 +85,24 @@ PortOptionsDialog::PortOptionsDialog(LineDirectory& lines, QWidget* parent)
                         {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400",
                          "57600", "115200"},
                         2);
+    {
+        // Any other rate the driver can set: typed, or one of the faster standard rates.
+        auto* other = new QRadioButton(QStringLiteral("&Other:"), baudBox);
+        other->setObjectName(QStringLiteral("OtherBaud"));
+        bauds_->addButton(other, kOtherBaudItem);
+        otherBaud_ = new QComboBox(baudBox);
+        otherBaud_->setObjectName(QStringLiteral("OtherBaudBox"));
+        otherBaud_->setEditable(true);
+        otherBaud_->setInsertPolicy(QComboBox::NoInsert);
+        for (uint32_t r : OtherBaudRates())
+            otherBaud_->addItem(QString::number(r));
+        otherBaud_->setValidator(new QIntValidator(0, 99999999, otherBaud_));
+        auto* baudGrid = static_cast<QGridLayout*>(baudBox->layout());
+        baudGrid->addWidget(other, 5, 0);
+        baudGrid->addWidget(otherBaud_, 5, 1);
+        // Choosing or typing a rate selects the item it belongs to.
+        connect(otherBaud_, &QComboBox::currentTextChanged, this, [other] { other->setChecked(true); });
+    }
     auto* parityBox = new QGroupBox(QStringLiteral("&Parity:"), this);
     parityBox->setObjectName(QStringLiteral("Paritys"));
     paritys_ = radioGroup(parityBox, {"None", "Odd", "Even", "Mark", "Space"}, 1);
@@ -137,6 +156,7 @@ void PortOptionsDialog::Load(const PortOptionValues& v)
 {
     values_ = v;
     PortOptionControls c = ControlsFor(v);
+    otherBaud_->setEditText(QString::fromStdString(c.otherBaudText));
     check(bauds_, c.baudItem);
     check(paritys_, c.parityItem);
     check(databits_, c.dataBitsItem);
@@ -224,6 +244,7 @@ PortOptionControls PortOptionsDialog::controls() const
 {
     PortOptionControls c;
     c.baudItem = bauds_->checkedId() >= 0 ? bauds_->checkedId() : 6;
+    c.otherBaudText = otherBaud_->currentText().toStdString();
     c.parityItem = std::max(paritys_->checkedId(), 0);
     c.dataBitsItem = std::max(databits_->checkedId(), 0);
     c.stopBitsItem = std::max(stopbits_->checkedId(), 0);
@@ -243,6 +264,13 @@ PortOptionValues PortOptionsDialog::ResultPort() const
 
 void PortOptionsDialog::accept()
 {
+    if (values_.TapiMode == 3 && bauds_->checkedId() == kOtherBaudItem &&
+        !ParseBaud(otherBaud_->currentText().toStdString())) {
+        QMessageBox::warning(this, QStringLiteral("Error"),
+                             QStringLiteral("The baud rate must be a whole number from 50 to 4000000."));
+        otherBaud_->setFocus();
+        return;
+    }
     // The offered local shell becomes a real mapping when it is the chosen line.
     if (values_.TapiMode == 3 && shellNumber_ > 0 && values_.ComNumber == shellNumber_) {
         std::string error;

@@ -59,6 +59,7 @@ private:
     QComboBox* portComboBox_;
     QGroupBox* serialGroups_[5];
     QButtonGroup* bauds_;
+    QComboBox* otherBaud_;
     QButtonGroup* paritys_;
     QButtonGroup* databits_;
     QButtonGroup* stopbits_;

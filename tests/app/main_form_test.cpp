@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTabBar>
@@ -609,8 +612,33 @@ TEST(PortOptionsDialogTest, ListsPresentPortsAndKeepsSerialValuesOfOtherChoices)
     d.chooseEntry(1);
     PortOptionValues r = d.ResultPort();
     EXPECT_EQ(r.ComNumber, 12);
-    EXPECT_EQ(r.Baud, 19200u);
+    EXPECT_EQ(r.Baud, 14400u); // kept as an "Other:" rate
     EXPECT_EQ(r.XOnChar, 5);
+}
+
+TEST(PortOptionsDialogTest, OtherBaudRatesAreChosenTypedAndChecked)
+{
+    FakeLines lines;
+    lines.present = {{1, "/dev/ttyS0"}};
+    PortOptionsDialog d(lines);
+    d.Load(direct(1));
+    auto* box = d.findChild<QComboBox*>(QStringLiteral("OtherBaudBox"));
+    auto* other = d.findChild<QAbstractButton*>(QStringLiteral("OtherBaud"));
+    ASSERT_TRUE(box && other);
+    EXPECT_FALSE(other->isChecked());
+    box->setCurrentIndex(box->findText(QStringLiteral("921600")));
+    EXPECT_TRUE(other->isChecked()); // choosing a rate selects its item
+    EXPECT_EQ(d.ResultPort().Baud, 921600u);
+    box->setEditText(QStringLiteral("250000"));
+    EXPECT_EQ(d.ResultPort().Baud, 250000u);
+    // A rate out of range keeps the dialog open with a message.
+    box->setEditText(QStringLiteral("12"));
+    QTimer::singleShot(0, [] {
+        if (auto* m = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            m->accept();
+    });
+    d.accept();
+    EXPECT_NE(d.result(), QDialog::Accepted);
 }
 
 int main(int argc, char** argv)

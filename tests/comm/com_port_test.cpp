@@ -211,8 +211,8 @@ TEST_F(ComPortTest, ASettingRefusedDuringOpenLeavesThePortClosed)
 
 TEST_F(ComPortTest, BaudWhileClosedAndOpen)
 {
-    port.setBaud(12345); // only stored while closed
-    EXPECT_EQ(port.Baud(), 12345u);
+    port.setBaud(5000000); // only stored while closed
+    EXPECT_EQ(port.Baud(), 5000000u);
     try {
         port.setOpen(true); // a rate the device cannot set says so
         FAIL();
@@ -227,8 +227,11 @@ TEST_F(ComPortTest, BaudWhileClosedAndOpen)
     int parity, bits, stop;
     port.Dispatcher()->GetLineParams(baud, parity, bits, stop);
     EXPECT_EQ(baud, 38400u);
+    port.setBaud(12345); // an arbitrary rate
+    EXPECT_EQ(port.Dispatcher()->BaudInUse(), 12345u);
+    port.setBaud(38400);
     try {
-        port.setBaud(12345);
+        port.setBaud(5000000);
         FAIL();
     } catch (const EQarnException& e) {
         EXPECT_EQ(e.ErrorCode(), ecBaudRate);

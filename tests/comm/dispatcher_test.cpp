@@ -707,9 +707,20 @@ TEST_F(DispatcherTest, LineParameters)
     d.GetLineParams(baud, parity, bits, stop);
     EXPECT_EQ(bits, 5);
     EXPECT_EQ(stop, 2);
-    EXPECT_LT(d.SetLineParams(12345, KeepParity, KeepDataBits, KeepStopBits), 0);
+    // Rates without a speed code of their own are set as arbitrary rates.
+    for (uint32_t rate : {12345u, 250000u, 3000000u}) {
+        EXPECT_EQ(d.SetLineParams(rate, KeepParity, KeepDataBits, KeepStopBits), 0) << rate;
+        d.GetLineParams(baud, parity, bits, stop);
+        EXPECT_EQ(baud, rate);
+        EXPECT_EQ(d.BaudInUse(), rate);
+    }
+    EXPECT_EQ(d.SetLineParams(57600, KeepParity, KeepDataBits, KeepStopBits), 0);
+    EXPECT_EQ(d.BaudInUse(), 57600u);
+    EXPECT_EQ(d.SetLineParams(5000000, KeepParity, KeepDataBits, KeepStopBits), ecBaudRate);
+    EXPECT_EQ(d.SetLineParams(49, KeepParity, KeepDataBits, KeepStopBits), ecBaudRate);
     d.GetLineParams(baud, parity, bits, stop);
     EXPECT_EQ(baud, 57600u); // a refused rate changes nothing
+    EXPECT_EQ(d.BaudInUse(), 57600u);
     EXPECT_EQ(BaseDispatcher::BaudFromRateCode(0xFEFF), 115200u);
     EXPECT_EQ(BaseDispatcher::BaudFromRateCode(0xFF16), 9600u);
     EXPECT_EQ(BaseDispatcher::BaudFromRateCode(0xFF19), 0xFF19u);
@@ -781,7 +792,7 @@ TEST(DispatcherOpen, Failures)
     EXPECT_EQ(d.OpenPort("/dev/zelvo-no-such-port", 9600, pNone, 8, 1, 4096, 4096, true, true), ecFileNotFound);
     EXPECT_EQ(d.OpenPort("/dev/null", 9600, pNone, 8, 1, 4096, 4096, true, true), ecPathNotFound);
     PtyPair pty;
-    EXPECT_EQ(d.OpenPort(pty.slaveName, 12345, pNone, 8, 1, 4096, 4096, true, true), ecBaudRate);
+    EXPECT_EQ(d.OpenPort(pty.slaveName, 5000000, pNone, 8, 1, 4096, 4096, true, true), ecBaudRate);
     EXPECT_FALSE(d.IsOpen());
     ASSERT_EQ(d.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
     PosixDispatcher other(nullptr, nullptr);

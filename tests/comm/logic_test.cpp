@@ -1,6 +1,7 @@
 // The pieces without a device: data-trigger matcher, trace and dispatch log formats,
 // tick timers, the error table and the UI bridge.
 
+#include "comm/baud_rates.h"
 #include "comm/comm_types.h"
 #include "comm/data_trigger.h"
 #include "comm/event_log.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -204,6 +206,27 @@ TEST(TickTimers, ExpiryElapsedAndWrap)
     EXPECT_EQ(SecondsToTicks(10), 182);
     EXPECT_EQ(SecondsToTicks(60), 1092);
     EXPECT_EQ(TicksToSeconds(182), 10);
+}
+
+TEST(BaudRates, StandardTableAndTolerance)
+{
+    const auto rates = StandardBaudRates();
+    ASSERT_FALSE(rates.empty());
+    EXPECT_EQ(rates.front(), MinBaud);
+    EXPECT_EQ(rates.back(), MaxBaud);
+    EXPECT_TRUE(std::is_sorted(rates.begin(), rates.end()));
+    for (uint32_t r : rates)
+        EXPECT_EQ(BaudOfSpeedCode(SpeedCodeOf(r)), r);
+    EXPECT_TRUE(IsStandardBaud(921600));
+    EXPECT_FALSE(IsStandardBaud(14400));
+    EXPECT_EQ(SpeedCodeOf(250000), 0u);
+    // A driver that sets the nearest rate its clock divides to: 2 % off is still usable,
+    // more is refused (and a driver that fell back to 9600 is far off).
+    EXPECT_TRUE(BaudRateClose(250000, 250000));
+    EXPECT_TRUE(BaudRateClose(250000, 245000));
+    EXPECT_FALSE(BaudRateClose(250000, 244000));
+    EXPECT_FALSE(BaudRateClose(3500000, 9600));
+    EXPECT_TRUE(BaudRateClose(MaxBaud, MaxBaud + MaxBaud / 50));
 }
 
 TEST(ErrorTable, CodesRaiseTheirClassesAndTexts)
