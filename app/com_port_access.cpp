@@ -2,6 +2,7 @@
 
 #include "comm/com_port.h"
 #include "comm/port_table.h"
+#include "comm/serial_device_info.h"
 #include "platform/registry_store.h"
 #include "protocols/com_port_line.h"
 
@@ -276,8 +277,15 @@ std::vector<LineEntry> PortTableDirectory::presentLines()
     RegistryStore store(storePath_);
     store.load();
     std::vector<LineEntry> out;
-    for (int n : AvailablePorts(store))
-        out.push_back({n, PortDevice(store, n)});
+    for (int n : AvailablePorts(store)) {
+        LineEntry e(n, PortDevice(store, n));
+        if (!IsExecDevice(e.device)) {
+            const SerialDeviceInfo info = DescribeSerialDevice(e.device);
+            e.description = info.Summary();
+            e.byIdPath = info.byIdPath;
+        }
+        out.push_back(std::move(e));
+    }
     return out;
 }
 

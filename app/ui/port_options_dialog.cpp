@@ -3,6 +3,7 @@
 #include "app/line_directory.h"
 #include "app/main_form_logic.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -19,7 +20,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSocketNotifier>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -77,6 +80,21 @@ PortOptionsDialog::PortOptionsDialog(LineDirectory& lines, QWidget* parent)
     top->addWidget(comports);
     connect(portComboBox_, &QComboBox::activated, this, &PortOptionsDialog::PortComboBoxChange);
     connect(device, &QPushButton::clicked, this, &PortOptionsDialog::DeviceButtonClick);
+
+    // Devices plugged in or pulled out while the dialog is open show in the list: the
+    // list is built again once the device directories have been quiet for a moment.
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setSingleShot(true);
+    refreshTimer_->setInterval(300);
+    connect(refreshTimer_, &QTimer::timeout, this, &PortOptionsDialog::refreshLines);
+    watcher_.setDirectories(lines_.watchedDirectories());
+    if (watcher_.fd() >= 0) {
+        auto* notifier = new QSocketNotifier(watcher_.fd(), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            if (watcher_.readEvents())
+                refreshTimer_->start();
+        });
+    }
 
     auto* grid = new QGridLayout;
     auto* baudBox = new QGroupBox(QStringLiteral("&Baud rates:"), this);
@@ -178,8 +196,13 @@ void PortOptionsDialog::fillLineList()
     std::vector<LineEntry> present = lines_.presentLines();
     bool haveShell = false;
     for (auto& e : present) {
-        portComboBox_->addItem(QString::fromStdString(LineEntryText(e.comNumber, e.device)),
-                               e.comNumber);
+        std::string text = LineEntryText(e.comNumber, e.device);
+        if (!e.description.empty())
+            text += "  " + e.description;
+        portComboBox_->addItem(QString::fromStdString(text), e.comNumber);
+        if (!e.byIdPath.empty())
+            portComboBox_->setItemData(portComboBox_->count() - 1, QString::fromStdString(e.byIdPath),
+                                       Qt::ToolTipRole);
         haveShell = haveShell || e.device.rfind("exec:", 0) == 0;
     }
     // Offer a local shell on the first number that has no device of its own.
@@ -209,6 +232,17 @@ void PortOptionsDialog::fillLineList()
         chooseEntry(select);
     }
     portComboBox_->setCurrentIndex(select);
+}
+
+void PortOptionsDialog::refreshLines()
+{
+    // Not while the user looks through the open list; once it has closed.
+    if (portComboBox_->view()->isVisible()) {
+        refreshTimer_->start();
+        return;
+    }
+    fillLineList();
+    enableSerial();
 }
 
 QStringList PortOptionsDialog::lineEntries() const

@@ -220,6 +220,8 @@ public:
     std::vector<LineEntry> present;
     std::map<int, std::string> mapped;
 
+    std::vector<std::string> watched; // none: the real /dev stays out of the tests
+    std::vector<std::string> watchedDirectories() override { return watched; }
     std::vector<LineEntry> presentLines() override
     {
         std::vector<LineEntry> r = present;

@@ -3,12 +3,14 @@
 #include "comm/com_port.h"
 #include "comm/event_loop_bridge.h"
 #include "comm/port_table.h"
+#include "comm/serial_device_info.h"
 #include "platform/registry_store.h"
 #include "pty_pair.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <fstream>
 #include <sstream>
@@ -17,6 +19,7 @@ using namespace zelvo::comm;
 using zelvo::comm::test::PtyPair;
 using zelvo::comm::test::waitUntil;
 using zelvo::platform::RegistryStore;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -578,6 +581,71 @@ TEST(PortTable, AvailablePortsIncludePortsInUse)
     busy.setOpen(true);
     EXPECT_EQ(ProbePortDevice(b.slaveName), ecAccessDenied);
     EXPECT_EQ(AvailablePorts(store), (std::vector<int>{12, 40, 45}));
+}
+
+
+// A fake device tree: a USB adapter (ttyUSB0, with a by-id link), a built-in UART behind
+// the serial core's port device (ttyS0) and a node sysfs knows nothing of.
+class FakeDeviceTree : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = fs::temp_directory_path() / ("zelvo-devtree-" + std::to_string(::getpid()));
+        fs::remove_all(root);
+        const fs::path usb = root / "sys/devices/pci0000:00/usb1/1-1";
+        fs::create_directories(usb / "1-1:1.0/ttyUSB0");
+        put(usb / "idVendor", "0403\n");
+        put(usb / "idProduct", "6001\n");
+        put(usb / "manufacturer", "FTDI\n");
+        put(usb / "product", "FTDI FT232R USB UART\n");
+        put(usb / "serial", "A50\x1b[2J285BI  \n"); // what a device says is not trusted
+        fs::create_directories(root / "sys/bus/usb-serial/drivers/ftdi_sio");
+        fs::create_directory_symlink("../../../../../../bus/usb-serial/drivers/ftdi_sio",
+                                     usb / "1-1:1.0/ttyUSB0/driver");
+        const fs::path uart = root / "sys/devices/platform/serial8250";
+        fs::create_directories(uart / "port.0");
+        fs::create_directories(root / "sys/bus/platform/drivers/serial8250");
+        fs::create_directories(root / "sys/bus/serial-base/drivers/port");
+        fs::create_directory_symlink("../../../bus/platform/drivers/serial8250", uart / "driver");
+        fs::create_directory_symlink("../../../../bus/serial-base/drivers/port", uart / "port.0/driver");
+        fs::create_directories(root / "sys/class/tty/ttyUSB0");
+        fs::create_directories(root / "sys/class/tty/ttyS0");
+        fs::create_directory_symlink("../../../devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0",
+                                     root / "sys/class/tty/ttyUSB0/device");
+        fs::create_directory_symlink("../../../devices/platform/serial8250/port.0",
+                                     root / "sys/class/tty/ttyS0/device");
+        fs::create_directories(root / "dev/serial/by-id");
+        for (const char* n : {"ttyUSB0", "ttyS0", "ttyX9"})
+            put(root / "dev" / n, "");
+        fs::create_symlink("../../ttyUSB0", root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        roots = {(root / "sys").string(), (root / "dev/serial/by-id").string()};
+    }
+    void TearDown() override { fs::remove_all(root); }
+    static void put(const fs::path& p, const std::string& text) { std::ofstream(p) << text; }
+
+    fs::path root;
+    DeviceTreeRoots roots;
+};
+
+TEST_F(FakeDeviceTree, DescribesAdaptersUartsAndUnknownNodes)
+{
+    const std::string byId = (root / "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string();
+    SerialDeviceInfo usb = DescribeSerialDevice((root / "dev/ttyUSB0").string(), roots);
+    EXPECT_EQ(usb.byIdPath, byId);
+    EXPECT_EQ(usb.vendorId, "0403");
+    EXPECT_EQ(usb.productId, "6001");
+    EXPECT_EQ(usb.serial, "A50[2J285BI");
+    EXPECT_EQ(usb.driver, "ftdi_sio");
+    EXPECT_EQ(usb.Summary(), "FTDI FT232R USB UART, serial A50[2J285BI (0403:6001, ftdi_sio)");
+    // Named through its by-id link, it is the same device.
+    EXPECT_EQ(DescribeSerialDevice(byId, roots).Summary(), usb.Summary());
+    SerialDeviceInfo uart = DescribeSerialDevice((root / "dev/ttyS0").string(), roots);
+    EXPECT_EQ(uart.driver, "serial8250");
+    EXPECT_TRUE(uart.byIdPath.empty());
+    EXPECT_EQ(uart.Summary(), "(serial8250)");
+    EXPECT_TRUE(DescribeSerialDevice((root / "dev/ttyX9").string(), roots).empty());
+    EXPECT_TRUE(DescribeSerialDevice((root / "dev/ttyGone").string(), roots).empty());
+    EXPECT_EQ(DescribeSerialDevice("exec:/bin/sh", roots).Summary(), "");
 }
 
 } // namespace
