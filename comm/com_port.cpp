@@ -61,6 +61,8 @@ void ComPort::check(int code) const
 
 std::string ComPort::DeviceName() const
 {
+    if (!deviceOverride_.empty())
+        return deviceOverride_;
     if (store_)
         return PortDevice(*store_, comNumber_);
     platform::RegistryStore store;
@@ -386,6 +388,7 @@ void ComPort::setComNumber(uint16_t v)
 {
     if (v == comNumber_)
         return;
+    deviceOverride_.clear();
     if (state_ != psOpen) {
         comNumber_ = v;
         return;

@@ -168,8 +168,14 @@ public:
     uint32_t InputUsed();
     uint32_t OutputUsed();
     uint32_t OutputFree();
-    // The device the current ComNumber opens (from the port table).
+    // The device the port opens: the override when one is set, else the port table's
+    // device for ComNumber.
     std::string DeviceName() const;
+    // Opens the port at another path of the same device (an adapter that came back
+    // under a new name) without changing the port table; cleared by a new ComNumber
+    // and by an empty path.
+    void setDeviceOverride(const std::string& path) { deviceOverride_ = path; }
+    const std::string& DeviceOverride() const { return deviceOverride_; }
 
     // ---- Data (need open) -------------------------------------------------------------
     void PutByte(uint8_t ch);
@@ -264,6 +270,7 @@ private:
 
     TDeviceLayer deviceLayer_ = dlWin32;
     uint16_t comNumber_ = 0;
+    std::string deviceOverride_;
     uint32_t baud_ = 19200;
     bool promptForPort_ = true;
     TParity parity_ = pNone;
