@@ -416,6 +416,26 @@ TEST_F(ComPortTest, CloseInsideOnTriggerAvail)
     EXPECT_TRUE(port.Open());
 }
 
+TEST_F(ComPortTest, AStatusTriggerThatClosedThePortFiresAgainAfterTheReopen)
+{
+    // As the program watches for a hang-up: the handler of the status trigger closes
+    // the port; the trigger comes back with the reopen and is armed again.
+    int fired = 0;
+    port.setOnTriggerStatus([&](ComPort& p, uint16_t) {
+        ++fired;
+        p.setOpen(false);
+    });
+    port.setOpen(true);
+    const uint16_t sent = port.NewStatusTrigger(stOutSent);
+    for (int round = 1; round <= 3; ++round) {
+        port.ArmStatusTrigger(sent, 0, true);
+        port.PutText("x");
+        ASSERT_TRUE(ui.waitAndPump([&] { return fired == round && port.State() == ComPort::psClosed; }, 5000))
+            << "round " << round;
+        port.setOpen(true);
+    }
+}
+
 TEST_F(ComPortTest, EventsUsersAndSavedTriggers)
 {
     std::vector<std::string> seen;
