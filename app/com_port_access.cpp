@@ -1,6 +1,7 @@
 #include "app/com_port_access.h"
 
 #include "comm/com_port.h"
+#include "comm/device_identity.h"
 #include "comm/port_table.h"
 #include "comm/serial_device_info.h"
 #include "platform/registry_store.h"
@@ -92,6 +93,7 @@ PortOptionValues ComPortAccess::settings() const
     v.XOnChar = static_cast<unsigned char>(port_.XOnChar());
     v.XOffChar = static_cast<unsigned char>(port_.XOffChar());
     v.Device = device_;
+    v.Reconnect = reconnect_;
     return v;
 }
 
@@ -107,6 +109,7 @@ void ComPortAccess::setSettings(const PortOptionValues& v)
         }
     };
     device_ = v.Device;
+    reconnect_ = v.Reconnect;
     apply([&] { port_.setTapiMode(v.TapiMode <= 3 ? TTapiMode(v.TapiMode) : tmAuto); });
     if (v.ComNumber >= 0 && v.ComNumber <= MaxComNumber && v.ComNumber != port_.ComNumber())
         apply([&] { port_.setComNumber(uint16_t(v.ComNumber)); });
@@ -170,6 +173,12 @@ std::optional<LineOpenError> ComPortAccess::open()
     }
 }
 
+std::optional<LineOpenError> ComPortAccess::openAt(const std::string& path)
+{
+    port_.setDeviceOverride(path);
+    return open();
+}
+
 void ComPortAccess::close()
 {
     try {
@@ -214,6 +223,8 @@ void ComPortAccess::portOpenClose(bool opening)
 {
     if (!opening)
         return;
+    // Taken now: once the device is gone its by-id link is gone too.
+    identity_ = IdentifyDevice(port_.DeviceName());
     // A modem-status trigger on DCD tells of a far end that hung up; the triggers of
     // the last close come back with the reopen, so an old handle is armed again.
     try {

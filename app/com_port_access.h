@@ -32,6 +32,8 @@ public:
     bool isOpen() const override;
     uint32_t baudInUse() const override;
     std::optional<LineOpenError> open() override;
+    std::optional<LineOpenError> openAt(const std::string& path) override;
+    comm::DeviceIdentity lineIdentity() const override { return identity_; }
     void close() override;
     void putBlock(const uint8_t* data, size_t length) override;
     uint16_t addDataTrigger(std::string_view pattern) override;
@@ -50,6 +52,8 @@ private:
     comm::ComPort& port_;
     std::string storePath_;
     std::string device_;
+    bool reconnect_ = true;
+    comm::DeviceIdentity identity_;
     uint16_t hangupTrigger_ = 0;
     int userId_ = 0;
     bool lostPending_ = false;

@@ -3,6 +3,7 @@
 // tests bind it to a fake line. Everything here runs on the user-interface thread.
 
 #include "app/port_options_logic.h"
+#include "comm/device_identity.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +37,16 @@ public:
     // nearest rate its clock divides to); the set rate while closed.
     virtual uint32_t baudInUse() const { return settings().Baud; }
     virtual std::optional<LineOpenError> open() = 0;
+    // Opens the line at another path of the same device (an adapter that came back under
+    // a new name); the port table stays as it is.
+    virtual std::optional<LineOpenError> openAt(const std::string& path)
+    {
+        (void)path;
+        return open();
+    }
+    // The device of the line as it was when the line last opened; empty for a line that
+    // is no device (exec:).
+    virtual comm::DeviceIdentity lineIdentity() const { return {}; }
     virtual void close() = 0;
 
     virtual void putBlock(const uint8_t* data, size_t length) = 0;

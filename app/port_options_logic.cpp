@@ -58,6 +58,7 @@ PortOptionControls ControlsFor(const PortOptionValues& v)
     c.rtsCts = v.hwfUseRTS;
     c.softwareTransmit = v.SWFlowOptions == 2 || v.SWFlowOptions == 3;
     c.softwareReceive = v.SWFlowOptions == 1 || v.SWFlowOptions == 3;
+    c.reconnect = v.Reconnect;
     c.xonText = std::to_string(v.XOnChar);
     c.xoffText = std::to_string(v.XOffChar);
     return c;
@@ -79,6 +80,7 @@ void takeChar(std::string_view text, int& target)
 
 PortOptionValues ApplyControls(PortOptionValues v, const PortOptionControls& c)
 {
+    v.Reconnect = c.reconnect;
     // The serial controls are disabled for a telephony line; its values stay as they were.
     if (v.TapiMode != 3)
         return v;

@@ -24,6 +24,7 @@ struct PortOptionValues {
     int XOnChar = 17;
     int XOffChar = 19;
     std::string Device;      // chosen telephony device
+    bool Reconnect = true;   // reopen the line when its device comes back
 
     bool operator==(const PortOptionValues&) const = default;
 };
@@ -53,6 +54,7 @@ struct PortOptionControls {
     bool rtsCts = false;
     bool softwareTransmit = false;
     bool softwareReceive = false;
+    bool reconnect = true;
     std::string xonText = "17";
     std::string xoffText = "19";
 };

@@ -46,6 +46,14 @@ public:
 
     void boolean(std::string_view name, bool& target) const { target = dword(name) != 0; }
 
+    // A value added after the first stores were written: when it is missing or of the
+    // wrong type the target keeps its default, and reading goes on.
+    void laterBoolean(std::string_view name, bool& target) const
+    {
+        if (auto v = store_.readDword(key_, name))
+            target = *v != 0;
+    }
+
     // A missing string reads as empty; a value stored as an integer is a type failure.
     std::string text(std::string_view name) const
     {
@@ -80,6 +88,7 @@ GroupRead readGroup(const RegistryStore& store, const std::string& key, std::str
 
 void readPort(const GroupReader& r, PortSettings& p)
 {
+    r.laterBoolean("Reconnect", p.Reconnect);
     // The mode is taken as stored; every value other than 3 means telephony.
     p.TapiMode = r.dword("Mode");
     if (!p.isDirect()) {
@@ -324,6 +333,7 @@ void WriteRegistry(RegistryStore& store, std::string_view sessionPath, const Ses
     store.writeDword(k, "SFLOW", p.SWFlowOptions);
     store.writeDword(k, "Xon", p.XOnChar);
     store.writeDword(k, "Xoff", p.XOffChar);
+    putBool(store, k, "Reconnect", p.Reconnect);
 
     k = GroupKey(sessionPath, "Protocol");
     const ProtocolSettings& q = s.protocol;

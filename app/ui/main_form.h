@@ -28,6 +28,7 @@ class Protocol;
 namespace zelvo::app {
 
 class PortAccess;
+class ReconnectController;
 class TransferLine;
 struct LineOpenError;
 class TerminalAccess;
@@ -202,6 +203,7 @@ private:
     QAction* sessionDelim_ = nullptr;
     std::vector<QAction*> sessionItems_;
     RfsStatistic* rfsStatistic_ = nullptr;
+    ReconnectController* reconnect_ = nullptr;
 };
 
 } // namespace zelvo::app

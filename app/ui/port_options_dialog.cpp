@@ -68,7 +68,7 @@ PortOptionsDialog::PortOptionsDialog(LineDirectory& lines, QWidget* parent)
     auto* top = new QVBoxLayout(this);
     auto* comports = new QGroupBox(QStringLiteral("ComPorts"), this);
     comports->setObjectName(QStringLiteral("Comports"));
-    auto* lineRow = new QHBoxLayout(comports);
+    auto* lineRow = new QHBoxLayout;
     portComboBox_ = new QComboBox(comports);
     portComboBox_->setObjectName(QStringLiteral("PortComboBox"));
     portComboBox_->setMinimumContentsLength(36);
@@ -77,6 +77,11 @@ PortOptionsDialog::PortOptionsDialog(LineDirectory& lines, QWidget* parent)
     device->setObjectName(QStringLiteral("DeviceBtn"));
     device->setAutoDefault(false);
     lineRow->addWidget(device);
+    auto* comportsColumn = new QVBoxLayout(comports);
+    comportsColumn->addLayout(lineRow);
+    reconnect_ = new QCheckBox(QStringLiteral("&Reconnect when the device returns"), comports);
+    reconnect_->setObjectName(QStringLiteral("ReconnectBox"));
+    comportsColumn->addWidget(reconnect_);
     top->addWidget(comports);
     connect(portComboBox_, &QComboBox::activated, this, &PortOptionsDialog::PortComboBoxChange);
     connect(device, &QPushButton::clicked, this, &PortOptionsDialog::DeviceButtonClick);
@@ -179,6 +184,7 @@ void PortOptionsDialog::Load(const PortOptionValues& v)
     check(paritys_, c.parityItem);
     check(databits_, c.dataBitsItem);
     check(stopbits_, c.stopBitsItem);
+    reconnect_->setChecked(c.reconnect);
     dtrDsr_->setChecked(c.dtrDsr);
     rtsCts_->setChecked(c.rtsCts);
     swTransmit_->setChecked(c.softwareTransmit);
@@ -282,6 +288,7 @@ PortOptionControls PortOptionsDialog::controls() const
     c.parityItem = std::max(paritys_->checkedId(), 0);
     c.dataBitsItem = std::max(databits_->checkedId(), 0);
     c.stopBitsItem = std::max(stopbits_->checkedId(), 0);
+    c.reconnect = reconnect_->isChecked();
     c.dtrDsr = dtrDsr_->isChecked();
     c.rtsCts = rtsCts_->isChecked();
     c.softwareTransmit = swTransmit_->isChecked();

@@ -70,6 +70,7 @@ private:
     QButtonGroup* paritys_;
     QButtonGroup* databits_;
     QButtonGroup* stopbits_;
+    QCheckBox* reconnect_;
     QCheckBox* dtrDsr_;
     QCheckBox* rtsCts_;
     QCheckBox* swTransmit_;

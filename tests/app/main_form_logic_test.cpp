@@ -93,6 +93,10 @@ TEST(PortOptions, ControlsMapOntoTheSettings)
     EXPECT_EQ(r.SWFlowOptions, 3);
     EXPECT_EQ(r.XOnChar, 17);
     EXPECT_TRUE(ControlsFor(r).softwareTransmit && ControlsFor(r).softwareReceive);
+    // The reconnect switch is on unless switched off, and taken as it is.
+    EXPECT_TRUE(ControlsFor(v).reconnect);
+    c.reconnect = false;
+    EXPECT_FALSE(ApplyControls(v, c).Reconnect);
 }
 
 TEST(PortOptions, ChoosingALine)

@@ -143,6 +143,8 @@ public:
         return true;
     }
     void stopCapture() override { capture = false; }
+    std::vector<std::string> localLines;
+    void showLocalLine(const std::string& text) override { localLines.push_back(text); }
 };
 
 class FakePrompts : public UserPrompts {
