@@ -36,10 +36,19 @@ fs::path resolved(const fs::path& p)
     return ec ? fs::path() : r;
 }
 
-std::string driverOf(const fs::path& device)
+// The driver of a device. The serial core's own devices (a port and its controller,
+// on the serial-base bus) say nothing about the hardware; the driver of the device
+// above them does.
+std::string driverOf(fs::path device)
 {
-    const fs::path d = resolved(device / "driver");
-    return d.empty() ? std::string() : d.filename().string();
+    for (int level = 0; level < 4 && !device.empty(); ++level, device = device.parent_path()) {
+        const fs::path d = resolved(device / "driver");
+        if (d.empty())
+            return {};
+        if (d.parent_path().parent_path().filename() != "serial-base")
+            return d.filename().string();
+    }
+    return {};
 }
 
 } // namespace
@@ -98,9 +107,6 @@ SerialDeviceInfo DescribeSerialDevice(const std::string& devicePath, const Devic
     if (sysRoot.empty() || device.empty())
         return info;
     info.driver = driverOf(device);
-    // The serial core's own port device says nothing; its parent's driver does.
-    if (info.driver == "port")
-        info.driver = driverOf(device.parent_path());
     // The USB device is the nearest one above that has vendor and product numbers.
     for (fs::path p = device; p != sysRoot && p.has_relative_path() && p != p.root_path(); p = p.parent_path()) {
         std::error_code ec;

@@ -622,17 +622,21 @@ protected:
         fs::create_directories(root / "sys/bus/usb-serial/drivers/ftdi_sio");
         fs::create_directory_symlink("../../../../../../bus/usb-serial/drivers/ftdi_sio",
                                      usb / "1-1:1.0/ttyUSB0/driver");
+        // The serial core puts a controller and a port device of its own below the UART.
         const fs::path uart = root / "sys/devices/platform/serial8250";
-        fs::create_directories(uart / "port.0");
+        fs::create_directories(uart / "serial8250:0/serial8250:0.0");
         fs::create_directories(root / "sys/bus/platform/drivers/serial8250");
         fs::create_directories(root / "sys/bus/serial-base/drivers/port");
+        fs::create_directories(root / "sys/bus/serial-base/drivers/ctrl");
         fs::create_directory_symlink("../../../bus/platform/drivers/serial8250", uart / "driver");
-        fs::create_directory_symlink("../../../../bus/serial-base/drivers/port", uart / "port.0/driver");
+        fs::create_directory_symlink("../../../../bus/serial-base/drivers/ctrl", uart / "serial8250:0/driver");
+        fs::create_directory_symlink("../../../../../bus/serial-base/drivers/port",
+                                     uart / "serial8250:0/serial8250:0.0/driver");
         fs::create_directories(root / "sys/class/tty/ttyUSB0");
         fs::create_directories(root / "sys/class/tty/ttyS0");
         fs::create_directory_symlink("../../../devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0",
                                      root / "sys/class/tty/ttyUSB0/device");
-        fs::create_directory_symlink("../../../devices/platform/serial8250/port.0",
+        fs::create_directory_symlink("../../../devices/platform/serial8250/serial8250:0/serial8250:0.0",
                                      root / "sys/class/tty/ttyS0/device");
         fs::create_directories(root / "dev/serial/by-id");
         for (const char* n : {"ttyUSB0", "ttyS0", "ttyX9"})
