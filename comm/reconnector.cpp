@@ -22,6 +22,13 @@ void Reconnector::Check()
     const std::string path = LocateDevice(id_);
     if (path.empty() || !hooks_.reopen || !hooks_.reopen(path))
         return;
+    Reopened();
+}
+
+void Reconnector::Reopened()
+{
+    if (!waiting_)
+        return;
     waiting_ = false;
     if (hooks_.show)
         hooks_.show("[reconnected]");

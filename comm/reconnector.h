@@ -41,7 +41,10 @@ public:
     // but cannot be opened yet (its permissions not set, another program probing it) is
     // tried again at the next check.
     void Check();
-    // Stops waiting (the user chose another line, or the line opened otherwise).
+    // The line is open again without Check (a reopen that finished later, or one by
+    // hand): the wait ends as after a reopen of Check's own.
+    void Reopened();
+    // Stops waiting (the user chose another line).
     void Cancel() { waiting_ = false; }
     bool Waiting() const { return waiting_; }
     const DeviceIdentity& Identity() const { return id_; }

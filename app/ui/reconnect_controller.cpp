@@ -53,13 +53,18 @@ bool ReconnectController::lineLost()
 
 void ReconnectController::check()
 {
-    // The user chose another line, or opened this one by hand, meanwhile.
+    // The user chose another line meanwhile, or switched reconnecting off.
     const PortOptionValues v = port_.settings();
-    if (port_.isOpen() || v.TapiMode != 3 || v.ComNumber != comNumber_ || !v.Reconnect) {
+    if (v.TapiMode != 3 || v.ComNumber != comNumber_ || !v.Reconnect) {
         cancel();
         return;
     }
-    logic_.Check();
+    // Open already: a reopen the port carried out once its close had finished, or one
+    // by hand.
+    if (port_.isOpen())
+        logic_.Reopened();
+    else
+        logic_.Check();
 }
 
 void ReconnectController::cancel()
