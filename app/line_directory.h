@@ -1,7 +1,9 @@
 #pragma once
 // The lines the port dialogs offer: the port numbers whose device exists, with their
-// devices and what identifies them, and the mapping of a number to another device
-// ("exec:/bin/bash -l").
+// devices and what identifies them, the mapping of a number to another device
+// ("exec:/bin/bash -l"), and the modems of the telephony device.
+
+#include "comm/telephony/modem_config.h"
 
 #include <string>
 #include <vector>
@@ -34,6 +36,25 @@ public:
     virtual bool mapDevice(int comNumber, const std::string& device, std::string& error) = 0;
     // Where devices appear and disappear; the list is built again when these change.
     virtual std::vector<std::string> watchedDirectories() { return {"/dev", "/dev/serial/by-id"}; }
+
+    // The configured modems, in order; none where there is no telephony device.
+    virtual std::vector<telephony::ModemConfig> modems() { return {}; }
+    // Stores a modem; oldName is the name it had (empty for a new one), so that a
+    // rename replaces the old entry. False with a message when it cannot be stored.
+    virtual bool saveModem(const telephony::ModemConfig& modem, const std::string& oldName,
+                           std::string& error)
+    {
+        (void)modem;
+        (void)oldName;
+        error = "modems cannot be configured here";
+        return false;
+    }
+    virtual bool removeModem(const std::string& name, std::string& error)
+    {
+        (void)name;
+        error = "modems cannot be configured here";
+        return false;
+    }
 };
 
 } // namespace zelvo::app
