@@ -487,6 +487,9 @@ TEST_F(DispatcherTest, OutputFreeTriggerKeepsARefillingSenderFed)
     // The last block may reach the far end before its handler has counted it.
     EXPECT_TRUE(waitUntil([&] { return queued.load() == kTotal; }));
     d.RemoveProcedureHandler(&rec);
+    // A notification already under way may still be in the handler; it goes before the
+    // handler does.
+    EXPECT_TRUE(waitUntil([&] { return !d.InNotification(); }));
     EXPECT_EQ(got, kTotal);
     EXPECT_EQ(bad, 0u);
     EXPECT_GE(fired.load(), static_cast<int>(kTotal / outSize) - 1);

@@ -336,6 +336,10 @@ TEST(EventLoopBridgeTest, RunUntilQuit)
     EXPECT_EQ(value, 7);
     ui.quit();
     loop.join();
+    // A quit that comes before the loop runs is not lost (a thread slow to start).
+    ui.bindToCurrentThread();
+    ui.quit();
+    ui.run();
 }
 
 } // namespace
