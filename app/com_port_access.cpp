@@ -151,6 +151,11 @@ uint32_t ComPortAccess::baudInUse() const
     return inUse != 0 ? inUse : port_.Baud();
 }
 
+void ComPortAccess::setExecTerminalType(const std::string& term)
+{
+    port_.setExecTerminalType(term);
+}
+
 std::optional<LineOpenError> ComPortAccess::open()
 {
     try {

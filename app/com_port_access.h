@@ -34,6 +34,7 @@ public:
     std::optional<LineOpenError> open() override;
     std::optional<LineOpenError> openAt(const std::string& path) override;
     comm::DeviceIdentity lineIdentity() const override { return identity_; }
+    void setExecTerminalType(const std::string& term) override;
     void close() override;
     void putBlock(const uint8_t* data, size_t length) override;
     uint16_t addDataTrigger(std::string_view pattern) override;

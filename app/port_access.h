@@ -47,6 +47,8 @@ public:
     // The device of the line as it was when the line last opened; empty for a line that
     // is no device (exec:).
     virtual comm::DeviceIdentity lineIdentity() const { return {}; }
+    // TERM that the command of an exec: line gets at the next open.
+    virtual void setExecTerminalType(const std::string& term) { (void)term; }
     virtual void close() = 0;
 
     virtual void putBlock(const uint8_t* data, size_t length) = 0;

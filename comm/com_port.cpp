@@ -135,6 +135,7 @@ void ComPort::doOpen()
         return;
     }
     auto d = CreateDispatcher();
+    d->SetChildTerminalType(execTerm_);
     int rc;
     if (tapi) {
         // The telephony layer's line keeps the speed and framing it was set up with,

@@ -26,12 +26,16 @@ public:
     void setHalfDuplex(bool on) override;
     int EmulatorType() const override;
     void setEmulatorType(int type) override;
+    bool visualBell() const override;
+    void setVisualBell(bool on) override;
+    std::string pasteBytes(const QString& text) const override;
     TerminalFontSettings fontSettings() const override { return fontSettings_; }
     void setFontSettings(const TerminalFontSettings& f) override;
     QFont font() const override;
     void setDisplayRows(int rows) override;
     void setDisplayColumns(int columns) override;
     void clearWindow() override;
+    void showLine(const std::string& text) override;
     void copyToClipboard() override;
     std::string keyboardName() const override;
     void setKeyboardName(const std::string& name) override;
