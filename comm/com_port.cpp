@@ -158,6 +158,10 @@ void ComPort::doOpen()
             }
         }
     } else {
+        // Reading starts once the settings, the notification window and the triggers of
+        // the last close are in place: bytes that were waiting in the device when it
+        // opened are then matched by the restored triggers like any others.
+        d->DeferThreadStart(true);
         rc = d->OpenPort(DeviceName(), baud_, parity_, dataBits_, stopBits_, inSize_, outSize_, dtr_, rts_);
     }
     if (rc == ecAccessDenied)
@@ -212,6 +216,8 @@ void ComPort::doOpen()
     dispatcher_->RecomputeHandlerFlags(anyTriggerEvent() ? 1 : 2);
     if (savedTriggers_.valid)
         dispatcher_->RestoreSnapshot(savedTriggers_);
+    if (!tapi)
+        dispatcher_->StartThreads();
     tellUsers(true);
     if (tapi && dispatcher_ && state_ == psOpen)
         dispatcher_->StartThreads();

@@ -284,16 +284,19 @@ TEST_F(ProgramTest, LineThatEndsIsReportedAndCanBeReopened)
     MainForm form(portAccess, terminalAccess, FileServerFunctions{}, store_, false);
     form.setPrompts(&prompts);
     form.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form.started(); }, 10000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.errors.empty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.started(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.errors.empty(); }, 30000));
     EXPECT_TRUE(prompts.errors[0].contains("was lost"));
     EXPECT_FALSE(port.Open());
-    // The program stays usable and the line opens again from the menu.
+    // The program stays usable and the line opens again from the menu. The command now
+    // lasts, so the reopened line cannot end again before it is looked at.
+    mapDefault(38, "exec:exec /bin/cat");
     prompts.portAnswers.push_back(direct(38));
     form.PortItemClick();
     // The close that the loss started may still be finishing on a busy machine; the
     // port then opens as soon as it has.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return port.Open(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port.Open(); }, 30000));
+    EXPECT_EQ(prompts.errors.size(), 1u);
     form.close();
 }
 
