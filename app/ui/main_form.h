@@ -32,6 +32,7 @@ class TelephonyDevice;
 namespace zelvo::app {
 
 class PortAccess;
+class ReconnectController;
 class TransferLine;
 struct LineOpenError;
 class TerminalAccess;
@@ -210,6 +211,7 @@ private:
     QAction* sessionDelim_ = nullptr;
     std::vector<QAction*> sessionItems_;
     RfsStatistic* rfsStatistic_ = nullptr;
+    ReconnectController* reconnect_ = nullptr;
 };
 
 } // namespace zelvo::app

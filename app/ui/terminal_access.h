@@ -95,6 +95,10 @@ public:
 
     // Every block of bytes the terminal reads from the line, as it arrived.
     std::function<void(const uint8_t* data, size_t length)> onReceived;
+    // Shows a line of the program's own (not from the line) on a row of its own, e.g.
+    // "[disconnected]"; nothing is sent.
+    virtual void showLocalLine(const std::string& text) { (void)text; }
+
     // A key was typed into the terminal.
     std::function<void()> onKeyPress;
     // The capture stopped by itself (a write failed, e.g. a full disk).

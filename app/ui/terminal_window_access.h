@@ -51,6 +51,7 @@ public:
     void setLfImpliesCr(bool on) override;
     void setEnterSends(int mode) override;
     bool sendTyped(const std::string& bytes) override;
+    void showLocalLine(const std::string& text) override;
 
     // The palette index nearest to a colour value 0x00BBGGRR.
     static int nearestPaletteIndex(uint32_t colorRef);
