@@ -82,6 +82,11 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     port_.onLineLost = [this](const std::string& reason) { onLineLost(reason); };
     terminal_.onKeyPress = [this] { TerminalKeyPress(); };
     terminal_.onCaptureError = [this](const std::string& m) { onCaptureError(m); };
+    // The terminal shows what the file server router leaves of the bytes it reads.
+    if (server_.available())
+        terminal_.setReceiveFilter([this](const uint8_t* d, size_t n, std::vector<uint8_t>& shown) {
+            router_.takeShown(d, n, shown);
+        });
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainForm::UpdateMenu);
 
     FormCreate();
@@ -95,6 +100,8 @@ MainForm::~MainForm()
     port_.onLineLost = nullptr;
     terminal_.onKeyPress = nullptr;
     terminal_.onCaptureError = nullptr;
+    terminal_.setReceiveFilter(nullptr);
+    terminal_.setTypingHeld(false);
     // The terminal belongs to the program, not to this window.
     if (terminal_.widget()->parent() == central_)
         terminal_.widget()->setParent(nullptr);
@@ -871,7 +878,8 @@ void MainForm::PasteItemClick()
 
 void MainForm::ScrollbackItemClick()
 {
-    terminal_.setActive(!terminal_.Active());
+    // The terminal holds its view still by itself and keeps what arrives meanwhile; who
+    // owns the line (a transfer, the terminal) does not change.
     terminal_.setScrollback(!terminal_.Scrollback());
     action("ScrollbackItem")->setChecked(terminal_.Scrollback());
     UpdateStatus();
@@ -881,7 +889,6 @@ void MainForm::TerminalKeyPress()
 {
     if (!terminal_.Scrollback())
         return;
-    terminal_.setActive(true);
     terminal_.setScrollback(false);
     action("ScrollbackItem")->setChecked(false);
     UpdateStatus();
@@ -1010,6 +1017,7 @@ void MainForm::onLineLost(const std::string& reason)
     // The port has closed itself; the terminal keeps its content and the line can be
     // opened again from Preferences / Port.
     router_.reset();
+    terminal_.setTypingHeld(false);
     terminal_.setActive(true);
     zmodemHandle_ = 0;
     statusTimer_->stop();
@@ -1058,7 +1066,9 @@ void MainForm::onPortData(const uint8_t* bytes, size_t length)
 
 void MainForm::setTerminalActive(bool active)
 {
-    terminal_.setActive(active);
+    // The router hides the exchange from the terminal's display itself; typed keys are
+    // held back until the reply has gone out.
+    terminal_.setTypingHeld(!active);
 }
 
 void MainForm::sendToPort(const uint8_t* bytes, size_t length)

@@ -7,8 +7,10 @@
 #include <QString>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace zelvo::app {
 
@@ -58,6 +60,13 @@ public:
     virtual void setKeyMap(const std::string& file, const std::string& name) = 0;
     // Enables the keyboard emulator and makes it apply its key switches again.
     virtual void resetKeyboard() = 0;
+
+    // Decides which of the bytes the terminal reads from the line it shows; given the
+    // bytes read, the filter appends those to show. Empty: everything is shown.
+    using ReceiveFilter = std::function<void(const uint8_t* data, size_t length, std::vector<uint8_t>& shown)>;
+    virtual void setReceiveFilter(ReceiveFilter filter) = 0;
+    // Typed keys are dropped while held (a file server exchange owns the line).
+    virtual void setTypingHeld(bool held) = 0;
 
     virtual std::string CaptureFile() const = 0;
     virtual void setCaptureFile(const std::string& name) = 0;

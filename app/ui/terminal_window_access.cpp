@@ -36,6 +36,7 @@ TerminalWindowAccess::~TerminalWindowAccess()
 {
     window_.setOnKeyPress(nullptr);
     window_.setOnTerminalError(nullptr);
+    window_.setReceiveFilter(nullptr);
 }
 
 QWidget* TerminalWindowAccess::widget()
@@ -178,6 +179,16 @@ void TerminalWindowAccess::resetKeyboard()
     keyboard_.setProcessAllKeys(true);
     keyboard_.setProcessExtended(false);
     keyboard_.setProcessExtended(true);
+}
+
+void TerminalWindowAccess::setReceiveFilter(ReceiveFilter filter)
+{
+    window_.setReceiveFilter(std::move(filter));
+}
+
+void TerminalWindowAccess::setTypingHeld(bool held)
+{
+    window_.setTypingHeld(held);
 }
 
 std::string TerminalWindowAccess::CaptureFile() const

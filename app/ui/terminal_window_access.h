@@ -38,6 +38,8 @@ public:
     void resetKeyboard() override;
     std::string keyMapFile() const override;
     void setKeyMap(const std::string& file, const std::string& name) override;
+    void setReceiveFilter(ReceiveFilter filter) override;
+    void setTypingHeld(bool held) override;
     std::string CaptureFile() const override;
     void setCaptureFile(const std::string& name) override;
     bool capturing() const override;

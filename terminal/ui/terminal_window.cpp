@@ -140,6 +140,18 @@ void TerminalWindow::readAvail(uint32_t count)
 {
     if (!dispatcher_ || !registered_) return;
     uint8_t chunk[comm::InputBufferSize];
+    // The bytes of a chunk that are to be shown: all of them, or what the filter leaves.
+    auto shown = [this, &chunk](int n, const uint8_t*& from, size_t& length) {
+        from = chunk;
+        length = size_t(n);
+        if (!receiveFilter_) return;
+        filtered_.clear();
+        receiveFilter_(chunk, size_t(n), filtered_);
+        from = filtered_.data();
+        length = filtered_.size();
+    };
+    const uint8_t* from = nullptr;
+    size_t length = 0;
     if (scrollback_) {
         // The view is held still: keep the bytes here (taking them as announced keeps
         // the dispatcher's read-ahead in step) and show them when scrollback ends.
@@ -148,7 +160,8 @@ void TerminalWindow::readAvail(uint32_t count)
                                                        uint32_t(kMaxHeldBytes - held_.size())});
             const int n = dispatcher_->GetBlock(chunk, want);
             if (n <= 0) break;
-            held_.insert(held_.end(), chunk, chunk + n);
+            shown(n, from, length);
+            held_.insert(held_.end(), from, from + length);
             count -= uint32_t(n);
         }
         // Past the cap the rest stays in the port (holding the sender back where flow
@@ -159,8 +172,9 @@ void TerminalWindow::readAvail(uint32_t count)
     while (count > 0) {
         const int n = dispatcher_->GetBlock(chunk, std::min<uint32_t>(count, sizeof chunk));
         if (n <= 0) break;
-        buffer_.processBlock(chunk, size_t(n));
-        bytesShown_ += uint64_t(n);
+        shown(n, from, length);
+        buffer_.processBlock(from, length);
+        bytesShown_ += uint64_t(length);
         count -= uint32_t(n);
     }
     afterChange();
@@ -183,9 +197,10 @@ int TerminalWindow::PutBlock(const char* bytes, int len)
 
 void TerminalWindow::sendToLine(const std::string& bytes)
 {
-    // An inactive window has handed the line to someone else (a file transfer, a file
-    // server packet); typed bytes would be mixed into that exchange, so they are dropped.
-    if (bytes.empty() || !dispatcher_ || !active_) return;
+    // An inactive window has handed the line to someone else (a file transfer), and held
+    // typing means a file server exchange is under way; typed bytes would be mixed into
+    // that exchange, so they are dropped.
+    if (bytes.empty() || !dispatcher_ || !active_ || typingHeld_) return;
     if (halfDuplex_) {
         for (char c : bytes) {
             const int rc = dispatcher_->PutBlock(&c, 1);

@@ -54,6 +54,9 @@ public:
     // Called for every key that types a character, before the window handles it; the
     // handler may change the character, or set it to 0 to swallow the key.
     using KeyPressEvent = std::function<void(TerminalWindow&, char& key)>;
+    // Given the bytes the window has just read from the line, appends those it is to show
+    // (the rest belongs to someone else on the same line, a file server exchange say).
+    using ReceiveFilter = std::function<void(const uint8_t* data, size_t length, std::vector<uint8_t>& shown)>;
 
     // Shortest time between two repaints while data streams in.
     static constexpr int kMinPaintIntervalMs = 15;
@@ -115,6 +118,11 @@ public:
     void setOnTerminalError(TerminalErrorEvent e) { onTerminalError_ = std::move(e); }
     void setOnCursorPosReport(CursorPosReportEvent e) { onCursorPosReport_ = std::move(e); }
     void setOnKeyPress(KeyPressEvent e) { onKeyPress_ = std::move(e); }
+    void setReceiveFilter(ReceiveFilter f) { receiveFilter_ = std::move(f); }
+    // While held, typed keys are dropped: the line is busy with an exchange that they
+    // must not mix into. The window keeps reading and showing what it is given.
+    void setTypingHeld(bool held) { typingHeld_ = held; }
+    bool typingHeld() const { return typingHeld_; }
 
     // ---- Operations -----------------------------------------------------------------
     // Clears the page; what it showed stays readable in the scrollback.
@@ -218,6 +226,9 @@ private:
     TerminalErrorEvent onTerminalError_;
     CursorPosReportEvent onCursorPosReport_;
     KeyPressEvent onKeyPress_;
+    ReceiveFilter receiveFilter_;
+    std::vector<uint8_t> filtered_;
+    bool typingHeld_ = false;
 
     // Scrollback: bytes that arrived while the view was held.
     std::vector<uint8_t> held_;

@@ -1,7 +1,9 @@
 #include "app/ui/key_map_editor.h"
 #include "app/ui/main_form.h"
 #include "app/ui/port_options_dialog.h"
+#include "app/transfer_line.h"
 #include "app/ui/rfs_statistic.h"
+#include "protocols/protocol.h"
 #include "ui_fakes.h"
 
 #include <gtest/gtest.h>
@@ -56,6 +58,13 @@ struct TinyServer {
     }
 };
 
+// A line on which every transfer starts and runs until its finish event is raised.
+struct PendingTransfer : TransferLine {
+    int beginTransmit(zelvo::protocols::Protocol&) override { return 0; }
+    int beginReceive(zelvo::protocols::Protocol&) override { return 0; }
+    void flushInput() override {}
+};
+
 class MainFormTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -85,6 +94,13 @@ protected:
         form_->show();
         EXPECT_TRUE(QTest::qWaitFor([&] { return form_->started(); }, 10000));
         return *form_;
+    }
+
+    // Bytes from the line as the main window and then the terminal read them.
+    void line(const std::string& bytes)
+    {
+        port_.receive(bytes);
+        terminal_.read(bytes);
     }
 
     RegistryStore stored()
@@ -339,12 +355,46 @@ TEST_F(MainFormTest, StatusPanelsFollowCaptureAndScrollback)
 
     f.ScrollbackItemClick();
     EXPECT_EQ(f.statusPanel(2), "OFFLINE");
-    EXPECT_FALSE(terminal_.active);
+    EXPECT_TRUE(terminal_.scrollback);
     EXPECT_TRUE(f.action("ScrollbackItem")->isChecked());
     terminal_.onKeyPress();
     EXPECT_EQ(f.statusPanel(2), "");
     EXPECT_TRUE(terminal_.active);
+    EXPECT_FALSE(terminal_.scrollback);
     EXPECT_FALSE(f.action("ScrollbackItem")->isChecked());
+}
+
+TEST_F(MainFormTest, ScrollbackNeverChangesWhoOwnsTheLine)
+{
+    storeDefaultPort(4);
+    MainForm& f = start();
+    // A file server request while the user reads the scrollback.
+    f.ScrollbackItemClick();
+    line("\x1b[#REQ1");
+    EXPECT_EQ(port_.sent, "\x1b[#ANS1");
+    f.ScrollbackItemClick();
+    EXPECT_FALSE(terminal_.scrollback);
+    EXPECT_TRUE(terminal_.active);
+    EXPECT_FALSE(terminal_.typingHeld);
+
+    // A transfer owns the line: scrollback in and out does not hand it back, and the end
+    // of the transfer during scrollback leaves the terminal active afterwards.
+    zelvo::protocols::Protocol protocol;
+    PendingTransfer transfer;
+    f.setTransfer(&protocol, &transfer);
+    prompts_.directoryAnswer = QString::fromStdString(dir_.string());
+    f.ReceiveItemClick(zelvo::protocols::ptZmodem);
+    ASSERT_TRUE(f.transferRunning());
+    EXPECT_FALSE(terminal_.active);
+    f.ScrollbackItemClick();
+    f.ScrollbackItemClick();
+    EXPECT_FALSE(terminal_.active);
+    f.ScrollbackItemClick();
+    protocol.OnProtocolFinish(protocol, 0);
+    terminal_.onKeyPress();
+    EXPECT_FALSE(terminal_.scrollback);
+    EXPECT_TRUE(terminal_.active);
+    f.setTransfer(nullptr, nullptr);
 }
 
 TEST_F(MainFormTest, ViewCommandsResizeTheWindow)
@@ -406,23 +456,37 @@ TEST_F(MainFormTest, FileServerRequestIsAnsweredAndTheDriveLightGoesOut)
     storeDefaultPort(4);
     MainForm& f = start();
     f.LedItemClick();
-    port_.receive("login: \x1b[#");
+    line("login: \x1b[#");
     EXPECT_EQ(port_.sent, "\x1b[#");
-    EXPECT_FALSE(terminal_.active);
-    port_.receive("RE");
+    EXPECT_TRUE(terminal_.typingHeld);
+    line("RE");
     EXPECT_TRUE(f.driveLightLit());
     EXPECT_TRUE(f.statusTimerActive());
-    port_.receive("Q1");
+    line("Q1");
     EXPECT_EQ(port_.sent, "\x1b[#ANS1");
-    EXPECT_TRUE(terminal_.active);
+    EXPECT_FALSE(terminal_.typingHeld);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !f.driveLightLit(); }, 5000));
     EXPECT_FALSE(f.statusTimerActive());
 
     // Without a new start sequence a request is only text; a refused one gets nothing.
-    port_.receive("REQ2");
-    port_.receive("\x1b[#X123");
+    line("REQ2");
+    line("\x1b[#X123");
     EXPECT_EQ(port_.sent, "\x1b[#ANS1\x1b[#");
     EXPECT_EQ(TinyServer::counters[7], 1u);
+    // The terminal showed everything but the start sequences and the packets.
+    EXPECT_EQ(terminal_.shown, "login: REQ2123");
+    EXPECT_TRUE(terminal_.active);
+}
+
+TEST_F(MainFormTest, TextAroundARequestInOneReadReachesTheTerminal)
+{
+    storeDefaultPort(4);
+    MainForm& f = start();
+    line("before\x1b[#REQ1after");
+    EXPECT_EQ(port_.sent, "\x1b[#ANS1");
+    EXPECT_EQ(terminal_.shown, "beforeafter");
+    EXPECT_FALSE(terminal_.typingHeld);
+    EXPECT_FALSE(f.router().serverActive());
 }
 
 TEST_F(MainFormTest, ZmodemTriggerIsArmedOnlyWithAutoStartAndDisarmedDuringAPacket)

@@ -198,6 +198,19 @@ TEST_F(ProgramTest, FileServerRequestFromThePeerIsAnsweredByteForByte)
         EXPECT_EQ(peer.read(1, 500), "");
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.bytesShown() >= shown + 20; }, 5000));
 
+        // Text before a start sequence, a whole request and text after it in one write:
+        // the terminal shows the text, the server gets the request.
+        peer.write("\r\nbefore\x1b[#" + request(99, 7) + "after\r\n");
+        EXPECT_EQ(peer.read(23), "\x1b[#" + reply(5, 7));
+        auto screenHas = [&](const std::string& text) {
+            const terminal::Buffer& b = window.buffer();
+            for (int r = 0; r <= b.highestRow(); ++r)
+                if (b.rowText(r) == text)
+                    return true;
+            return false;
+        };
+        EXPECT_TRUE(QTest::qWaitFor([&] { return screenHas("beforeafter"); }, 5000));
+
         // A packet with a broken check sum is refused without an answer.
         std::string bad = request(99, 2);
         bad[19] = char(bad[19] ^ 0x55);

@@ -130,6 +130,24 @@ public:
         mapFile = f;
         keyboard = n;
     }
+    ReceiveFilter filter;
+    bool typingHeld = false;
+    std::string shown;
+    void setReceiveFilter(ReceiveFilter f) override { filter = std::move(f); }
+    void setTypingHeld(bool held) override { typingHeld = held; }
+    // Reads bytes from the line as the terminal window does after the main window.
+    void read(const std::string& bytes)
+    {
+        if (!active)
+            return;
+        std::vector<uint8_t> out;
+        const auto* d = reinterpret_cast<const uint8_t*>(bytes.data());
+        if (filter)
+            filter(d, bytes.size(), out);
+        else
+            out.assign(d, d + bytes.size());
+        shown.append(out.begin(), out.end());
+    }
     std::string CaptureFile() const override { return captureFile; }
     void setCaptureFile(const std::string& n) override { captureFile = n; }
     bool capturing() const override { return capture; }
