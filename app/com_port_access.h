@@ -33,6 +33,8 @@ public:
     std::optional<LineOpenError> open() override;
     void close() override;
     void putBlock(const uint8_t* data, size_t length) override;
+    size_t putSome(const uint8_t* data, size_t length) override;
+    bool watchOutputRoom(size_t bytes) override;
     uint16_t addDataTrigger(std::string_view pattern) override;
     void dropTrigger(uint16_t handle) override;
 
@@ -50,6 +52,7 @@ private:
     std::string storePath_;
     std::string device_;
     uint16_t hangupTrigger_ = 0;
+    uint16_t roomTrigger_ = 0;
     int userId_ = 0;
     bool lostPending_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -3,6 +3,8 @@
 #include "app/main_form_logic.h"
 #include "app/port_access.h"
 #include "app/transfer_line.h"
+#include "app/paste_queue.h"
+#include "app/ui/paste_controller.h"
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
@@ -77,6 +79,9 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     statusTimer_->setObjectName(QStringLiteral("StatusTimer"));
     statusTimer_->setInterval(250);
     connect(statusTimer_, &QTimer::timeout, this, &MainForm::StatusTimerTimer);
+
+    paste_ = new PasteController(port_, this);
+    paste_->setLineBusy([this] { return transferRunning_; });
 
     attachListeners();
     port_.onLineLost = [this](const std::string& reason) { onLineLost(reason); };
@@ -800,6 +805,7 @@ void MainForm::SessionDelimClick(int tag)
     if (!name)
         return;
     std::string path = SessionPath(*name);
+    paste_->cancel();
     DisarmZmodemTrigger();
     port_.close();
     PortOpen(path);
@@ -870,10 +876,9 @@ void MainForm::PasteItemClick()
     // While a transfer owns the line, pasted text would corrupt its stream.
     if (!md || !md->hasText() || !port_.isOpen() || transferRunning_)
         return;
-    // Sent unchanged, line ends included, in the system's encoding.
-    QByteArray bytes = md->text().toLocal8Bit();
-    if (!bytes.isEmpty())
-        port_.putBlock(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+    // Sent as typed, in the system's encoding: each line break as the Enter key's CR.
+    // Text that does not fit the output buffer follows as the line takes it.
+    paste_->paste(PasteQueue::AsTyped(md->text().toLocal8Bit().toStdString()));
 }
 
 void MainForm::ScrollbackItemClick()
@@ -992,6 +997,7 @@ void MainForm::PortItemClick()
             break;
         if (chosen->TapiMode == 3 && chosen->ComNumber <= 0)
             continue;
+        paste_->cancel();
         DisarmZmodemTrigger();
         port_.close();
         port_.setSettings(*chosen);
@@ -1017,6 +1023,7 @@ void MainForm::onLineLost(const std::string& reason)
     // The port has closed itself; the terminal keeps its content and the line can be
     // opened again from Preferences / Port.
     router_.reset();
+    paste_->cancel();
     terminal_.setTypingHeld(false);
     terminal_.setActive(true);
     zmodemHandle_ = 0;

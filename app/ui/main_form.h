@@ -27,6 +27,7 @@ class Protocol;
 
 namespace zelvo::app {
 
+class PasteController;
 class PortAccess;
 class TransferLine;
 struct LineOpenError;
@@ -120,6 +121,7 @@ public:
     bool zmodemAutoStart() const { return zmodemAuto_; }
     // True from the start of a transfer until its finish event.
     bool transferRunning() const { return transferRunning_; }
+    const PasteController& paste() const { return *paste_; }
     const FileServerRouter& router() const { return router_; }
     // True once the first activation has opened the line (or given up).
     bool started() const { return started_; }
@@ -202,6 +204,7 @@ private:
     QAction* sessionDelim_ = nullptr;
     std::vector<QAction*> sessionItems_;
     RfsStatistic* rfsStatistic_ = nullptr;
+    PasteController* paste_ = nullptr;
 };
 
 } // namespace zelvo::app

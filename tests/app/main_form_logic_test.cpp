@@ -1,4 +1,5 @@
 #include "app/main_form_logic.h"
+#include "app/paste_queue.h"
 #include "app/port_options_logic.h"
 
 #include <gtest/gtest.h>
@@ -89,4 +90,22 @@ TEST(PortOptions, ChoosingALine)
     PortOptionControls c = ControlsFor(v);
     c.baudItem = 0;
     EXPECT_EQ(ApplyControls(v, c).Baud, 9600u);
+}
+
+TEST(PasteQueue, LineBreaksGoOutAsEnterAndStretchesFollowTheRoom)
+{
+    EXPECT_EQ(PasteQueue::AsTyped("a\r\nb\nc\rd\r\n\n"), "a\rb\rc\rd\r\r");
+    EXPECT_EQ(PasteQueue::AsTyped("no break"), "no break");
+
+    PasteQueue q;
+    q.add("abcdef");
+    EXPECT_EQ(q.next(4), "abcd");
+    q.advance(4);
+    q.add("gh"); // a second paste follows the first
+    EXPECT_EQ(q.next(100), "efgh");
+    q.advance(2);
+    EXPECT_EQ(q.sent(), 6u);
+    q.cancel();
+    EXPECT_FALSE(q.pending());
+    EXPECT_EQ(q.next(10), "");
 }

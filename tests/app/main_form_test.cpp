@@ -1,7 +1,9 @@
 #include "app/ui/key_map_editor.h"
 #include "app/ui/main_form.h"
 #include "app/ui/port_options_dialog.h"
+#include "app/paste_queue.h"
 #include "app/transfer_line.h"
+#include "app/ui/paste_controller.h"
 #include "app/ui/rfs_statistic.h"
 #include "protocols/protocol.h"
 #include "ui_fakes.h"
@@ -13,6 +15,8 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTabBar>
 #include <QMenu>
 #include <QStatusBar>
@@ -434,7 +438,7 @@ TEST_F(MainFormTest, ViewCommandsResizeTheWindow)
     EXPECT_EQ(s.readDword(GroupKey(kDefaultSession, "Emulator"), "Type"), 0u);
 }
 
-TEST_F(MainFormTest, PasteSendsTheClipboardUnchanged)
+TEST_F(MainFormTest, PasteSendsLineBreaksAsTheEnterKey)
 {
     storeDefaultPort(4);
     MainForm& f = start();
@@ -445,10 +449,57 @@ TEST_F(MainFormTest, PasteSendsTheClipboardUnchanged)
     f.UpdateMenu();
     EXPECT_TRUE(f.action("PasteItem")->isEnabled());
     f.PasteItemClick();
-    EXPECT_EQ(port_.sent, "show ver\r\nexit\n");
+    EXPECT_EQ(port_.sent, "show ver\rexit\r");
     terminal_.marked = QStringLiteral("copied");
     f.CopyItemClick();
     EXPECT_EQ(QApplication::clipboard()->text(), "copied");
+}
+
+TEST_F(MainFormTest, PasteLargerThanTheOutputBufferGoesOutAsItDrains)
+{
+    storeDefaultPort(4);
+    MainForm& f = start();
+    std::string text;
+    for (int i = 0; text.size() < 10000; ++i)
+        text += "line " + std::to_string(i) + "\n";
+    const std::string typed = PasteQueue::AsTyped(text);
+    QApplication::clipboard()->setText(QString::fromStdString(text));
+    port_.outputRoom = 4096;
+    f.PasteItemClick();
+    EXPECT_EQ(port_.sent, typed.substr(0, 4096));
+    EXPECT_TRUE(f.paste().pasting());
+    port_.drain(4096);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port_.sent.size() == 8192; }, 5000));
+
+    // A transfer that takes the line holds the rest back until it ends.
+    zelvo::protocols::Protocol protocol;
+    PendingTransfer transfer;
+    f.setTransfer(&protocol, &transfer);
+    prompts_.directoryAnswer = QString::fromStdString(dir_.string());
+    f.ReceiveItemClick(zelvo::protocols::ptZmodem);
+    ASSERT_TRUE(f.transferRunning());
+    port_.drain(4096);
+    QTest::qWait(300);
+    EXPECT_EQ(port_.sent.size(), 8192u);
+    protocol.OnProtocolFinish(protocol, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port_.sent == typed; }, 5000));
+    EXPECT_FALSE(f.paste().pasting());
+    f.setTransfer(nullptr, nullptr);
+
+    // Cancel drops what has not gone out.
+    port_.sent.clear();
+    port_.outputRoom = 100;
+    f.PasteItemClick();
+    EXPECT_EQ(port_.sent.size(), 100u);
+    auto* progress = f.findChild<QProgressDialog*>("PasteProgress");
+    ASSERT_NE(progress, nullptr);
+    auto* cancel = progress->findChild<QPushButton*>();
+    ASSERT_NE(cancel, nullptr);
+    cancel->click();
+    EXPECT_FALSE(f.paste().pasting());
+    port_.drain(8192);
+    QTest::qWait(50);
+    EXPECT_EQ(port_.sent.size(), 100u);
 }
 
 TEST_F(MainFormTest, FileServerRequestIsAnsweredAndTheDriveLightGoesOut)

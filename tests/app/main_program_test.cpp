@@ -3,6 +3,7 @@
 
 #include "app/com_port_access.h"
 #include "app/ui/main_form.h"
+#include "app/ui/paste_controller.h"
 #include "app/ui/terminal_window_access.h"
 #include "comm/com_port.h"
 #include "comm/port_table.h"
@@ -18,6 +19,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QTest>
 
 #include <fcntl.h>
@@ -29,6 +31,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -92,6 +95,21 @@ public:
             ssize_t n;
             while ((n = ::read(master_, buf, sizeof buf)) > 0)
                 got.append(buf, size_t(n));
+        }
+        return got;
+    }
+
+    // Reads like a slow peer: at most chunk bytes every few milliseconds.
+    std::string readSlowly(size_t want, size_t chunk, int timeoutMs = 60000)
+    {
+        std::string got;
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::vector<char> buf(chunk);
+        while (got.size() < want && std::chrono::steady_clock::now() < until) {
+            QTest::qWait(2);
+            ssize_t n = ::read(master_, buf.data(), buf.size());
+            if (n > 0)
+                got.append(buf.data(), size_t(n));
         }
         return got;
     }
@@ -221,6 +239,46 @@ TEST_F(ProgramTest, FileServerRequestFromThePeerIsAnsweredByteForByte)
         form.close();
     }
     EXPECT_FALSE(port.Open());
+}
+
+TEST_F(ProgramTest, PasteToASlowPeerArrivesWhole)
+{
+    Peer peer;
+    ASSERT_FALSE(peer.path().empty());
+    mapDefault(37, peer.path());
+    comm::QtUiBridge bridge;
+    comm::ComPort port(bridge);
+    port.setAutoOpen(false);
+    port.setPromptForPort(false);
+    terminal::Emulator emulator(terminal::etANSI);
+    terminal::KeyboardEmulator keyboard;
+    terminal::TerminalWindow window;
+    window.setEmulator(&emulator);
+    window.setComPort(&port);
+    ComPortAccess portAccess(port, store_);
+    TerminalWindowAccess terminalAccess(window, emulator, keyboard);
+    FakePrompts prompts;
+    MainForm form(portAccess, terminalAccess, FileServerFunctions{}, store_, false);
+    form.setPrompts(&prompts);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.started(); }, 10000));
+    ASSERT_TRUE(port.Open());
+
+    // Far more than the output buffer and the pseudo-terminal hold together.
+    std::string text;
+    for (int i = 0; text.size() < 96 * 1024; ++i)
+        text += "configure line " + std::to_string(i) + " with some settings\n";
+    QApplication::clipboard()->setText(QString::fromStdString(text));
+    form.PasteItemClick();
+    // The window is back at once; the rest follows as the peer reads.
+    EXPECT_TRUE(form.paste().pasting());
+    std::string expected = text;
+    std::replace(expected.begin(), expected.end(), '\n', '\r');
+    std::string got = peer.readSlowly(expected.size(), 256);
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected) << "the paste arrived changed";
+    EXPECT_FALSE(form.paste().pasting());
+    form.close();
 }
 
 TEST_F(ProgramTest, CaptureOnAFullDiskStopsWithAMessage)

@@ -10,6 +10,8 @@
 #include <QClipboard>
 #include <QWidget>
 
+#include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <string>
@@ -50,6 +52,32 @@ public:
         triggers.clear();
     }
     void putBlock(const uint8_t* d, size_t n) override { sent.append(reinterpret_cast<const char*>(d), n); }
+    // Free room of the output buffer; SIZE_MAX: no limit.
+    size_t outputRoom = SIZE_MAX;
+    size_t roomWanted = 0;
+    size_t putSome(const uint8_t* d, size_t n) override
+    {
+        size_t k = std::min(n, outputRoom);
+        sent.append(reinterpret_cast<const char*>(d), k);
+        if (outputRoom != SIZE_MAX)
+            outputRoom -= k;
+        return k;
+    }
+    bool watchOutputRoom(size_t bytes) override
+    {
+        roomWanted = bytes;
+        return true;
+    }
+    // The line took n bytes out of the output buffer.
+    void drain(size_t n)
+    {
+        outputRoom += n;
+        if (roomWanted > 0 && outputRoom >= roomWanted) {
+            roomWanted = 0;
+            if (onOutputRoom)
+                onOutputRoom();
+        }
+    }
     uint16_t addDataTrigger(std::string_view p) override
     {
         triggers[nextHandle] = std::string(p);
