@@ -716,7 +716,12 @@ void MainForm::UpdateMenu()
     for (const char* n : {"SendMenu", "ReceiveMenu"})
         if (QMenu* m = findChild<QMenu*>(QString::fromLatin1(n)))
             m->setEnabled(anyProtocol && !transferRunning_);
-    action("ProtocolItem")->setEnabled(protocol_ != nullptr);
+    // What changes the line or reads the transfer's settings waits for the transfer.
+    action("ProtocolItem")->setEnabled(protocol_ != nullptr && !transferRunning_);
+    for (const char* n : {"PortItem", "SaveSesItem"})
+        action(n)->setEnabled(!transferRunning_);
+    for (QAction* a : sessionItems_)
+        a->setEnabled(!transferRunning_);
     const QMimeData* md = QApplication::clipboard()->mimeData();
     action("PasteItem")->setEnabled(md && md->hasText());
 }
@@ -802,7 +807,7 @@ void MainForm::rebuildSessionMenu()
 void MainForm::SessionDelimClick(int tag)
 {
     const std::string* name = sessions_.byTag(tag);
-    if (!name)
+    if (!name || transferRunning_)
         return;
     std::string path = SessionPath(*name);
     paste_->cancel();
@@ -815,7 +820,7 @@ void MainForm::SessionDelimClick(int tag)
 
 void MainForm::SaveSessionItemClick()
 {
-    if (!prompts_)
+    if (!prompts_ || transferRunning_)
         return;
     SessionFormResult r = prompts_->sessionForm(SessionList::SortedForBox(sessions_.names()),
                                                 sessions_.DefaultNewName());
@@ -988,15 +993,21 @@ void MainForm::KeyboardItemClick()
 
 void MainForm::PortItemClick()
 {
-    if (!prompts_)
+    // The line must not close under a running transfer (the menu item is disabled then).
+    if (!prompts_ || transferRunning_)
         return;
     PortOptionValues preset = port_.settings();
+    const std::string device = port_.deviceOf(preset.ComNumber);
     for (;;) {
         std::optional<PortOptionValues> chosen = prompts_->portOptions(preset);
         if (!chosen)
             break;
         if (chosen->TapiMode == 3 && chosen->ComNumber <= 0)
             continue;
+        // OK without a change keeps the open line as it is: reopening would restart a
+        // local command line and drop what is in flight.
+        if (port_.isOpen() && *chosen == port_.settings() && port_.deviceOf(chosen->ComNumber) == device)
+            break;
         paste_->cancel();
         DisarmZmodemTrigger();
         port_.close();
@@ -1245,7 +1256,8 @@ void MainForm::ProtocolProtocolError(int code)
 
 void MainForm::ProtocolItemClick()
 {
-    if (!protocol_ || !prompts_)
+    // The engine reads these settings while a transfer runs.
+    if (!protocol_ || !prompts_ || transferRunning_)
         return;
     bool autoStart = zmodemAuto_;
     if (!prompts_->protocolOptions(*protocol_, autoStart))

@@ -255,6 +255,50 @@ TEST_F(MainFormTest, PortMenuRetriesUntilALineOpens)
     EXPECT_EQ(f.statusPanel(0), " COM3  8N1  57600");
 }
 
+TEST_F(MainFormTest, LineChangingCommandsWaitForATransferAndOkWithoutChangesKeepsTheLine)
+{
+    {
+        RegistryStore st(store_);
+        SessionSettings v;
+        v.port.ComNumber = 2;
+        WriteRegistry(st, kDefaultSession, v);
+        WriteSessions(st, {"lab"});
+        ASSERT_TRUE(st.save());
+    }
+    MainForm& f = start();
+    zelvo::protocols::Protocol protocol;
+    PendingTransfer transfer;
+    f.setTransfer(&protocol, &transfer);
+    prompts_.directoryAnswer = QString::fromStdString(dir_.string());
+    f.ReceiveItemClick(zelvo::protocols::ptZmodem);
+    ASSERT_TRUE(f.transferRunning());
+    for (const char* n : {"PortItem", "ProtocolItem", "SaveSesItem", "Session0Item"})
+        EXPECT_FALSE(f.action(n)->isEnabled()) << n;
+    int opens = port_.opens;
+    f.PortItemClick();
+    f.SessionDelimClick(1);
+    EXPECT_TRUE(prompts_.portPresets.empty());
+    EXPECT_EQ(port_.opens, opens);
+    EXPECT_TRUE(port_.opened);
+    protocol.OnProtocolFinish(protocol, 0);
+    for (const char* n : {"PortItem", "ProtocolItem", "SaveSesItem", "Session0Item"})
+        EXPECT_TRUE(f.action(n)->isEnabled()) << n;
+
+    // OK in the port dialog without a change does not close and reopen the line.
+    prompts_.portAnswers.push_back(port_.values);
+    f.PortItemClick();
+    EXPECT_EQ(prompts_.portPresets.size(), 1u);
+    EXPECT_EQ(port_.opens, opens);
+    EXPECT_TRUE(port_.opened);
+    PortOptionValues faster = port_.values;
+    faster.Baud = 115200;
+    prompts_.portAnswers.push_back(faster);
+    f.PortItemClick();
+    EXPECT_EQ(port_.opens, opens + 1);
+    EXPECT_EQ(port_.values.Baud, 115200u);
+    f.setTransfer(nullptr, nullptr);
+}
+
 TEST_F(MainFormTest, SessionIsSavedListedChosenAndDeleted)
 {
     storeDefaultPort(2);
