@@ -123,6 +123,8 @@ public:
     // Cursor to a 0-based page row and column, clamped to the page.
     void moveTo(int pageRow, int column);
     void setColumn(int column);
+    // A horizontal tab: on to the next tab stop. A capture gets the spaces it moved over.
+    void horizontalTab();
     // Moves up/down by n rows: inside the scrolling region not past its margins, never off
     // the page.
     void cursorUp(int n);
@@ -250,6 +252,11 @@ public:
     std::string markedText() const;
 
     // --- Capture -------------------------------------------------------------------------
+    // The capture file holds text lines: each line feed ends a line with LF (or CR LF
+    // when crlf is set), carriage returns are left out (a CR LF from the line, or the
+    // CR CR LF a pseudo-terminal makes of it, gives one line break), backspaces stay.
+    void setCaptureLineEnds(bool crlf) { captureCrLf_ = crlf; }
+    bool captureLineEndsCrLf() const { return captureCrLf_; }
     // Starts (On) or stops capture. An empty name means "CAPTURE.CAP"; Append continues an
     // existing file. Returns 0 or a negative code (negated errno, -101 when the disk is
     // full); a failed start leaves capture off.
@@ -291,6 +298,8 @@ private:
     void postStatus(bool always);
     void dropMarkOnOutput();
     void captureBytes(const uint8_t* data, std::size_t len);
+    // A BS, LF or CR written to the screen, as the capture file keeps it.
+    void captureMovement(uint8_t ch);
     int writeCapture(const char* data, std::size_t len);
     void failCapture(int code);
     void sortTabs(std::vector<uint16_t>& tabs);
@@ -365,6 +374,7 @@ private:
     std::string captureName_;
     std::vector<char> captureBuf_;
     std::size_t captureLen_ = 0;
+    bool captureCrLf_ = false;
 };
 
 } // namespace zelvo::terminal

@@ -77,7 +77,7 @@ void TerminalEmulator::write(uint8_t ch)
 void TerminalEmulator::control(uint8_t ch)
 {
     if (ch == 0x09)
-        buf_->setColumn(buf_->bGetNextTabStop(buf_->column(), 1));
+        buf_->horizontalTab();
     else
         clearScreen();
 }

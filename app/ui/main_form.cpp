@@ -4,6 +4,7 @@
 #include "app/port_access.h"
 #include "app/transfer_line.h"
 #include "app/paste_queue.h"
+#include "app/ui/capture_controller.h"
 #include "app/ui/paste_controller.h"
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/terminal_access.h"
@@ -80,13 +81,13 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     statusTimer_->setInterval(250);
     connect(statusTimer_, &QTimer::timeout, this, &MainForm::StatusTimerTimer);
 
+    capture_ = new CaptureController(terminal_, action("LogItem"), [this] { UpdateStatus(); }, this);
     paste_ = new PasteController(port_, this);
     paste_->setLineBusy([this] { return transferRunning_; });
 
     attachListeners();
     port_.onLineLost = [this](const std::string& reason) { onLineLost(reason); };
     terminal_.onKeyPress = [this] { TerminalKeyPress(); };
-    terminal_.onCaptureError = [this](const std::string& m) { onCaptureError(m); };
     // The terminal shows what the file server router leaves of the bytes it reads.
     if (server_.available())
         terminal_.setReceiveFilter([this](const uint8_t* d, size_t n, std::vector<uint8_t>& shown) {
@@ -104,7 +105,6 @@ MainForm::~MainForm()
     port_.onDataTrigger = nullptr;
     port_.onLineLost = nullptr;
     terminal_.onKeyPress = nullptr;
-    terminal_.onCaptureError = nullptr;
     terminal_.setReceiveFilter(nullptr);
     terminal_.setTypingHeld(false);
     // The terminal belongs to the program, not to this window.
@@ -186,6 +186,7 @@ void MainForm::setTransfer(protocols::Protocol* protocol, TransferLine* line)
 void MainForm::setPrompts(UserPrompts* prompts)
 {
     prompts_ = prompts;
+    capture_->setPrompts(prompts);
 }
 
 QAction* MainForm::action(const char* objectName) const
@@ -441,8 +442,7 @@ void MainForm::FormClose()
     if (transferRunning_ && protocol_)
         protocol_->CancelTransfer();
     writeSettingsNow();
-    if (terminal_.capturing())
-        terminal_.stopCapture();
+    capture_->stop();
     port_.close();
     setLightMonitoring(false);
     statusTimer_->stop();
@@ -508,6 +508,7 @@ void MainForm::applySettings()
     f.color = settings_.window.FontColor;
     f.pitch = int(settings_.window.FontPitch);
     terminal_.setFontSettings(f);
+    terminal_.setCaptureCrLf(settings_.window.CaptureCrLf);
     ledBar_->setVisible(settings_.window.LED);
     setLightMonitoring(settings_.window.LED);
     statusBar()->setVisible(settings_.window.Status);
@@ -610,6 +611,7 @@ void MainForm::captureSettings()
     w.FontSize = (px * 72 + 48) / 96;
     w.LED = ledBarVisible();
     w.Status = !statusBar()->isHidden();
+    w.CaptureCrLf = terminal_.captureCrLf();
     if (started_ && !isMinimized()) {
         w.Left = x();
         w.Top = y();
@@ -921,39 +923,7 @@ void MainForm::FontItemClick()
 
 void MainForm::LogItemClick()
 {
-    QAction* item = action("LogItem");
-    if (!terminal_.capturing()) {
-        if (!prompts_)
-            return;
-        auto name = prompts_->chooseCaptureFile(QString::fromStdString(terminal_.CaptureFile()));
-        if (name) {
-            std::string file = name->toStdString();
-            if (file.size() > 255)
-                file.resize(255);
-            terminal_.setCaptureFile(file);
-            std::string error;
-            if (terminal_.startCapture(error)) {
-                item->setText(QStringLiteral("&Close capture file"));
-            } else {
-                prompts_->error(QStringLiteral("The capture file %1 cannot be written:\n%2")
-                                    .arg(QString::fromStdString(file), QString::fromStdString(error)));
-            }
-        }
-    } else {
-        terminal_.stopCapture();
-        item->setText(QStringLiteral("&Open capture file..."));
-    }
-    UpdateStatus();
-}
-
-void MainForm::onCaptureError(const std::string& message)
-{
-    action("LogItem")->setText(QStringLiteral("&Open capture file..."));
-    UpdateStatus();
-    if (prompts_)
-        prompts_->error(QStringLiteral("Capturing to %1 stopped:\n%2")
-                            .arg(QString::fromStdString(terminal_.CaptureFile()),
-                                 QString::fromStdString(message)));
+    capture_->toggle();
 }
 
 void MainForm::EchoItemClick()

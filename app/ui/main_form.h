@@ -27,6 +27,7 @@ class Protocol;
 
 namespace zelvo::app {
 
+class CaptureController;
 class PasteController;
 class PortAccess;
 class TransferLine;
@@ -159,7 +160,6 @@ private:
     void startTransfer(bool transmit);
     void applyProtocolSettings();
     void captureProtocolSettings();
-    void onCaptureError(const std::string& message);
     bool saveStore(const std::function<void(platform::RegistryStore&)>& write);
 
     // FileServerRouter::Host
@@ -205,6 +205,7 @@ private:
     std::vector<QAction*> sessionItems_;
     RfsStatistic* rfsStatistic_ = nullptr;
     PasteController* paste_ = nullptr;
+    CaptureController* capture_ = nullptr;
 };
 
 } // namespace zelvo::app

@@ -50,7 +50,7 @@ public:
         return {};
     }
     std::optional<QFont> chooseFont(const QFont&) override { return std::nullopt; }
-    std::optional<QString> chooseCaptureFile(const QString&) override { return std::nullopt; }
+    std::optional<CaptureChoice> chooseCaptureFile(const QString&, bool) override { return std::nullopt; }
     void about() override {}
     bool keyMapEditor(std::string&, std::string&) override { return false; }
     std::vector<QString> chooseSendFiles(const QString&, bool) override { return {}; }

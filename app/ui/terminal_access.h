@@ -71,10 +71,14 @@ public:
     virtual std::string CaptureFile() const = 0;
     virtual void setCaptureFile(const std::string& name) = 0;
     virtual bool capturing() const = 0;
-    // Starts a new capture file (an existing one is replaced); false with a message when
+    // Starts a new capture file (an existing one is replaced); false with the reason when
     // the file cannot be created.
     virtual bool startCapture(std::string& error) = 0;
-    virtual void stopCapture() = 0;
+    // Ends the capture; false with the reason when the last of it could not be written.
+    virtual bool stopCapture(std::string& error) = 0;
+    // Line breaks of the capture file: CR LF when set, else LF.
+    virtual bool captureCrLf() const = 0;
+    virtual void setCaptureCrLf(bool crlf) = 0;
 
     // A key was typed into the terminal.
     std::function<void()> onKeyPress;

@@ -21,12 +21,8 @@ TerminalWindowAccess::TerminalWindowAccess(TerminalWindow& window, terminal::Emu
             onKeyPress();
     });
     window_.setOnTerminalError([this](TerminalWindow& w, int code) {
-        // A capture error switches capture off in the window; it is told to the user
-        // unless it happened while starting (then startCapture reports it).
-        if (starting_) {
-            startError_ = code;
-            return;
-        }
+        // A capture that stopped by itself (a write failed while text arrived); starting
+        // and stopping report their own failures.
         if (w.Capture() == TerminalWindow::cmOff && onCaptureError)
             onCaptureError(comm::ErrorText(code));
     });
@@ -208,21 +204,32 @@ bool TerminalWindowAccess::capturing() const
 
 bool TerminalWindowAccess::startCapture(std::string& error)
 {
-    starting_ = true;
-    startError_ = 0;
-    window_.setCapture(TerminalWindow::cmOn);
-    starting_ = false;
-    if (startError_ != 0 || window_.Capture() == TerminalWindow::cmOff) {
-        window_.setCapture(TerminalWindow::cmOff);
-        error = startError_ != 0 ? comm::ErrorText(startError_) : "the file cannot be created";
+    const int rc = window_.changeCapture(TerminalWindow::cmOn);
+    if (rc < 0) {
+        error = comm::ErrorText(rc);
         return false;
     }
     return true;
 }
 
-void TerminalWindowAccess::stopCapture()
+bool TerminalWindowAccess::stopCapture(std::string& error)
 {
-    window_.setCapture(TerminalWindow::cmOff);
+    const int rc = window_.changeCapture(TerminalWindow::cmOff);
+    if (rc < 0) {
+        error = comm::ErrorText(rc);
+        return false;
+    }
+    return true;
+}
+
+bool TerminalWindowAccess::captureCrLf() const
+{
+    return window_.buffer().captureLineEndsCrLf();
+}
+
+void TerminalWindowAccess::setCaptureCrLf(bool crlf)
+{
+    window_.buffer().setCaptureLineEnds(crlf);
 }
 
 } // namespace zelvo::app

@@ -44,7 +44,9 @@ public:
     void setCaptureFile(const std::string& name) override;
     bool capturing() const override;
     bool startCapture(std::string& error) override;
-    void stopCapture() override;
+    bool stopCapture(std::string& error) override;
+    bool captureCrLf() const override;
+    void setCaptureCrLf(bool crlf) override;
 
     // The palette index nearest to a colour value 0x00BBGGRR.
     static int nearestPaletteIndex(uint32_t colorRef);
@@ -54,8 +56,6 @@ private:
     terminal::Emulator& emulator_;
     terminal::KeyboardEmulator& keyboard_;
     TerminalFontSettings fontSettings_;
-    bool starting_ = false;
-    int startError_ = 0;
 };
 
 } // namespace zelvo::app

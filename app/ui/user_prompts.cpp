@@ -5,7 +5,10 @@
 #include "app/ui/session_form.h"
 #include "protocols/ui/protocol_options.h"
 
+#include <QComboBox>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
 #include <QFontDialog>
 #include <QMessageBox>
 
@@ -43,7 +46,7 @@ std::optional<QFont> DialogPrompts::chooseFont(const QFont& current)
     return f;
 }
 
-std::optional<QString> DialogPrompts::chooseCaptureFile(const QString& current)
+std::optional<CaptureChoice> DialogPrompts::chooseCaptureFile(const QString& current, bool crlf)
 {
     QFileDialog d(parent_, QStringLiteral("Open log file..."));
     d.setAcceptMode(QFileDialog::AcceptSave);
@@ -51,10 +54,22 @@ std::optional<QString> DialogPrompts::chooseCaptureFile(const QString& current)
     d.setDefaultSuffix(QStringLiteral("log"));
     // Replacing an existing capture file is what capturing does; no extra question.
     d.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // The dialog's own widgets, so that the line break choice can sit below them.
+    d.setOption(QFileDialog::DontUseNativeDialog, true);
     d.selectFile(current.isEmpty() ? QStringLiteral("zelvo.log") : current);
+    auto* ends = new QComboBox(&d);
+    ends->setObjectName(QStringLiteral("LineEndsBox"));
+    ends->addItem(QStringLiteral("LF (Linux)"));
+    ends->addItem(QStringLiteral("CR LF (DOS, Windows)"));
+    ends->setCurrentIndex(crlf ? 1 : 0);
+    if (auto* grid = qobject_cast<QGridLayout*>(d.layout())) {
+        const int row = grid->rowCount();
+        grid->addWidget(new QLabel(QStringLiteral("Line breaks:"), &d), row, 0);
+        grid->addWidget(ends, row, 1);
+    }
     if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
         return std::nullopt;
-    return d.selectedFiles().first();
+    return CaptureChoice{d.selectedFiles().first(), ends->currentIndex() == 1};
 }
 
 bool DialogPrompts::keyMapEditor(std::string& mapFile, std::string& emulation)

@@ -21,6 +21,12 @@ namespace zelvo::app {
 
 class LineDirectory;
 
+// The capture file and the line breaks it is to have.
+struct CaptureChoice {
+    QString file;
+    bool crlf = false; // CR LF line breaks; LF otherwise
+};
+
 // The outcome of the session Save / Delete dialog.
 struct SessionFormResult {
     enum Kind { Cancel, Save, Delete } kind = Cancel;
@@ -38,7 +44,8 @@ public:
     virtual SessionFormResult sessionForm(const std::vector<std::string>& names,
                                           const std::string& preset) = 0;
     virtual std::optional<QFont> chooseFont(const QFont& current) = 0;
-    virtual std::optional<QString> chooseCaptureFile(const QString& current) = 0;
+    // The "Open log file..." dialog preset with a file and the line breaks in use.
+    virtual std::optional<CaptureChoice> chooseCaptureFile(const QString& current, bool crlf) = 0;
     virtual void about() = 0;
     // The key map editor on a map file and record; true on OK with the file and record
     // the editor ends on.
@@ -63,7 +70,7 @@ public:
     SessionFormResult sessionForm(const std::vector<std::string>& names,
                                   const std::string& preset) override;
     std::optional<QFont> chooseFont(const QFont& current) override;
-    std::optional<QString> chooseCaptureFile(const QString& current) override;
+    std::optional<CaptureChoice> chooseCaptureFile(const QString& current, bool crlf) override;
     void about() override;
     bool keyMapEditor(std::string& mapFile, std::string& emulation) override;
     std::vector<QString> chooseSendFiles(const QString& preset, bool multiple) override;

@@ -258,7 +258,7 @@ void TerminalWindow::terminalStatus(int row, int column, int viewRow, int viewCo
 void TerminalWindow::captureError(int code)
 {
     capture_ = cmOff;
-    reportError(code);
+    if (!captureQuiet_) reportError(code);
 }
 
 void TerminalWindow::cursorPosReport(int column, int row)
@@ -617,20 +617,31 @@ void TerminalWindow::CopyToClipboard()
 
 void TerminalWindow::setCapture(TCaptureMode mode)
 {
-    if (mode == capture_ && (mode == cmOff) == !buffer_.capturing()) return;
+    const int rc = changeCapture(mode);
+    if (rc < 0) reportError(rc);
+}
+
+int TerminalWindow::changeCapture(TCaptureMode mode)
+{
+    if (mode == capture_ && (mode == cmOff) == !buffer_.capturing()) return 0;
+    int result = 0;
+    captureQuiet_ = true;
     if (buffer_.capturing()) {
-        const int rc = buffer_.bSetCapture(false, false, captureFile_);
+        // The last buffered bytes go out now; a failure is the caller's to report, once.
+        result = buffer_.bSetCapture(false, false, captureFile_);
         capture_ = cmOff;
-        if (rc < 0) reportError(rc);
     }
-    if (mode == cmOff) return;
-    const int rc = buffer_.bSetCapture(true, mode == cmAppend, captureFile_);
-    if (rc < 0) {
-        capture_ = cmOff;
-        reportError(rc);
-        return;
+    if (mode != cmOff) {
+        const int rc = buffer_.bSetCapture(true, mode == cmAppend, captureFile_);
+        if (rc < 0) {
+            capture_ = cmOff;
+            if (result == 0) result = rc;
+        } else {
+            capture_ = mode;
+        }
     }
-    capture_ = mode;
+    captureQuiet_ = false;
+    return result;
 }
 
 void TerminalWindow::setScrollback(bool on)

@@ -96,6 +96,10 @@ public:
     void setCaptureFile(const std::string& name) { captureFile_ = name; }
     TCaptureMode Capture() const { return capture_; }
     void setCapture(TCaptureMode mode);
+    // The same change of capture, but its failure (0 or a negative code: the file cannot
+    // be opened, or the last write failed) is returned instead of raised as
+    // OnTerminalError, for a caller that reports it itself.
+    int changeCapture(TCaptureMode mode);
     bool WantTabs() const { return wantTabs_; }
     void setWantTabs(bool on) { wantTabs_ = on; }
     uint16_t BlinkTime() const { return blinkTime_; }
@@ -229,6 +233,8 @@ private:
     ReceiveFilter receiveFilter_;
     std::vector<uint8_t> filtered_;
     bool typingHeld_ = false;
+    // Capture errors go to changeCapture's caller, not to OnTerminalError.
+    bool captureQuiet_ = false;
 
     // Scrollback: bytes that arrived while the view was held.
     std::vector<uint8_t> held_;

@@ -400,6 +400,19 @@ TEST_F(MainFormTest, StatusPanelsFollowCaptureAndScrollback)
     terminal_.onCaptureError("No space left on device");
     EXPECT_EQ(f.statusPanel(1), "");
     EXPECT_EQ(f.action("LogItem")->text(), "&Open capture file...");
+    // The line breaks chosen in the dialog reach the terminal and the store; a failing
+    // last write is told once.
+    prompts_.errors.clear();
+    prompts_.captureCrLfAnswer = true;
+    f.LogItemClick();
+    EXPECT_TRUE(terminal_.crlf);
+    terminal_.stopFails = true;
+    f.LogItemClick();
+    ASSERT_EQ(prompts_.errors.size(), 1u);
+    EXPECT_TRUE(prompts_.errors[0].contains("Disk write error"));
+    EXPECT_EQ(f.statusPanel(1), "");
+    f.writeSettingsNow();
+    EXPECT_EQ(stored().readDword(GroupKey(kDefaultSession, "window"), "CaptureCRLF"), 1u);
 
     f.ScrollbackItemClick();
     EXPECT_EQ(f.statusPanel(2), "OFFLINE");

@@ -281,7 +281,7 @@ TEST_F(ProgramTest, PasteToASlowPeerArrivesWhole)
     form.close();
 }
 
-TEST_F(ProgramTest, CaptureOnAFullDiskStopsWithAMessage)
+TEST_F(ProgramTest, CaptureFailuresAreToldOnceWithTheirReason)
 {
     if (!fs::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
@@ -299,20 +299,43 @@ TEST_F(ProgramTest, CaptureOnAFullDiskStopsWithAMessage)
     ComPortAccess portAccess(port, store_);
     TerminalWindowAccess terminalAccess(window, emulator, keyboard);
     FakePrompts prompts;
-    prompts.captureAnswer = QStringLiteral("/dev/full");
     MainForm form(portAccess, terminalAccess, FileServerFunctions{}, store_, false);
     form.setPrompts(&prompts);
     form.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.started(); }, 10000));
+
+    // A file that cannot be created: one message, with the reason.
+    prompts.captureAnswer = QString::fromStdString((dir_ / "no" / "such" / "x.log").string());
     form.LogItemClick();
-    if (form.statusPanel(1) == "LOG") {
-        // The capture file opened; the first full buffer cannot be written.
-        std::string line(79, 'x');
-        for (int i = 0; i < 200; ++i)
-            peer.write(line + "\r\n");
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.errors.empty(); }, 10000));
-    }
-    ASSERT_FALSE(prompts.errors.empty());
+    QTest::qWait(100);
+    ASSERT_EQ(prompts.errors.size(), 1u);
+    EXPECT_TRUE(prompts.errors[0].contains("x.log"));
+    EXPECT_TRUE(prompts.errors[0].contains("not found")) << prompts.errors[0].toStdString();
+    EXPECT_EQ(form.statusPanel(1), "");
+
+    // The last bytes cannot be written when the capture ends: one message.
+    prompts.errors.clear();
+    prompts.captureAnswer = QStringLiteral("/dev/full");
+    form.LogItemClick();
+    ASSERT_EQ(form.statusPanel(1), "LOG");
+    peer.write("a few bytes\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.bytesShown() >= 13; }, 5000));
+    form.LogItemClick();
+    QTest::qWait(100);
+    ASSERT_EQ(prompts.errors.size(), 1u);
+    EXPECT_TRUE(prompts.errors[0].contains("/dev/full"));
+    EXPECT_EQ(form.statusPanel(1), "");
+
+    // A full disk while text arrives stops the capture with one message.
+    prompts.errors.clear();
+    form.LogItemClick();
+    ASSERT_EQ(form.statusPanel(1), "LOG");
+    std::string line(79, 'x');
+    for (int i = 0; i < 200; ++i)
+        peer.write(line + "\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.errors.empty(); }, 10000));
+    QTest::qWait(100);
+    EXPECT_EQ(prompts.errors.size(), 1u);
     EXPECT_TRUE(prompts.errors[0].contains("/dev/full")) << prompts.errors[0].toStdString();
     EXPECT_EQ(form.statusPanel(1), "");
     EXPECT_EQ(form.action("LogItem")->text(), "&Open capture file...");

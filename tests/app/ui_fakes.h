@@ -188,7 +188,19 @@ public:
         capture = true;
         return true;
     }
-    void stopCapture() override { capture = false; }
+    bool stopFails = false;
+    bool crlf = false;
+    bool stopCapture(std::string& error) override
+    {
+        capture = false;
+        if (stopFails) {
+            error = "Disk write error";
+            return false;
+        }
+        return true;
+    }
+    bool captureCrLf() const override { return crlf; }
+    void setCaptureCrLf(bool on) override { crlf = on; }
 };
 
 class FakePrompts : public UserPrompts {
@@ -224,7 +236,13 @@ public:
         return r;
     }
     std::optional<QFont> chooseFont(const QFont&) override { return fontAnswer; }
-    std::optional<QString> chooseCaptureFile(const QString&) override { return captureAnswer; }
+    bool captureCrLfAnswer = false;
+    std::optional<CaptureChoice> chooseCaptureFile(const QString&, bool) override
+    {
+        if (!captureAnswer)
+            return std::nullopt;
+        return CaptureChoice{*captureAnswer, captureCrLfAnswer};
+    }
     void about() override { ++abouts; }
     std::optional<std::pair<std::string, std::string>> keyMapAnswer;
     bool keyMapEditor(std::string& file, std::string& name) override

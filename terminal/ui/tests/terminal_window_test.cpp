@@ -339,13 +339,13 @@ TEST(TerminalWindow, CaptureWritesWhatWasShown)
         ss << in.rdbuf();
         return ss.str();
     };
-    EXPECT_EQ(slurp(), "captured\r\nab\bc");
+    EXPECT_EQ(slurp(), "captured\nab\bc");
     // Append continues the file; On starts it afresh.
     rig.term.setCapture(TerminalWindow::cmAppend);
     rig.peer.write("+more");
     ASSERT_TRUE(rig.waitForRow(1, "ac+more"));
     rig.term.setCapture(TerminalWindow::cmOff);
-    EXPECT_EQ(slurp(), "captured\r\nab\bc+more");
+    EXPECT_EQ(slurp(), "captured\nab\bc+more");
     rig.term.setCapture(TerminalWindow::cmOn);
     rig.term.setCapture(TerminalWindow::cmOff);
     EXPECT_EQ(slurp(), "");
