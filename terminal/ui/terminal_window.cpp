@@ -607,6 +607,8 @@ void TerminalWindow::ClearBuffer()
 
 void TerminalWindow::CopyToClipboard()
 {
+    // Nothing marked: the clipboard keeps what it holds.
+    if (!buffer_.hasMark()) return;
     try {
         const std::string text = buffer_.markedText();
         QApplication::clipboard()->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
@@ -787,12 +789,24 @@ void TerminalWindow::mousePressEvent(QMouseEvent* e)
         return;
     }
     setFocus(Qt::MouseFocusReason);
-    const QPoint c = cellAt(e->position().toPoint());
+    // A press clears the mark; a new one starts only once the mouse is dragged to another
+    // cell, so a plain click marks nothing.
+    pressCell_ = cellAt(e->position().toPoint());
     buffer_.bResetMarking();
-    buffer_.bStartMark(c.y(), c.x());
     marking_ = true;
+    dragged_ = false;
     fullDirty_ = true;
     afterChange();
+}
+
+void TerminalWindow::dragTo(const QPoint& cell)
+{
+    if (!dragged_) {
+        if (cell == pressCell_) return;
+        buffer_.bStartMark(pressCell_.y(), pressCell_.x());
+        dragged_ = true;
+    }
+    buffer_.bUpdateMarks(cell.y(), cell.x());
 }
 
 void TerminalWindow::mouseMoveEvent(QMouseEvent* e)
@@ -802,8 +816,7 @@ void TerminalWindow::mouseMoveEvent(QMouseEvent* e)
     // Dragging past the top or bottom edge scrolls the view along.
     if (pos.y() < 0) buffer_.bScroll(-1, 0);
     else if (pos.y() >= viewport()->height()) buffer_.bScroll(1, 0);
-    const QPoint c = cellAt(pos);
-    buffer_.bUpdateMarks(c.y(), c.x());
+    dragTo(cellAt(pos));
     fullDirty_ = true;
     afterChange();
 }
@@ -812,9 +825,8 @@ void TerminalWindow::mouseReleaseEvent(QMouseEvent* e)
 {
     if (e->button() != Qt::LeftButton || !marking_) return;
     marking_ = false;
-    const QPoint c = cellAt(e->position().toPoint());
-    buffer_.bUpdateMarks(c.y(), c.x());
-    buffer_.bFixMarking();
+    dragTo(cellAt(e->position().toPoint()));
+    if (dragged_) buffer_.bFixMarking();
     fullDirty_ = true;
     afterChange();
 }

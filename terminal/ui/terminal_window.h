@@ -203,6 +203,9 @@ private:
     void blinkTick();
     void invalidateCaret();
     QPoint cellAt(const QPoint& pixel) const;
+    // The mouse, pressed on pressCell_, is at cell: marks from the press cell once it has
+    // left it.
+    void dragTo(const QPoint& cell);
     QSize frameExtra() const;
 
     Buffer buffer_;
@@ -253,6 +256,8 @@ private:
     QPoint caretCell_{-1, -1}; // buffer row (y) and column (x) last painted with the caret
     bool updatingScrollBars_ = false;
     bool marking_ = false;
+    bool dragged_ = false;
+    QPoint pressCell_;
     bool snapping_ = false;
     bool settingFont_ = false;
 

@@ -319,6 +319,17 @@ TEST(TerminalWindow, CopyingThreeMarkedRowsGivesThreeLines)
     QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, QPoint(4 * cw + 1, 2 * ch + ch / 2));
     rig.term.CopyToClipboard();
     EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "row\r\nsecond row\r\nthird\r\n");
+
+    // A plain click clears the mark and marks nothing; Copy then leaves the clipboard.
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, QPoint(2 * cw + 1, ch / 2));
+    EXPECT_FALSE(rig.term.buffer().hasMark());
+    rig.term.CopyToClipboard();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "row\r\nsecond row\r\nthird\r\n");
+    // A drag straight from press to release, without moves between, still marks.
+    QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, QPoint(0, ch + ch / 2));
+    QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, QPoint(5 * cw + 1, ch + ch / 2));
+    rig.term.CopyToClipboard();
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "second\r\n");
 }
 
 TEST(TerminalWindow, CaptureWritesWhatWasShown)
