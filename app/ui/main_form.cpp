@@ -1036,6 +1036,8 @@ void MainForm::RfsInfoClick()
         rfsStatistic_ = new RfsStatistic(server_.statistic, this);
     rfsStatistic_->show();
     rfsStatistic_->raise();
+    // Active, so that Escape closes it as it would any dialog.
+    rfsStatistic_->activateWindow();
 }
 
 void MainForm::ExitItemClick()
