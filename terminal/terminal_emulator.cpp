@@ -29,10 +29,11 @@ void TerminalEmulator::bind(Buffer* buffer)
 
 void TerminalEmulator::takePendingColors()
 {
-    // The first byte starts the emulation in its own default rendition.
+    // The first byte starts the emulation in the default rendition: the terminal's
+    // default colours (the font colour the user chose), no attributes.
     colorsPending_ = false;
-    fore_ = 7;
-    back_ = 0;
+    fore_ = buf_->defaultFore();
+    back_ = buf_->defaultBack();
     attr_ = 0;
     applyAttr();
 }
@@ -105,8 +106,8 @@ void TerminalEmulator::selectGraphicRendition(const CsiParams& p)
         const int v = p.get(i, 0);
         switch (v) {
         case 0:
-            fore_ = 7;
-            back_ = 0;
+            fore_ = buf_->defaultFore();
+            back_ = buf_->defaultBack();
             attr_ = 0;
             break;
         case 1: attr_ |= atBold; break;
@@ -119,8 +120,8 @@ void TerminalEmulator::selectGraphicRendition(const CsiParams& p)
         case 25: attr_ &= static_cast<uint8_t>(~atBlink); break;
         case 27: attr_ &= static_cast<uint8_t>(~atReverse); break;
         case 28: attr_ &= static_cast<uint8_t>(~atInvisible); break;
-        case 39: fore_ = 7; break;
-        case 49: back_ = 0; break;
+        case 39: fore_ = buf_->defaultFore(); break;
+        case 49: back_ = buf_->defaultBack(); break;
         default:
             if (v >= 30 && v <= 37)
                 fore_ = v - 30;
@@ -158,8 +159,8 @@ void TerminalEmulator::restoreCursor(bool resetHome)
         applyAttr();
     } else if (resetHome) {
         buf_->moveTo(0, 0);
-        fore_ = 7;
-        back_ = 0;
+        fore_ = buf_->defaultFore();
+        back_ = buf_->defaultBack();
         attr_ = 0;
         applyAttr();
     }

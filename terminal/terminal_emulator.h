@@ -34,6 +34,10 @@ public:
     // Called with every byte before it is processed (the component's OnProcessChar).
     void setOnProcessChar(std::function<void(uint8_t)> handler) { onProcessChar_ = std::move(handler); }
 
+    // The buffer's default colours changed: the next byte starts again in the default
+    // rendition with them.
+    void useDefaultColors() { colorsPending_ = true; }
+
     // Colours and attribute as SGR left them (before reverse).
     int foreground() const { return fore_; }
     int background() const { return back_; }

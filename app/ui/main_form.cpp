@@ -910,12 +910,14 @@ void MainForm::FontItemClick()
 {
     if (!prompts_)
         return;
-    if (auto f = prompts_->chooseFont(terminal_.font())) {
-        TerminalFontSettings fontValues = terminal_.fontSettings();
+    TerminalFontSettings fontValues = terminal_.fontSettings();
+    if (auto choice = prompts_->chooseFont(terminal_.font(), fontValues.color)) {
+        const QFont* f = &choice->font;
         fontValues.name = f->family().toStdString().substr(0, kMaxFontName);
         QFontInfo info(*f);
         fontValues.height = -(f->pixelSize() > 0 ? f->pixelSize() : info.pixelSize());
         fontValues.pitch = 2;
+        fontValues.color = choice->color;
         terminal_.setFontSettings(fontValues);
         ResizeForm();
     }

@@ -49,7 +49,7 @@ public:
     {
         return {};
     }
-    std::optional<QFont> chooseFont(const QFont&) override { return std::nullopt; }
+    std::optional<FontChoice> chooseFont(const QFont&, uint32_t) override { return std::nullopt; }
     std::optional<CaptureChoice> chooseCaptureFile(const QString&, bool) override { return std::nullopt; }
     void about() override {}
     bool keyMapEditor(std::string&, std::string&) override { return false; }

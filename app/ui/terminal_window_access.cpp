@@ -6,6 +6,8 @@
 #include "terminal/keyboard_emulator.h"
 #include "terminal/ui/terminal_window.h"
 
+#include <QFontInfo>
+
 #include <climits>
 
 namespace zelvo::app {
@@ -109,7 +111,15 @@ void TerminalWindowAccess::setFontSettings(const TerminalFontSettings& f)
 
 QFont TerminalWindowAccess::font() const
 {
-    return window_.font();
+    // The font really drawn, by the family and style the system resolved it to: a name
+    // the system lacks ("Terminal") would otherwise preselect whatever the font dialog
+    // matches first, an oblique face say.
+    const QFontInfo info(window_.renderer().font());
+    QFont f(info.family());
+    f.setPixelSize(info.pixelSize());
+    f.setStyleName(info.styleName());
+    f.setFixedPitch(true);
+    return f;
 }
 
 void TerminalWindowAccess::setDisplayRows(int rows)

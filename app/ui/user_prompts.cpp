@@ -3,11 +3,17 @@
 #include "app/ui/key_map_editor.h"
 #include "app/ui/port_options_dialog.h"
 #include "app/ui/session_form.h"
+#include "app/ui/terminal_window_access.h"
+#include "terminal/buffer.h"
 #include "protocols/ui/protocol_options.h"
 
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QGroupBox>
+#include <QIcon>
+#include <QPixmap>
 #include <QLabel>
 #include <QFontDialog>
 #include <QMessageBox>
@@ -36,14 +42,42 @@ SessionFormResult DialogPrompts::sessionForm(const std::vector<std::string>& nam
     return d.result();
 }
 
-std::optional<QFont> DialogPrompts::chooseFont(const QFont& current)
+std::optional<FontChoice> DialogPrompts::chooseFont(const QFont& current, uint32_t color)
 {
-    bool ok = false;
-    QFont f = QFontDialog::getFont(&ok, current, parent_, QStringLiteral("Font"),
-                                   QFontDialog::MonospacedFonts);
-    if (!ok)
+    QFontDialog d(current, parent_);
+    d.setWindowTitle(QStringLiteral("Font"));
+    // The dialog's own widgets, so that the colour can join its effects.
+    d.setOptions(QFontDialog::MonospacedFonts | QFontDialog::DontUseNativeDialog);
+    d.setCurrentFont(current);
+    // The terminal draws in the sixteen colours of its palette; black would hide the
+    // text on the black background, so the choice starts at dark red.
+    static const char* const kNames[16] = {"Black", "Maroon", "Green", "Olive", "Navy", "Purple",
+                                           "Teal", "Silver", "Gray", "Red", "Lime", "Yellow",
+                                           "Blue", "Fuchsia", "Aqua", "White"};
+    auto* colors = new QComboBox(&d);
+    colors->setObjectName(QStringLiteral("ColorBox"));
+    for (int i = 1; i < 16; ++i) {
+        const uint32_t rgb = terminal::Buffer::kPalette[i];
+        QPixmap swatch(12, 12);
+        swatch.fill(QColor::fromRgb(QRgb(rgb)));
+        // Colours are stored as 0x00BBGGRR.
+        const uint32_t stored = ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
+        colors->addItem(QIcon(swatch), QString::fromLatin1(kNames[i]), QVariant::fromValue(stored));
+    }
+    const int nearest = TerminalWindowAccess::nearestPaletteIndex(color);
+    colors->setCurrentIndex(std::max(nearest, 1) - 1);
+    for (QGroupBox* g : d.findChildren<QGroupBox*>())
+        if (g->layout() && g->title().contains(QStringLiteral("Effects"))) {
+            auto* row = new QHBoxLayout;
+            row->addWidget(new QLabel(QStringLiteral("&Color:"), g));
+            row->addWidget(colors, 1);
+            if (auto* box = qobject_cast<QBoxLayout*>(g->layout()))
+                box->addLayout(row);
+            break;
+        }
+    if (d.exec() != QDialog::Accepted)
         return std::nullopt;
-    return f;
+    return FontChoice{d.selectedFont(), colors->currentData().toUInt()};
 }
 
 std::optional<CaptureChoice> DialogPrompts::chooseCaptureFile(const QString& current, bool crlf)

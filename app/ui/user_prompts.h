@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,12 @@ class Protocol;
 namespace zelvo::app {
 
 class LineDirectory;
+
+// The terminal font and its colour (0x00BBGGRR) as the font dialog leaves them.
+struct FontChoice {
+    QFont font;
+    uint32_t color = 0xC0C0C0;
+};
 
 // The capture file and the line breaks it is to have.
 struct CaptureChoice {
@@ -43,7 +50,9 @@ public:
     virtual std::optional<PortOptionValues> portOptions(const PortOptionValues& v) = 0;
     virtual SessionFormResult sessionForm(const std::vector<std::string>& names,
                                           const std::string& preset) = 0;
-    virtual std::optional<QFont> chooseFont(const QFont& current) = 0;
+    // The font dialog (fixed-pitch fonts, with the colour among its effects) preset with
+    // the font and colour in use.
+    virtual std::optional<FontChoice> chooseFont(const QFont& current, uint32_t color) = 0;
     // The "Open log file..." dialog preset with a file and the line breaks in use.
     virtual std::optional<CaptureChoice> chooseCaptureFile(const QString& current, bool crlf) = 0;
     virtual void about() = 0;
@@ -69,7 +78,7 @@ public:
     std::optional<PortOptionValues> portOptions(const PortOptionValues& v) override;
     SessionFormResult sessionForm(const std::vector<std::string>& names,
                                   const std::string& preset) override;
-    std::optional<QFont> chooseFont(const QFont& current) override;
+    std::optional<FontChoice> chooseFont(const QFont& current, uint32_t color) override;
     std::optional<CaptureChoice> chooseCaptureFile(const QString& current, bool crlf) override;
     void about() override;
     bool keyMapEditor(std::string& mapFile, std::string& emulation) override;

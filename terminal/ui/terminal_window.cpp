@@ -551,6 +551,7 @@ void TerminalWindow::setPageHeight(uint16_t rows)
 void TerminalWindow::setColors(int fore, int back)
 {
     buffer_.bSetColors(fore, back);
+    if (emulator_ && emulator_->core()) emulator_->core()->useDefaultColors();
     ForcePaint();
 }
 

@@ -5,6 +5,11 @@
 #include "app/transfer_line.h"
 #include "app/ui/paste_controller.h"
 #include "app/ui/rfs_statistic.h"
+#include "app/ui/user_prompts.h"
+#include "app/ui/terminal_window_access.h"
+#include "terminal/emulator.h"
+#include "terminal/keyboard_emulator.h"
+#include "terminal/ui/terminal_window.h"
 #include "protocols/protocol.h"
 #include "ui_fakes.h"
 
@@ -13,6 +18,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QTimer>
+#include <QFontDialog>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -476,8 +486,10 @@ TEST_F(MainFormTest, ViewCommandsResizeTheWindow)
     int w = f.width();
     prompts_.fontAnswer = QFont(QStringLiteral("Monospace"));
     prompts_.fontAnswer->setPixelSize(24);
+    prompts_.colorAnswer = 0x00FF00;
     f.FontItemClick();
     EXPECT_EQ(terminal_.fontValues.height, -24);
+    EXPECT_EQ(terminal_.fontValues.color, 0x00FF00u);
     EXPECT_GT(f.width(), w);
 
     f.EchoItemClick();
@@ -748,6 +760,64 @@ TEST_F(MainFormTest, KeyMapEditorStoresAMappingTypedWithEsc)
     EXPECT_EQ(k.mapping(112, 12), "\x1b[11;5~");
     editor.keys()->pick(112);
     EXPECT_EQ(editor.mappingEdit(0)->text(), "<ESC>OP");
+}
+
+TEST(TerminalWindowAccessTest, FontDialogSeesTheFontInUseAndItsColourIsTheDefaultForeground)
+{
+    zelvo::terminal::Emulator emulator(zelvo::terminal::etANSI);
+    zelvo::terminal::KeyboardEmulator keyboard;
+    zelvo::terminal::TerminalWindow window;
+    window.setEmulator(&emulator);
+    TerminalWindowAccess access(window, emulator, keyboard);
+    TerminalFontSettings f;
+    f.name = "Terminal"; // not a font of this system: a fixed-pitch stand-in is drawn
+    f.height = -18;
+    f.color = 0x00FF00; // green
+    access.setFontSettings(f);
+
+    QFontDialog d;
+    d.setOption(QFontDialog::MonospacedFonts);
+    d.setCurrentFont(access.font());
+    EXPECT_FALSE(d.currentFont().italic()) << d.currentFont().styleName().toStdString();
+    EXPECT_EQ(d.currentFont().family(), QFontInfo(window.renderer().font()).family());
+
+    // Text in the default rendition, also after a reset, is in the chosen colour.
+    auto& b = window.buffer();
+    const std::string text = "a\x1b[31mb\x1b[0mc\x1b[39md";
+    b.processBlock(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    const int green = TerminalWindowAccess::nearestPaletteIndex(0x00FF00);
+    EXPECT_EQ(b.colorAt(b.ViewRow(), 0) & 0x0F, green);
+    EXPECT_EQ(b.colorAt(b.ViewRow(), 1) & 0x0F, 1);
+    EXPECT_EQ(b.colorAt(b.ViewRow(), 2) & 0x0F, green);
+    EXPECT_EQ(b.colorAt(b.ViewRow(), 3) & 0x0F, green);
+    // A colour chosen later holds from the next byte on.
+    f.color = 0x00FFFF; // yellow
+    access.setFontSettings(f);
+    b.processBlock(reinterpret_cast<const uint8_t*>("e"), 1);
+    EXPECT_EQ(b.colorAt(b.ViewRow(), 4) & 0x0F, TerminalWindowAccess::nearestPaletteIndex(0x00FFFF));
+}
+
+TEST(DialogPromptsTest, FontDialogOffersTheColourAmongItsEffects)
+{
+    FakeLines lines;
+    QWidget parent;
+    DialogPrompts prompts(&parent, lines);
+    QFont current(QStringLiteral("Monospace"));
+    current.setPixelSize(16);
+    QTimer::singleShot(0, [] {
+        auto* d = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        auto* colors = d->findChild<QComboBox*>("ColorBox");
+        ASSERT_NE(colors, nullptr);
+        EXPECT_EQ(colors->currentText(), "Silver"); // the colour in use
+        auto* effects = qobject_cast<QGroupBox*>(colors->parentWidget());
+        EXPECT_NE(effects, nullptr);
+        colors->setCurrentIndex(colors->findText("Yellow"));
+        d->accept();
+    });
+    auto choice = prompts.chooseFont(current, 0xC0C0C0);
+    ASSERT_TRUE(choice.has_value());
+    EXPECT_EQ(choice->color, 0x00FFFFu); // 0x00BBGGRR
 }
 
 TEST(PortOptionsDialogTest, MachineWithoutSerialPortsIsOfferedALocalShell)

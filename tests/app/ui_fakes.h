@@ -235,7 +235,13 @@ public:
             r.list = names;
         return r;
     }
-    std::optional<QFont> chooseFont(const QFont&) override { return fontAnswer; }
+    uint32_t colorAnswer = 0xC0C0C0;
+    std::optional<FontChoice> chooseFont(const QFont&, uint32_t) override
+    {
+        if (!fontAnswer)
+            return std::nullopt;
+        return FontChoice{*fontAnswer, colorAnswer};
+    }
     bool captureCrLfAnswer = false;
     std::optional<CaptureChoice> chooseCaptureFile(const QString&, bool) override
     {
