@@ -4,6 +4,7 @@
 
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QPainter>
 
 namespace zelvo::terminal {
@@ -68,6 +69,45 @@ void ScreenRenderer::setFont(const QFont& font)
     fixedPitch_ = QFontInfo(font_).fixedPitch() &&
                   fm.horizontalAdvance(QLatin1Char('i')) == cellW_ &&
                   fm.horizontalAdvance(QLatin1Char('W')) == cellW_;
+    raw_ = QRawFont::fromFont(font_);
+    glyphIndex_.fill(0);
+    if (raw_.isValid()) {
+        const QChar* table = glyphs().g;
+        for (int i = 0; i < 256; ++i) {
+            quint32 index = 0;
+            int count = 1;
+            if (raw_.glyphIndexesForChars(&table[i], 1, &index, &count) && count == 1)
+                glyphIndex_[size_t(i)] = index;
+        }
+    }
+}
+
+void ScreenRenderer::drawCells(QPainter& p, int x, int y, const uint8_t* chars, int n, QString& scratch) const
+{
+    bool direct = raw_.isValid();
+    for (int k = 0; k < n && direct; ++k) direct = glyphIndex_[chars[k]] != 0 || chars[k] == ' ';
+    if (direct) {
+        QList<quint32> indexes;
+        QList<QPointF> positions;
+        indexes.reserve(n);
+        positions.reserve(n);
+        for (int k = 0; k < n; ++k) {
+            if (chars[k] == ' ') continue;
+            indexes.append(glyphIndex_[chars[k]]);
+            positions.append(QPointF(k * cellW_, 0));
+        }
+        QGlyphRun run;
+        run.setRawFont(raw_);
+        run.setGlyphIndexes(indexes);
+        run.setPositions(positions);
+        p.drawGlyphRun(QPointF(x, y), run);
+        return;
+    }
+    const QChar* table = glyphs().g;
+    scratch.resize(n);
+    QChar* out = scratch.data();
+    for (int k = 0; k < n; ++k) out[k] = table[chars[k]];
+    p.drawText(x, y, scratch);
 }
 
 QRect ScreenRenderer::cellRect(const QRect& px) const
@@ -129,10 +169,7 @@ void ScreenRenderer::paint(QPainter& p, const Buffer& b, const View& v, const QR
             if (!blank && fg != bg) {
                 p.setPen(fg);
                 if (fixedPitch_) {
-                    text.resize(n);
-                    QChar* out = text.data();
-                    for (int k = 0; k < n; ++k) out[k] = table[ch[k]];
-                    p.drawText(r.left(), y + ascent_, text);
+                    drawCells(p, r.left(), y + ascent_, ch, n, text);
                 } else {
                     for (int k = 0; k < n; ++k)
                         if (ch[k] != ' ') p.drawText(r.left() + k * cellW_, y + ascent_, QString(table[ch[k]]));

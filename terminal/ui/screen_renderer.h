@@ -8,6 +8,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QRawFont>
 #include <QRect>
 #include <QString>
 
@@ -54,7 +55,15 @@ public:
     QRect cellRect(const QRect& pixels) const;
 
 private:
+    // Draws n cells of text with their left edge at x and baseline at y.
+    void drawCells(QPainter& p, int x, int y, const uint8_t* chars, int n, QString& scratch) const;
+
     QFont font_;
+    // The font's own glyph of each byte (0 where it has none and a fallback font must
+    // draw it): runs of such glyphs are drawn straight onto the cell grid, without
+    // laying the text out again every time.
+    QRawFont raw_;
+    std::array<quint32, 256> glyphIndex_{};
     int cellW_ = 8, cellH_ = 16, ascent_ = 12;
     bool fixedPitch_ = true;
     int underlinePos_ = 14, lineWidth_ = 1;

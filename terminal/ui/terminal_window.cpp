@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 
 namespace zelvo::terminal {
@@ -82,10 +83,21 @@ void TerminalWindow::setComPort(comm::ComPort* port)
     if (port_->State() == comm::ComPort::psOpen && port_->Dispatcher()) portOpened();
 }
 
+int TerminalWindow::frameIntervalMs() const
+{
+    const QScreen* s = screen();
+    const double rate = s && s->refreshRate() > 1.0 ? s->refreshRate() : 60.0;
+    return std::max(kMinPaintIntervalMs, int(1000.0 / rate));
+}
+
 void TerminalWindow::portOpened()
 {
     if (!port_ || !port_->Dispatcher()) return;
     dispatcher_ = port_->Dispatcher();
+    // A steady stream of received bytes is taken, and shown, every kInputPacingFrames
+    // frames: more notifications than the eye can follow only cost wake-ups. Bytes after
+    // a quiet spell (an echo of a typed key) are still shown at once.
+    dispatcher_->SetInputPacing(uint32_t(kInputPacingFrames * frameIntervalMs()));
     buffer_.setLineOutput(this);
     if (resumeOnOpen_) {
         active_ = true;
@@ -243,7 +255,7 @@ void TerminalWindow::invalidateRect(const CellRect& r)
 
 void TerminalWindow::viewChanged()
 {
-    fullDirty_ = true;
+    viewMoved_ = true;
     scrollBarsDirty_ = true;
     schedulePaint();
 }
@@ -292,18 +304,21 @@ void TerminalWindow::invalidateCaret()
 
 bool TerminalWindow::paintPending() const
 {
-    return paintTimer_.isActive() || fullDirty_ || !dirty_.isEmpty() || scrollBarsDirty_;
+    return paintTimer_.isActive() || fullDirty_ || viewMoved_ || !dirty_.isEmpty() || scrollBarsDirty_;
 }
 
 void TerminalWindow::schedulePaint()
 {
     if (paintTimer_.isActive()) return;
-    const qint64 since = flushedOnce_ ? sinceFlush_.elapsed() : kMinPaintIntervalMs;
-    if (since >= kMinPaintIntervalMs) {
+    const int frame = frameIntervalMs();
+    const qint64 since = flushedOnce_ ? sinceFlush_.elapsed() : frame;
+    // Input comes once a frame too; one that lands a little early is painted with it
+    // rather than waking the window again a moment later.
+    if (since >= frame - kFrameSlackMs) {
         // Not at once: let the rest of this burst of input land first.
         paintTimer_.start(0);
     } else {
-        paintTimer_.start(int(kMinPaintIntervalMs - since));
+        paintTimer_.start(int(frame - since));
     }
 }
 
@@ -313,15 +328,86 @@ void TerminalWindow::flushPaint()
         scrollBarsDirty_ = false;
         updateScrollBars();
     }
-    if (fullDirty_) {
+    if (fullDirty_ || (viewMoved_ && !repaintMoved())) {
         viewport()->update();
+        forgetShown();
     } else if (!dirty_.isEmpty()) {
         viewport()->update(renderer_.pixelRect(dirty_));
     }
     fullDirty_ = false;
+    viewMoved_ = false;
     dirty_ = QRect();
     sinceFlush_.restart();
     flushedOnce_ = true;
+}
+
+// ---- What the viewport shows ------------------------------------------------------------
+//
+// When the page moves through the buffer (text scrolls) everything shown changes place,
+// but little of it changes. The window keeps, per displayed row, the cells it last painted
+// there; after a move it finds how far the rows went up, moves those pixels instead of
+// drawing them again, and repaints only the rows that really differ.
+
+void TerminalWindow::rowCells(int displayRow, std::vector<uint8_t>& out) const
+{
+    out.clear();
+    const int row = buffer_.displayTop() + displayRow;
+    if (row < 0 || row >= buffer_.Rows()) return;
+    const int c0 = std::clamp(buffer_.ViewCol(), 0, buffer_.Cols());
+    const int c1 = std::clamp(buffer_.ViewCol() + buffer_.displayCols(), 0, buffer_.Cols());
+    for (const uint8_t* plane : {buffer_.charsRow(row), buffer_.colorsRow(row), buffer_.attrsRow(row)})
+        out.insert(out.end(), plane + c0, plane + c1);
+}
+
+void TerminalWindow::forgetShown()
+{
+    for (auto& r : shown_) r.valid = false;
+    shownCaret_ = QPoint(-1, -1);
+}
+
+bool TerminalWindow::repaintMoved()
+{
+    const int rows = buffer_.displayRows();
+    // A mark or a horizontal move changes more than the rows' cells: all is drawn again.
+    if (buffer_.hasMark() || shownMarked_ || buffer_.ViewCol() != shownViewCol_ ||
+        int(shown_.size()) != rows || !viewport()->isVisible())
+        return false;
+    std::vector<std::vector<uint8_t>>& now = current_;
+    now.resize(static_cast<size_t>(rows));
+    for (int r = 0; r < rows; ++r) rowCells(r, now[size_t(r)]);
+    auto same = [&](int r, int shownRow) {
+        const ShownRow& s = shown_[size_t(shownRow)];
+        return s.valid && s.cells == now[size_t(r)];
+    };
+    // How far the rows went up: the shift under which most rows match what is shown.
+    int shift = 0, best = 0;
+    for (int r = 0; r < rows; ++r) best += same(r, r) ? 1 : 0;
+    for (int k = 1; k < rows; ++k) {
+        int matches = 0;
+        for (int r = 0; r + k < rows; ++r) matches += same(r, r + k) ? 1 : 0;
+        if (matches > best) {
+            best = matches;
+            shift = k;
+        }
+    }
+    const int cw = renderer_.cellWidth(), ch = renderer_.cellHeight();
+    const int width = buffer_.displayCols() * cw;
+    if (shift > 0) {
+        viewport()->scroll(0, -shift * ch, QRect(0, 0, width, rows * ch));
+        std::rotate(shown_.begin(), shown_.begin() + shift, shown_.end());
+        for (int r = rows - shift; r < rows; ++r) shown_[size_t(r)].valid = false;
+        // The caret's pixels went up with their row.
+        if (shownCaret_.y() >= shift) shown_[size_t(shownCaret_.y() - shift)].valid = false;
+        else if (shownCaret_.y() >= 0) shown_[size_t(shownCaret_.y())].valid = false;
+        shownCaret_ = QPoint(-1, -1);
+    }
+    // The caret's old and new cells are drawn again along with every row that differs.
+    const QPoint caret(buffer_.column() - buffer_.ViewCol(), buffer_.row() - buffer_.displayTop());
+    for (int r = 0; r < rows; ++r) {
+        const bool caretRow = r == caret.y() || r == shownCaret_.y();
+        if (caretRow || !same(r, r)) viewport()->update(QRect(0, r * ch, width, ch));
+    }
+    return true;
 }
 
 void TerminalWindow::ForcePaint()
@@ -344,13 +430,48 @@ void TerminalWindow::paintEvent(QPaintEvent* e)
     v.caretRow = buffer_.row();
     v.caretCol = buffer_.column();
     const QRect px = e->rect();
-    renderer_.paint(p, buffer_, v, renderer_.cellRect(px));
+    const QRect cells = renderer_.cellRect(px);
+    renderer_.paint(p, buffer_, v, cells);
+    noteShown(cells, v);
     // The strips right of and below the last whole cell.
     const QColor back(Buffer::kPalette[buffer_.defaultBack() & 0x0F] | 0xFF000000u);
     const int w = v.cols * renderer_.cellWidth(), h = v.rows * renderer_.cellHeight();
     const QRegion rest = QRegion(px).subtracted(QRegion(0, 0, w, h));
     for (const QRect& r : rest) p.fillRect(r, back);
     ++paintCount_;
+}
+
+void TerminalWindow::noteShown(const QRect& cells, const ScreenRenderer::View& v)
+{
+    const int rows = v.rows, cols = v.cols;
+    if (int(shown_.size()) != rows || shownViewCol_ != v.viewCol) {
+        shown_.assign(size_t(rows), ShownRow{});
+        shownViewCol_ = v.viewCol;
+        shownCaret_ = QPoint(-1, -1);
+    }
+    shownMarked_ = buffer_.hasMark();
+    const QRect area = cells.intersected(QRect(0, 0, cols, rows));
+    if (area.isEmpty()) return;
+    std::vector<uint8_t> now;
+    for (int r = area.top(); r <= area.bottom(); ++r) {
+        ShownRow& s = shown_[size_t(r)];
+        rowCells(r, now);
+        if (area.left() == 0 && area.right() >= cols - 1) {
+            s.cells.swap(now);
+            s.valid = true;
+        } else if (s.valid && s.cells.size() == now.size()) {
+            // Part of the row was drawn: those cells of each plane are new.
+            const int n = int(now.size()) / 3;
+            for (int plane = 0; plane < 3; ++plane)
+                for (int c = area.left(); c <= std::min(area.right(), n - 1); ++c)
+                    s.cells[size_t(plane * n + c)] = now[size_t(plane * n + c)];
+        } else {
+            s.valid = false;
+        }
+    }
+    const QPoint caret(v.caretCol - v.viewCol, v.caretRow - v.viewRow);
+    if (area.contains(shownCaret_)) shownCaret_ = QPoint(-1, -1);
+    if (v.caretVisible && area.contains(caret)) shownCaret_ = caret;
 }
 
 void TerminalWindow::blinkTick()

@@ -10,8 +10,11 @@
 // it was active and becomes active again after the next open.
 //
 // Painting is coalesced: the buffer reports changed cells, the window collects them into
-// one region and repaints it from the event loop at most every kMinPaintIntervalMs, so
-// a fast line costs one paint per interval, never one per byte.
+// one region and repaints it from the event loop at most once a frame of its screen (never
+// more often than every kMinPaintIntervalMs), so a fast line costs one paint per frame,
+// never one per byte. The window also asks its port to gather a steady stream of received
+// bytes for kInputPacingFrames frames between notifications, so the stream wakes the
+// program, and repaints it, 30 times a second on a 60 Hz screen.
 
 #include "comm/com_port.h"
 #include "comm/trigger_handler.h"
@@ -58,8 +61,12 @@ public:
     // (the rest belongs to someone else on the same line, a file server exchange say).
     using ReceiveFilter = std::function<void(const uint8_t* data, size_t length, std::vector<uint8_t>& shown)>;
 
-    // Shortest time between two repaints while data streams in.
+    // Shortest time between two repaints while data streams in, whatever the screen.
     static constexpr int kMinPaintIntervalMs = 15;
+    // How much earlier than a whole frame after the last repaint the next may come.
+    static constexpr int kFrameSlackMs = 3;
+    // Frames between two deliveries of a steady stream of received bytes.
+    static constexpr int kInputPacingFrames = 2;
     // Most bytes held back while the user reads the scrollback.
     static constexpr size_t kMaxHeldBytes = 16u << 20;
 
@@ -196,6 +203,16 @@ private:
     bool translateKey(const VKey& key, Qt::KeyboardModifiers mods, std::string& mapping);
     void afterChange();
     void schedulePaint();
+    // The page moved: moves the pixels of rows that went up and repaints what differs;
+    // false when all must be drawn again.
+    bool repaintMoved();
+    // The cells of a displayed row, plane after plane (characters, colours, attributes).
+    void rowCells(int displayRow, std::vector<uint8_t>& out) const;
+    // Records what a paint of these cells put on the viewport.
+    void noteShown(const QRect& cells, const ScreenRenderer::View& v);
+    void forgetShown();
+    // One frame of the window's screen in milliseconds (at least kMinPaintIntervalMs).
+    int frameIntervalMs() const;
     void flushPaint();
     void updateScrollBars();
     void updateDisplaySize();
@@ -246,6 +263,18 @@ private:
     // Repaint bookkeeping, in view cells.
     QRect dirty_;
     bool fullDirty_ = false;
+    bool viewMoved_ = false;
+    // What the viewport shows: per displayed row the cells last painted there.
+    struct ShownRow {
+        std::vector<uint8_t> cells;
+        bool valid = false;
+    };
+    std::vector<ShownRow> shown_;
+    int shownViewCol_ = -1;
+    bool shownMarked_ = false;
+    QPoint shownCaret_{-1, -1}; // displayed cell that shows the caret
+    std::vector<std::vector<uint8_t>> current_; // the rows' cells now, while comparing
+
     bool scrollBarsDirty_ = false;
     QTimer paintTimer_;
     QElapsedTimer sinceFlush_;
