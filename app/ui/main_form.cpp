@@ -233,10 +233,13 @@ void MainForm::buildMenus()
 
     QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("EditMenu"));
-    connect(addItem(edit, "CopyItem", "&Copy"), &QAction::triggered, this,
-            &MainForm::CopyItemClick);
-    connect(addItem(edit, "PasteItem", "&Paste", false), &QAction::triggered, this,
-            &MainForm::PasteItemClick);
+    QAction* copy = addItem(edit, "CopyItem", "&Copy");
+    connect(copy, &QAction::triggered, this, &MainForm::CopyItemClick);
+    QAction* paste = addItem(edit, "PasteItem", "&Paste", false);
+    connect(paste, &QAction::triggered, this, &MainForm::PasteItemClick);
+    // The keys of Linux terminals: Ctrl+C and Ctrl+V stay with the line.
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    paste->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     edit->addSeparator();
     QAction* sb = addItem(edit, "ScrollbackItem", "&Scrollback");
     sb->setCheckable(true);

@@ -523,6 +523,20 @@ TEST_F(MainFormTest, PasteSendsLineBreaksAsTheEnterKey)
     terminal_.marked = QStringLiteral("copied");
     f.CopyItemClick();
     EXPECT_EQ(QApplication::clipboard()->text(), "copied");
+
+    // The keys of Linux terminals, typed into the terminal, and shown in the menu.
+    EXPECT_EQ(f.action("CopyItem")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+C")));
+    EXPECT_EQ(f.action("PasteItem")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+V")));
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    terminal_.marked = QStringLiteral("by keys");
+    QTest::keyClick(&terminal_.view, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "by keys");
+    QTest::qWait(10);
+    port_.sent.clear();
+    QTest::keyClick(&terminal_.view, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(&terminal_.view, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(port_.sent, "by keysby keys");
 }
 
 TEST_F(MainFormTest, PasteLargerThanTheOutputBufferGoesOutAsItDrains)
