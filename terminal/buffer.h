@@ -208,6 +208,8 @@ public:
     // reports row and column 0; leaving restores the display as it was.
     void bSetScrollMode(bool scrollback);
     bool scrollbackMode() const { return scrollback_; }
+    // In scrollback mode: the display top of the live page, where the view returns.
+    int liveDisplayTop() const { return savedDispTop_; }
     // Moves the display by rows and columns, within the written part of the buffer.
     void bScroll(int dRows, int dCols);
     void bGotoTop();

@@ -6,6 +6,7 @@
 #include "app/paste_queue.h"
 #include "app/ui/capture_controller.h"
 #include "app/ui/paste_controller.h"
+#include "app/ui/scrollback_controller.h"
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
@@ -81,6 +82,7 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     statusTimer_->setInterval(250);
     connect(statusTimer_, &QTimer::timeout, this, &MainForm::StatusTimerTimer);
 
+    scrollback_ = new ScrollbackController(terminal_, action("ScrollbackItem"), [this] { UpdateStatus(); }, this);
     capture_ = new CaptureController(terminal_, action("LogItem"), [this] { UpdateStatus(); }, this);
     paste_ = new PasteController(port_, this);
     paste_->setLineBusy([this] { return transferRunning_; });
@@ -187,6 +189,7 @@ void MainForm::setPrompts(UserPrompts* prompts)
 {
     prompts_ = prompts;
     capture_->setPrompts(prompts);
+    scrollback_->setPrompts(prompts);
 }
 
 QAction* MainForm::action(const char* objectName) const
@@ -268,6 +271,8 @@ void MainForm::buildMenus()
             &MainForm::KeyboardItemClick);
     connect(addItem(prefs, "FontItem", "&Font..."), &QAction::triggered, this,
             &MainForm::FontItemClick);
+    connect(addItem(prefs, "HistoryItem", "Scroll&back rows..."), &QAction::triggered, this,
+            [this] { scrollback_->chooseRows(); });
     prefs->addSeparator();
     connect(addItem(prefs, "SaveSesItem", "&Save / Delete..."), &QAction::triggered, this,
             &MainForm::SaveSessionItemClick);
@@ -512,6 +517,7 @@ void MainForm::applySettings()
     f.pitch = int(settings_.window.FontPitch);
     terminal_.setFontSettings(f);
     terminal_.setCaptureCrLf(settings_.window.CaptureCrLf);
+    terminal_.setHistoryRows(int(settings_.window.HistoryRows));
     ledBar_->setVisible(settings_.window.LED);
     setLightMonitoring(settings_.window.LED);
     statusBar()->setVisible(settings_.window.Status);
@@ -615,6 +621,7 @@ void MainForm::captureSettings()
     w.LED = ledBarVisible();
     w.Status = !statusBar()->isHidden();
     w.CaptureCrLf = terminal_.captureCrLf();
+    w.HistoryRows = uint32_t(terminal_.historyRows());
     if (started_ && !isMinimized()) {
         w.Left = x();
         w.Top = y();
@@ -893,20 +900,12 @@ void MainForm::PasteItemClick()
 
 void MainForm::ScrollbackItemClick()
 {
-    // The terminal holds its view still by itself and keeps what arrives meanwhile; who
-    // owns the line (a transfer, the terminal) does not change.
-    terminal_.setScrollback(!terminal_.Scrollback());
-    action("ScrollbackItem")->setChecked(terminal_.Scrollback());
-    UpdateStatus();
+    scrollback_->toggle();
 }
 
 void MainForm::TerminalKeyPress()
 {
-    if (!terminal_.Scrollback())
-        return;
-    terminal_.setScrollback(false);
-    action("ScrollbackItem")->setChecked(false);
-    UpdateStatus();
+    scrollback_->keyTyped();
 }
 
 void MainForm::FontItemClick()

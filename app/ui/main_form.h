@@ -28,6 +28,7 @@ class Protocol;
 namespace zelvo::app {
 
 class CaptureController;
+class ScrollbackController;
 class PasteController;
 class PortAccess;
 class TransferLine;
@@ -206,6 +207,7 @@ private:
     RfsStatistic* rfsStatistic_ = nullptr;
     PasteController* paste_ = nullptr;
     CaptureController* capture_ = nullptr;
+    ScrollbackController* scrollback_ = nullptr;
 };
 
 } // namespace zelvo::app

@@ -57,6 +57,7 @@ public:
     std::optional<QString> chooseReceiveFile(const QString&) override { return std::nullopt; }
     std::optional<QString> chooseDirectory(const QString&) override { return std::nullopt; }
     bool protocolOptions(protocols::Protocol&, bool&) override { return false; }
+    std::optional<int> chooseHistoryRows(int, int) override { return std::nullopt; }
 
 private:
     LineDirectory& lines_;

@@ -33,6 +33,10 @@ public:
     virtual void setActive(bool on) = 0;
     virtual bool Scrollback() const = 0;
     virtual void setScrollback(bool on) = 0;
+    // Rows of history kept above the page, and the most the terminal can keep.
+    virtual int historyRows() const = 0;
+    virtual void setHistoryRows(int rows) = 0;
+    virtual int maxHistoryRows() const = 0;
     virtual bool HalfDuplex() const = 0;
     virtual void setHalfDuplex(bool on) = 0;
     // etNone 0, etANSI 1, etVT52 2, etVT100 3, etANSIBBS 4.
@@ -82,6 +86,8 @@ public:
 
     // A key was typed into the terminal.
     std::function<void()> onKeyPress;
+    // The terminal entered or left scrollback by itself (mouse wheel, Shift+Page Up/Down).
+    std::function<void()> onScrollbackChanged;
     // The capture stopped by itself (a write failed, e.g. a full disk).
     std::function<void(const std::string& message)> onCaptureError;
 };

@@ -8,6 +8,7 @@
 
 #include <QFontInfo>
 
+#include <algorithm>
 #include <climits>
 
 namespace zelvo::app {
@@ -22,6 +23,10 @@ TerminalWindowAccess::TerminalWindowAccess(TerminalWindow& window, terminal::Emu
         if (onKeyPress)
             onKeyPress();
     });
+    window_.setOnScrollbackChange([this](TerminalWindow&, bool) {
+        if (onScrollbackChanged)
+            onScrollbackChanged();
+    });
     window_.setOnTerminalError([this](TerminalWindow& w, int code) {
         // A capture that stopped by itself (a write failed while text arrived); starting
         // and stopping report their own failures.
@@ -35,6 +40,7 @@ TerminalWindowAccess::~TerminalWindowAccess()
     window_.setOnKeyPress(nullptr);
     window_.setOnTerminalError(nullptr);
     window_.setReceiveFilter(nullptr);
+    window_.setOnScrollbackChange(nullptr);
 }
 
 QWidget* TerminalWindowAccess::widget()
@@ -60,6 +66,25 @@ bool TerminalWindowAccess::Scrollback() const
 void TerminalWindowAccess::setScrollback(bool on)
 {
     window_.setScrollback(on);
+}
+
+int TerminalWindowAccess::historyRows() const
+{
+    return window_.Rows() - window_.PageHeight();
+}
+
+void TerminalWindowAccess::setHistoryRows(int rows)
+{
+    // A new buffer starts empty: only a real change is made.
+    const int wanted = std::clamp(rows, 0, maxHistoryRows()) + window_.PageHeight();
+    if (wanted != window_.Rows())
+        window_.setRows(uint16_t(wanted));
+}
+
+int TerminalWindowAccess::maxHistoryRows() const
+{
+    // The buffer holds fewer than 65536 cells.
+    return terminal::Buffer::kMaxCells / std::max<int>(1, window_.Columns()) - window_.PageHeight();
 }
 
 bool TerminalWindowAccess::HalfDuplex() const

@@ -22,6 +22,9 @@ public:
     void setActive(bool on) override;
     bool Scrollback() const override;
     void setScrollback(bool on) override;
+    int historyRows() const override;
+    void setHistoryRows(int rows) override;
+    int maxHistoryRows() const override;
     bool HalfDuplex() const override;
     void setHalfDuplex(bool on) override;
     int EmulatorType() const override;

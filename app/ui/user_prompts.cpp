@@ -13,6 +13,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QIcon>
+#include <QInputDialog>
 #include <QPixmap>
 #include <QLabel>
 #include <QFontDialog>
@@ -167,6 +168,18 @@ std::optional<QString> DialogPrompts::chooseDirectory(const QString& preset)
     if (dir.isEmpty())
         return std::nullopt;
     return dir;
+}
+
+std::optional<int> DialogPrompts::chooseHistoryRows(int current, int most)
+{
+    bool ok = false;
+    const int rows = QInputDialog::getInt(
+        parent_, QStringLiteral("Scrollback rows"),
+        QStringLiteral("Rows of history kept above the page (0 to %1):").arg(most), current, 0,
+        most, 50, &ok);
+    if (!ok)
+        return std::nullopt;
+    return rows;
 }
 
 bool DialogPrompts::protocolOptions(protocols::Protocol& protocol, bool& zmodemAutoStart)

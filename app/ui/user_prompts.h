@@ -66,6 +66,8 @@ public:
     virtual std::optional<QString> chooseReceiveFile(const QString& preset) = 0;
     // The "Destnation directory..." picker preset with a directory.
     virtual std::optional<QString> chooseDirectory(const QString& preset) = 0;
+    // How many rows of history the terminal keeps, from 0 to most; nothing when cancelled.
+    virtual std::optional<int> chooseHistoryRows(int current, int most) = 0;
     // The protocol options dialog on the component's settings and the Zmodem auto-start
     // switch; on OK both take the dialog's values and true is returned.
     virtual bool protocolOptions(protocols::Protocol& protocol, bool& zmodemAutoStart) = 0;
@@ -86,6 +88,7 @@ public:
     std::optional<QString> chooseReceiveFile(const QString& preset) override;
     std::optional<QString> chooseDirectory(const QString& preset) override;
     bool protocolOptions(protocols::Protocol& protocol, bool& zmodemAutoStart) override;
+    std::optional<int> chooseHistoryRows(int current, int most) override;
 
 private:
     QWidget* parent_;

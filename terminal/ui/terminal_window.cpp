@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
@@ -841,8 +842,44 @@ bool TerminalWindow::scrollbackKey(QKeyEvent* e)
     return true;
 }
 
+void TerminalWindow::scrollHistory(int rows)
+{
+    if (rows == 0) return;
+    if (!scrollback_) {
+        // Below the live page there is nothing to see.
+        if (rows > 0) return;
+        setScrollback(true);
+        if (onScrollbackChange_) onScrollbackChange_(*this, true);
+    }
+    buffer_.bScroll(rows, 0);
+    if (rows > 0 && buffer_.displayTop() >= buffer_.liveDisplayTop()) {
+        setScrollback(false);
+        if (onScrollbackChange_) onScrollbackChange_(*this, false);
+        return;
+    }
+    scrollBarsDirty_ = true;
+    afterChange();
+}
+
+void TerminalWindow::wheelEvent(QWheelEvent* e)
+{
+    // Three rows a notch, as text views scroll; a touchpad's small steps add up.
+    constexpr int kNotch = 120, kRowsPerNotch = 3;
+    wheelRest_ += e->angleDelta().y();
+    const int notches = wheelRest_ / kNotch;
+    wheelRest_ -= notches * kNotch;
+    scrollHistory(-notches * kRowsPerNotch);
+    e->accept();
+}
+
 void TerminalWindow::keyPressEvent(QKeyEvent* e)
 {
+    // Shift+Page Up/Down page through the history at any time, as Linux terminals do.
+    if (e->modifiers() == Qt::ShiftModifier && (e->key() == Qt::Key_PageUp || e->key() == Qt::Key_PageDown)) {
+        const int page = std::max(1, buffer_.displayRows() - 1);
+        scrollHistory(e->key() == Qt::Key_PageUp ? -page : page);
+        return;
+    }
     if (scrollback_ && scrollbackKey(e)) return;
     const Qt::KeyboardModifiers mods = e->modifiers();
     const VKey key = virtualKeyFor(e->key(), mods);

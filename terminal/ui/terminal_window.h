@@ -60,6 +60,9 @@ public:
     // Given the bytes the window has just read from the line, appends those it is to show
     // (the rest belongs to someone else on the same line, a file server exchange say).
     using ReceiveFilter = std::function<void(const uint8_t* data, size_t length, std::vector<uint8_t>& shown)>;
+    // The window entered (true) or left (false) scrollback by itself: the mouse wheel or
+    // Shift+Page Up/Down took the view into the history or back to the live page.
+    using ScrollbackEvent = std::function<void(TerminalWindow&, bool on)>;
 
     // Shortest time between two repaints while data streams in, whatever the screen.
     static constexpr int kMinPaintIntervalMs = 15;
@@ -130,6 +133,7 @@ public:
     void setOnCursorPosReport(CursorPosReportEvent e) { onCursorPosReport_ = std::move(e); }
     void setOnKeyPress(KeyPressEvent e) { onKeyPress_ = std::move(e); }
     void setReceiveFilter(ReceiveFilter f) { receiveFilter_ = std::move(f); }
+    void setOnScrollbackChange(ScrollbackEvent e) { onScrollbackChange_ = std::move(e); }
     // While held, typed keys are dropped: the line is busy with an exchange that they
     // must not mix into. The window keeps reading and showing what it is given.
     void setTypingHeld(bool held) { typingHeld_ = held; }
@@ -168,6 +172,7 @@ protected:
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
@@ -199,6 +204,9 @@ private:
     void sendToLine(const std::string& bytes);
     void reportError(int code);
     bool scrollbackKey(QKeyEvent* e);
+    // Scrolls the history by rows (up is negative), entering scrollback when the view
+    // leaves the live page and leaving it when the view comes back down to it.
+    void scrollHistory(int rows);
     // The key map's bytes for a key-down; false when the key has no entry.
     bool translateKey(const VKey& key, Qt::KeyboardModifiers mods, std::string& mapping);
     void afterChange();
@@ -251,6 +259,8 @@ private:
     CursorPosReportEvent onCursorPosReport_;
     KeyPressEvent onKeyPress_;
     ReceiveFilter receiveFilter_;
+    ScrollbackEvent onScrollbackChange_;
+    int wheelRest_ = 0; // wheel movement short of a whole step
     std::vector<uint8_t> filtered_;
     bool typingHeld_ = false;
     // Capture errors go to changeCapture's caller, not to OnTerminalError.

@@ -434,6 +434,23 @@ TEST_F(MainFormTest, StatusPanelsFollowCaptureAndScrollback)
     EXPECT_TRUE(terminal_.active);
     EXPECT_FALSE(terminal_.scrollback);
     EXPECT_FALSE(f.action("ScrollbackItem")->isChecked());
+
+    // The wheel took the terminal into its history: the menu and the panel follow.
+    terminal_.scrollback = true;
+    terminal_.onScrollbackChanged();
+    EXPECT_TRUE(f.action("ScrollbackItem")->isChecked());
+    EXPECT_EQ(f.statusPanel(2), "OFFLINE");
+    terminal_.scrollback = false;
+    terminal_.onScrollbackChanged();
+    EXPECT_FALSE(f.action("ScrollbackItem")->isChecked());
+    EXPECT_EQ(f.statusPanel(2), "");
+
+    // The number of history rows is a setting of the session.
+    prompts_.historyAnswer = 600;
+    f.action("HistoryItem")->trigger();
+    EXPECT_EQ(terminal_.history, 600);
+    f.writeSettingsNow();
+    EXPECT_EQ(stored().readDword(GroupKey(kDefaultSession, "window"), "HistoryRows"), 600u);
 }
 
 TEST_F(MainFormTest, ScrollbackNeverChangesWhoOwnsTheLine)
@@ -809,6 +826,14 @@ TEST(TerminalWindowAccessTest, FontDialogSeesTheFontInUseAndItsColourIsTheDefaul
     access.setFontSettings(f);
     b.processBlock(reinterpret_cast<const uint8_t*>("e"), 1);
     EXPECT_EQ(b.colorAt(b.ViewRow(), 4) & 0x0F, TerminalWindowAccess::nearestPaletteIndex(0x00FFFF));
+
+    // The history rows asked for, up to what the buffer's cells allow.
+    EXPECT_EQ(access.historyRows(), 175);
+    access.setHistoryRows(100000);
+    EXPECT_EQ(access.historyRows(), access.maxHistoryRows());
+    EXPECT_LE(window.Rows() * window.Columns(), zelvo::terminal::Buffer::kMaxCells);
+    access.setHistoryRows(0);
+    EXPECT_EQ(window.Rows(), window.PageHeight());
 }
 
 TEST(DialogPromptsTest, FontDialogOffersTheColourAmongItsEffects)

@@ -126,6 +126,10 @@ public:
         activeChanges.push_back(on);
     }
     bool Scrollback() const override { return scrollback; }
+    int history = 175;
+    int historyRows() const override { return history; }
+    void setHistoryRows(int r) override { history = std::clamp(r, 0, maxHistoryRows()); }
+    int maxHistoryRows() const override { return 794; }
     void setScrollback(bool on) override { scrollback = on; }
     bool HalfDuplex() const override { return echo; }
     void setHalfDuplex(bool on) override { echo = on; }
@@ -275,6 +279,8 @@ public:
         directoryPresets.push_back(preset);
         return directoryAnswer;
     }
+    std::optional<int> historyAnswer;
+    std::optional<int> chooseHistoryRows(int, int) override { return historyAnswer; }
     std::optional<bool> protocolOptionsAutoStart; // nullopt: cancel
     bool protocolOptions(protocols::Protocol&, bool& autoStart) override
     {

@@ -21,6 +21,7 @@
 #include <QClipboard>
 #include <QImage>
 #include <QScreen>
+#include <QWheelEvent>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -288,6 +289,54 @@ TEST(TerminalWindow, KeyMapTranslationWithHalfDuplexIsShownToo)
     rig.peer.poll();
     EXPECT_EQ(rig.peer.received(), "<A>");
     EXPECT_EQ(rig.row(0), "<A>");
+}
+
+TEST(TerminalWindow, WheelAndShiftPageKeysScrollTheHistoryAndComeBack)
+{
+    Rig rig;
+    rig.term.show();
+    std::vector<bool> changes;
+    rig.term.setOnScrollbackChange([&](TerminalWindow& t, bool on) {
+        EXPECT_EQ(t.Scrollback(), on);
+        changes.push_back(on);
+    });
+    std::string lines;
+    for (int i = 0; i < 60; ++i)
+        lines += "history " + std::to_string(i) + "\r\n";
+    rig.peer.write(lines);
+    ASSERT_TRUE(rig.waitForRow(24, ""));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.bytesShown() == lines.size(); }, kWaitMs));
+    const int live = rig.term.buffer().displayTop();
+    QWidget* vp = rig.term.viewport();
+    auto wheel = [&](int delta) {
+        QWheelEvent e(QPointF(10, 10), vp->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, delta),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(vp, &e);
+    };
+    // Wheel down on the live page does nothing; a notch up shows three older rows.
+    wheel(-120);
+    EXPECT_FALSE(rig.term.Scrollback());
+    wheel(120);
+    EXPECT_TRUE(rig.term.Scrollback());
+    EXPECT_EQ(rig.term.buffer().displayTop(), live - 3);
+    // What arrives meanwhile waits; back down at the live page it is shown.
+    rig.peer.write("while reading\r\n");
+    QTest::qWait(100);
+    EXPECT_EQ(rig.term.buffer().displayTop(), live - 3);
+    wheel(-120);
+    EXPECT_FALSE(rig.term.Scrollback());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.row(23) == "while reading"; }, kWaitMs));
+
+    // Shift+Page Up and Down page through the history; they never reach the line.
+    QTest::keyClick(&rig.term, Qt::Key_PageUp, Qt::ShiftModifier);
+    EXPECT_TRUE(rig.term.Scrollback());
+    EXPECT_LT(rig.term.buffer().displayTop(), live);
+    QTest::keyClick(&rig.term, Qt::Key_PageDown, Qt::ShiftModifier);
+    EXPECT_FALSE(rig.term.Scrollback());
+    EXPECT_EQ(changes, (std::vector<bool>{true, false, true, false}));
+    QTest::qWait(50);
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "");
 }
 
 TEST(TerminalWindow, KeyPressHandlerSeesAndCanSwallowCharacters)
