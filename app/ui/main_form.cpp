@@ -25,6 +25,8 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -63,18 +65,34 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Zelvo32"));
-    // A fixed single border with the system menu and the minimise button only.
+    // The window opens fitted to the terminal and may be resized and maximised: the
+    // terminal keeps its page, centred in the window, with scroll bars where the window
+    // is smaller than the page.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
+                   | Qt::WindowCloseButtonHint);
 
     central_ = new QWidget(this);
     central_->setObjectName(QStringLiteral("ClientArea"));
     setCentralWidget(central_);
-    terminal_.widget()->setParent(central_);
+    auto* column = new QVBoxLayout(central_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    terminalArea_ = new QScrollArea(central_);
+    terminalArea_->setObjectName(QStringLiteral("TerminalArea"));
+    terminalArea_->setFrameShape(QFrame::NoFrame);
+    terminalArea_->setAlignment(Qt::AlignCenter);
+    terminalArea_->setWidgetResizable(false);
+    terminalFrame_ = new QWidget;
+    terminalFrame_->setObjectName(QStringLiteral("TerminalFrame"));
+    terminalArea_->setWidget(terminalFrame_);
+    column->addWidget(terminalArea_, 1);
+    terminal_.widget()->setParent(terminalFrame_);
     terminal_.widget()->setObjectName(QStringLiteral("Terminal"));
     terminal_.widget()->move(3, 3);
     buildMenus();
     buildLedBar();
+    column->addWidget(ledBar_);
     buildStatusBar();
 
     statusTimer_ = new QTimer(this);
@@ -110,7 +128,7 @@ MainForm::~MainForm()
     terminal_.setReceiveFilter(nullptr);
     terminal_.setTypingHeld(false);
     // The terminal belongs to the program, not to this window.
-    if (terminal_.widget()->parent() == central_)
+    if (terminal_.widget()->parent() == terminalFrame_)
         terminal_.widget()->setParent(nullptr);
 }
 
@@ -770,15 +788,22 @@ void MainForm::UpdateSize()
     t->move(3, 3);
     int w = ts.width() + 6;
     int h = ts.height() + 6;
+    terminalFrame_->setFixedSize(w, h);
     if (ledBarVisible()) {
         int lh = rxdLabel_->sizeHint().height() + 8;
-        ledBar_->setGeometry(0, h, w, lh);
+        ledBar_->setFixedHeight(lh);
         h += lh;
     }
+    // The window is fitted around the terminal, unless the user maximised it.
+    if (isMaximized() || isFullScreen())
+        return;
     central_->setFixedSize(w, h);
     if (layout())
         layout()->activate();
-    setFixedSize(sizeHint());
+    const QSize fitted = sizeHint();
+    central_->setMinimumSize(0, 0);
+    central_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(fitted);
 }
 
 void MainForm::CenterForm()

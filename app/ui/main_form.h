@@ -16,6 +16,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QScrollArea;
 class QTimer;
 
 namespace zelvo::comm {
@@ -196,6 +197,8 @@ private:
     bool closed_ = false;
 
     QWidget* central_ = nullptr;
+    QScrollArea* terminalArea_ = nullptr;
+    QWidget* terminalFrame_ = nullptr;
     QWidget* ledBar_ = nullptr;
     QLabel* rxdLabel_ = nullptr;
     comm::StatusLight* driveLight_ = nullptr;

@@ -20,6 +20,8 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QFontDialog>
 #include <QFontInfo>
@@ -508,6 +510,28 @@ TEST_F(MainFormTest, ViewCommandsResizeTheWindow)
     EXPECT_EQ(terminal_.fontValues.height, -24);
     EXPECT_EQ(terminal_.fontValues.color, 0x00FF00u);
     EXPECT_GT(f.width(), w);
+
+    // The window can be made larger, smaller and maximised: the terminal keeps its size,
+    // centred, with scroll bars where the window is smaller.
+    EXPECT_TRUE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
+    const QSize term = terminal_.view.size();
+    auto* area = f.findChild<QScrollArea*>("TerminalArea");
+    ASSERT_NE(area, nullptr);
+    f.resize(f.width() + 200, f.height() + 120);
+    QTest::qWait(20);
+    EXPECT_EQ(terminal_.view.size(), term);
+    const QPoint at = terminal_.view.mapTo(area->viewport(), QPoint(0, 0));
+    EXPECT_NEAR(at.x(), (area->viewport()->width() - term.width()) / 2, 4);
+    EXPECT_NEAR(at.y(), (area->viewport()->height() - term.height()) / 2, 4);
+    f.resize(300, 200);
+    QTest::qWait(20);
+    EXPECT_LT(f.width(), term.width());
+    EXPECT_TRUE(area->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(area->verticalScrollBar()->isVisible());
+    EXPECT_EQ(terminal_.view.size(), term);
+    // A new font fits the window around the terminal again.
+    f.FontItemClick();
+    EXPECT_EQ(f.centralWidget()->width(), terminal_.view.width() + 6);
 
     f.EchoItemClick();
     EXPECT_TRUE(terminal_.echo);
