@@ -13,6 +13,26 @@ std::string PortStatusText(int comNumber, int dataBits, int parity, int stopBits
            + std::to_string(stopBits) + "  " + std::to_string(baud);
 }
 
+std::string LineMarkerText(std::string_view session, int comNumber, std::string_view device,
+                           uint32_t baud, int dataBits, int parity, int stopBits)
+{
+    static const char kParity[] = "NOEMS";
+    const char p = parity >= 0 && parity < 5 ? kParity[parity] : '?';
+    std::string s = "[";
+    if (!session.empty())
+        s.append(session).append(": ");
+    s += "COM" + std::to_string(comNumber);
+    if (!device.empty())
+        s.append(" ").append(device);
+    s += " " + std::to_string(baud) + " " + std::to_string(dataBits) + p + std::to_string(stopBits) + "]";
+    return s;
+}
+
+std::string WindowTitleText(std::string_view session)
+{
+    return session.empty() ? std::string("Zelvo32") : "Zelvo32 - " + std::string(session);
+}
+
 Point PlaceWindow(int left, int top, int screenWidth, int screenHeight, int width, int height)
 {
     bool centre = left < 0 || top < 0;

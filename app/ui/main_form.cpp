@@ -377,10 +377,17 @@ void MainForm::buildStatusBar()
             panels_[i]->setAlignment(Qt::AlignCenter);
         bar->addWidget(panels_[i]);
     }
+    // The named session in use, beside the four panels.
+    sessionPanel_ = new QLabel(bar);
+    sessionPanel_->setObjectName(QStringLiteral("SessionPanel"));
+    sessionPanel_->setFrameShape(QFrame::StyledPanel);
+    bar->addWidget(sessionPanel_, 1);
 }
 
 QString MainForm::statusPanel(int i) const
 {
+    if (i == 4)
+        return sessionPanel_->text();
     return i >= 0 && i < 4 ? panels_[i]->text() : QString();
 }
 
@@ -835,10 +842,12 @@ void MainForm::rebuildSessionMenu()
             QString::fromStdString(SessionList::Caption(i, sessions_.names()[i])));
         a->setObjectName(QStringLiteral("Session%1Item").arg(i));
         a->setData(int(i + 1));
+        a->setCheckable(true);
         int tag = int(i + 1);
         connect(a, &QAction::triggered, this, [this, tag] { SessionDelimClick(tag); });
         sessionItems_.push_back(a);
     }
+    showSession();
 }
 
 void MainForm::SessionDelimClick(int tag)
@@ -846,13 +855,37 @@ void MainForm::SessionDelimClick(int tag)
     const std::string* name = sessions_.byTag(tag);
     if (!name || transferRunning_)
         return;
-    std::string path = SessionPath(*name);
+    const std::string chosen = *name;
     paste_->cancel();
     DisarmZmodemTrigger();
     port_.close();
-    PortOpen(path);
-    if (quitRequested_)
+    PortOpen(SessionPath(chosen));
+    if (quitRequested_) {
         close();
+        return;
+    }
+    currentSession_ = chosen;
+    showSession();
+    markLine();
+}
+
+void MainForm::showSession()
+{
+    setWindowTitle(QString::fromStdString(WindowTitleText(currentSession_)));
+    sessionPanel_->setText(QString::fromStdString(currentSession_));
+    for (size_t i = 0; i < sessionItems_.size(); ++i)
+        sessionItems_[i]->setChecked(!currentSession_.empty()
+                                     && SameSession(sessions_.names()[i], currentSession_));
+}
+
+void MainForm::markLine()
+{
+    // Where the line changed, the terminal shows which line it is now.
+    if (!port_.isOpen())
+        return;
+    const PortOptionValues v = port_.settings();
+    terminal_.showLocalLine(LineMarkerText(currentSession_, v.ComNumber, v.TapiMode == 3 ? port_.deviceOf(v.ComNumber) : v.Device,
+                                           v.Baud, v.DataBits, v.Parity, v.StopBits));
 }
 
 void MainForm::SaveSessionItemClick()
@@ -876,6 +909,8 @@ void MainForm::SaveSessionItemClick()
             WriteRegistry(store, SessionPath(r.name), settings_);
         });
         sessions_.rebuildAfterSave(r.list, r.name);
+        // The settings in use are that session's now.
+        currentSession_ = r.name;
         rebuildSessionMenu();
         return;
     }
@@ -1014,6 +1049,7 @@ void MainForm::PortItemClick()
         LineOpenError err;
         if (openLine(err)) {
             ArmZmodemTrigger();
+            markLine();
             break;
         }
         if (!err.notAvailable) {

@@ -115,7 +115,9 @@ public:
 
     // ---- State, for the program and for tests ----
     const SessionList& sessions() const { return sessions_; }
+    const std::string& currentSession() const { return currentSession_; }
     const SessionSettings& settings() const { return settings_; }
+    // Panels 0 to 3, and 4: the named session in use.
     QString statusPanel(int i) const;
     bool ledBarVisible() const;
     bool driveLightLit() const;
@@ -150,6 +152,10 @@ private:
     void buildStatusBar();
     void buildLedBar();
     void rebuildSessionMenu();
+    // Title, status panel and menu check of the session in use.
+    void showSession();
+    // Writes which line is open into the terminal, after the line changed.
+    void markLine();
     void setLightMonitoring(bool on);
     void applySettings();
     void captureSettings();
@@ -203,6 +209,9 @@ private:
     QLabel* rxdLabel_ = nullptr;
     comm::StatusLight* driveLight_ = nullptr;
     QLabel* panels_[4] = {};
+    QLabel* sessionPanel_ = nullptr;
+    // The named session in use; empty for the start-up settings ("default").
+    std::string currentSession_;
     QTimer* statusTimer_ = nullptr;
     QMenu* preferencesMenu_ = nullptr;
     QAction* sessionDelim_ = nullptr;

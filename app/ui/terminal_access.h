@@ -53,6 +53,8 @@ public:
     virtual void setDisplayColumns(int columns) = 0;
 
     virtual void clearWindow() = 0;
+    // Shows a line of the program's own on a row of its own (not sent to the line).
+    virtual void showLocalLine(const std::string& text) = 0;
     // Puts the marked text on the clipboard.
     virtual void copyToClipboard() = 0;
 

@@ -162,6 +162,11 @@ void TerminalWindowAccess::clearWindow()
     window_.ClearWindow();
 }
 
+void TerminalWindowAccess::showLocalLine(const std::string& text)
+{
+    window_.ShowLocalLine(text);
+}
+
 void TerminalWindowAccess::copyToClipboard()
 {
     window_.CopyToClipboard();

@@ -35,6 +35,7 @@ public:
     void setDisplayRows(int rows) override;
     void setDisplayColumns(int columns) override;
     void clearWindow() override;
+    void showLocalLine(const std::string& text) override;
     void copyToClipboard() override;
     std::string keyboardName() const override;
     void setKeyboardName(const std::string& name) override;

@@ -232,6 +232,16 @@ void TerminalWindow::sendToLine(const std::string& bytes)
 
 void TerminalWindow::SendText(const std::string& bytes) { sendToLine(bytes); }
 
+void TerminalWindow::ShowLocalLine(const std::string& text)
+{
+    std::string line;
+    if (buffer_.column() > 0) line = "\r\n";
+    line += text;
+    line += "\r\n";
+    buffer_.writeText(reinterpret_cast<const uint8_t*>(line.data()), line.size());
+    afterChange();
+}
+
 void TerminalWindow::reportError(int code)
 {
     // Delivered from the event loop, so a handler that shows a message box does not run

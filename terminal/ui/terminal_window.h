@@ -150,6 +150,9 @@ public:
     void ForcePaint();
     // Sends bytes to the port as if typed (with local echo when HalfDuplex).
     void SendText(const std::string& bytes);
+    // Shows a line of the program's own (not from the line) on a row of its own, as
+    // plain text past the emulation; a capture records it too.
+    void ShowLocalLine(const std::string& text);
 
     Buffer& buffer() { return buffer_; }
     const Buffer& buffer() const { return buffer_; }

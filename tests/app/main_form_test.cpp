@@ -330,7 +330,13 @@ TEST_F(MainFormTest, SessionIsSavedListedChosenAndDeleted)
     EXPECT_EQ(s.readDword(GroupKey(SessionPath("lab\\board"), "Port"), "Baud"), 9600u);
     EXPECT_EQ(s.readDword(GroupKey(SessionPath("lab\\board"), "Emulator"), "Type"), 3u);
 
-    // Change the live settings, then choose the session: its settings come back.
+    // Saved settings are that session's now: named in the title, the status bar, the menu.
+    EXPECT_EQ(f.windowTitle(), "Zelvo32 - lab\\board");
+    EXPECT_EQ(f.statusPanel(4), "lab\\board");
+    EXPECT_TRUE(item->isChecked());
+
+    // Change the live settings, then choose the session: its settings come back, and the
+    // terminal shows where the line changed.
     port_.values.Baud = 300;
     terminal_.emulator = 0;
     item->trigger();
@@ -338,6 +344,13 @@ TEST_F(MainFormTest, SessionIsSavedListedChosenAndDeleted)
     EXPECT_EQ(terminal_.emulator, 3);
     EXPECT_TRUE(port_.opened);
     EXPECT_TRUE(f.action("VT100Item")->isChecked());
+    EXPECT_EQ(terminal_.localLines, (std::vector<std::string>{"[lab\\board: COM2 /dev/fake2 9600 8N1]"}));
+    // So does another port.
+    PortOptionValues other = port_.values;
+    other.ComNumber = 5;
+    prompts_.portAnswers.push_back(other);
+    f.PortItemClick();
+    EXPECT_EQ(terminal_.localLines.back(), "[lab\\board: COM5 /dev/fake5 9600 8N1]");
 
     // An unusable name is refused with a message and changes nothing.
     prompts_.sessionAnswers.push_back({SessionFormResult::Save, "\\\\", {}});

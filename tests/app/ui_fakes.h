@@ -149,6 +149,8 @@ public:
         sizeToFont();
     }
     void clearWindow() override { ++clears; }
+    std::vector<std::string> localLines;
+    void showLocalLine(const std::string& text) override { localLines.push_back(text); }
     void copyToClipboard() override { QApplication::clipboard()->setText(marked); }
     std::string keyboard;
     int keyboardResets = 0;

@@ -339,6 +339,21 @@ TEST(TerminalWindow, WheelAndShiftPageKeysScrollTheHistoryAndComeBack)
     EXPECT_EQ(rig.peer.received(), "");
 }
 
+TEST(TerminalWindow, LocalLineGetsARowOfItsOwnAndIsNotSent)
+{
+    Rig rig;
+    rig.peer.write("\x1b[31mprompt$ ");
+    ASSERT_TRUE(rig.waitForRow(0, "prompt$"));
+    rig.term.ShowLocalLine("[COM7 /dev/pts/9 57600 8N1]");
+    EXPECT_EQ(rig.row(1), "[COM7 /dev/pts/9 57600 8N1]");
+    EXPECT_EQ(rig.term.buffer().column(), 0);
+    EXPECT_EQ(rig.term.buffer().row() - rig.term.buffer().ViewRow(), 2);
+    rig.peer.write("next");
+    ASSERT_TRUE(rig.waitForRow(2, "next"));
+    rig.peer.poll();
+    EXPECT_EQ(rig.peer.received(), "");
+}
+
 TEST(TerminalWindow, KeyPressHandlerSeesAndCanSwallowCharacters)
 {
     Rig rig;
