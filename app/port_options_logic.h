@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zelvo::app {
 
@@ -48,6 +49,16 @@ struct PortOptionControls {
 };
 
 PortOptionControls ControlsFor(const PortOptionValues& v);
+
+// A control whose value cannot be used, and why, in the user's words.
+struct ControlProblem {
+    enum Field { XonChar, XoffChar } field;
+    std::string text;
+};
+// What is wrong with the controls of a direct port: a character code that is not a
+// number from 0 to 255, or the same character for Xon and Xoff under software flow
+// control. Empty when everything can be used.
+std::vector<ControlProblem> CheckControls(const PortOptionControls& c);
 // The values after OK: the controls applied over v. A character text that is not a
 // number from 0 to 255 leaves that character as it was.
 PortOptionValues ApplyControls(PortOptionValues v, const PortOptionControls& c);

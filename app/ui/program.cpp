@@ -41,6 +41,7 @@ public:
         if (++tries_ > 1)
             return std::nullopt;
         PortOptionsDialog d(lines_);
+        d.reportProblems = [this](const QString& text) { error(text); };
         d.Load(v);
         d.accept();
         return d.ResultPort();

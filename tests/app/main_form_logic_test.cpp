@@ -117,3 +117,19 @@ TEST(PasteQueue, LineBreaksGoOutAsEnterAndStretchesFollowTheRoom)
     EXPECT_FALSE(q.pending());
     EXPECT_EQ(q.next(10), "");
 }
+
+TEST(PortOptions, ControlsThatCannotBeUsedAreNamed)
+{
+    PortOptionControls c;
+    EXPECT_TRUE(CheckControls(c).empty());
+    c.xonText = "256";
+    c.xoffText = "";
+    auto problems = CheckControls(c);
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].field, ControlProblem::XonChar);
+    EXPECT_EQ(problems[1].field, ControlProblem::XoffChar);
+    c.xonText = c.xoffText = "19";
+    EXPECT_TRUE(CheckControls(c).empty());
+    c.softwareTransmit = true;
+    ASSERT_EQ(CheckControls(c).size(), 1u);
+}

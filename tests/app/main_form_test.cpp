@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
@@ -927,6 +928,42 @@ TEST(PortOptionsDialogTest, FirstStartSuggestsTheShellEvenBesideSerialDevices)
     EXPECT_EQ(d.ResultPort().ComNumber, 1);
     d.accept();
     EXPECT_TRUE(lines.mapped.empty());
+}
+
+TEST(PortOptionsDialogTest, ValuesThatCannotBeUsedAreMarkedAndOkSaysWhy)
+{
+    FakeLines lines;
+    lines.present = {{1, "/dev/ttyS0"}};
+    PortOptionsDialog d(lines);
+    QStringList told;
+    d.reportProblems = [&](const QString& text) { told << text; };
+    d.Load(direct(1));
+    EXPECT_TRUE(d.invalidControls().isEmpty());
+    auto* xon = d.findChild<QLineEdit*>("XonEdit");
+    auto* xoff = d.findChild<QLineEdit*>("XoffEdit");
+    xon->setText("300");
+    xoff->setText("x1");
+    EXPECT_EQ(d.invalidControls(), (QStringList{"XonEdit", "XoffEdit"}));
+    d.accept();
+    EXPECT_NE(d.result(), QDialog::Accepted);
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].contains("\"300\"")) << told[0].toStdString();
+    EXPECT_TRUE(told[0].contains("\"x1\""));
+    // The same character for both under software flow control is no use either.
+    xon->setText("19");
+    xoff->setText(" 19 ");
+    EXPECT_TRUE(d.invalidControls().isEmpty()) << "no software flow yet";
+    for (QCheckBox* b : d.findChildren<QCheckBox*>())
+        if (b->text() == "Software receive")
+            b->setChecked(true);
+    EXPECT_EQ(d.invalidControls(), QStringList{"XoffEdit"});
+    xon->setText("17");
+    EXPECT_TRUE(d.invalidControls().isEmpty());
+    d.accept();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(d.ResultPort().XOnChar, 17);
+    EXPECT_EQ(d.ResultPort().XOffChar, 19);
+    EXPECT_EQ(d.ResultPort().SWFlowOptions, 1);
 }
 
 TEST(PortOptionsDialogTest, ListsPresentPortsAndKeepsSerialValuesOfOtherChoices)
