@@ -26,6 +26,7 @@
 #include <QTimer>
 #include <QFontDialog>
 #include <QFontInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -829,6 +830,54 @@ TEST_F(MainFormTest, KeyMapEditorStoresAMappingTypedWithEsc)
     EXPECT_EQ(k.mapping(112, 12), "\x1b[11;5~");
     editor.keys()->pick(112);
     EXPECT_EQ(editor.mappingEdit(0)->text(), "<ESC>OP");
+}
+
+TEST_F(MainFormTest, KeyMapEditorKeepsEditsAcrossAKeyChangeAndOnlyWhatFits)
+{
+    std::string map = (dir_ / "edit.kbd").string();
+    {
+        zelvo::terminal::KeyboardEmulator k;
+        k.setMapFileName(map);
+        k.setEnabled(true);
+        k.newRecord();
+        k.saveRecord("VT100");
+    }
+    KMEditor editor;
+    std::string error;
+    ASSERT_TRUE(editor.Load(map, "VT100", error)) << error;
+    editor.show();
+    // Typed for F1, then another key clicked: nothing else ended the edit.
+    editor.keys()->pick(112);
+    QTest::keyClicks(editor.mappingEdit(0), "abc");
+    editor.keys()->pick(113);
+    EXPECT_EQ(editor.mappingEdit(0)->text(), "");
+    editor.keys()->pick(112);
+    EXPECT_EQ(editor.mappingEdit(0)->text(), "abc");
+
+    // "112,14," leaves 13 characters; with a one-digit shift code 14.
+    EXPECT_EQ(KMEditor::MappingLimit(112, 14), 13);
+    EXPECT_EQ(KMEditor::MappingLimit(112, 6), 14);
+    QLineEdit* e = editor.mappingEdit(0);
+    e->clear();
+    QTest::keyClicks(e, std::string(20, 'x').c_str());
+    EXPECT_EQ(e->text(), QString(13, 'x'));
+    EXPECT_TRUE(editor.hint().contains("13")) << editor.hint().toStdString();
+    // <ESC> counts as one: it still fits after twelve characters.
+    e->clear();
+    QTest::keyClicks(e, (std::string(12, 'y') + "<ESC>").c_str());
+    EXPECT_EQ(e->text(), QString(12, 'y') + "<ESC>");
+    // A character the 8-bit key map cannot hold is refused, and the hint says so.
+    QKeyEvent euro(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(0x20AC)));
+    QApplication::sendEvent(e, &euro);
+    EXPECT_EQ(e->text(), QString(12, 'y') + "<ESC>");
+    EXPECT_TRUE(editor.hint().contains("cannot be stored")) << editor.hint().toStdString();
+    ASSERT_TRUE(editor.SaveClick());
+
+    zelvo::terminal::KeyboardEmulator k;
+    k.setMapFileName(map);
+    k.setEnabled(true);
+    k.setEmulatorType("VT100");
+    EXPECT_EQ(k.mapping(112, 14), std::string(12, 'y') + "\x1b");
 }
 
 TEST(TerminalWindowAccessTest, FontDialogSeesTheFontInUseAndItsColourIsTheDefaultForeground)
