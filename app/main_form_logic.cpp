@@ -30,7 +30,8 @@ std::string LineMarkerText(std::string_view session, int comNumber, std::string_
 
 std::string WindowTitleText(std::string_view session)
 {
-    return session.empty() ? std::string("Zelvo32") : "Zelvo32 - " + std::string(session);
+    // The session first, the program's name at the end, as desktops show titles.
+    return session.empty() ? std::string("Zelvo32") : std::string(session) + " - Zelvo32";
 }
 
 Point PlaceWindow(int left, int top, int screenWidth, int screenHeight, int width, int height)

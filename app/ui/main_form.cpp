@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPalette>
 #include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -83,6 +84,11 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     terminalArea_->setFrameShape(QFrame::NoFrame);
     terminalArea_->setAlignment(Qt::AlignCenter);
     terminalArea_->setWidgetResizable(false);
+    // Around a terminal smaller than the window: the terminal's own black.
+    QPalette surround = terminalArea_->viewport()->palette();
+    surround.setColor(QPalette::Window, Qt::black);
+    terminalArea_->viewport()->setPalette(surround);
+    terminalArea_->viewport()->setAutoFillBackground(true);
     terminalFrame_ = new QWidget;
     terminalFrame_->setObjectName(QStringLiteral("TerminalFrame"));
     terminalArea_->setWidget(terminalFrame_);

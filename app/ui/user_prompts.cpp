@@ -70,7 +70,9 @@ std::optional<FontChoice> DialogPrompts::chooseFont(const QFont& current, uint32
     for (QGroupBox* g : d.findChildren<QGroupBox*>())
         if (g->layout() && g->title().contains(QStringLiteral("Effects"))) {
             auto* row = new QHBoxLayout;
-            row->addWidget(new QLabel(QStringLiteral("&Color:"), g));
+            auto* label = new QLabel(QStringLiteral("&Color:"), g);
+            label->setBuddy(colors);
+            row->addWidget(label);
             row->addWidget(colors, 1);
             if (auto* box = qobject_cast<QBoxLayout*>(g->layout()))
                 box->addLayout(row);

@@ -18,7 +18,7 @@ TEST(MainFormLogic, LineMarkerAndTitleNameTheLineAndTheSession)
     EXPECT_EQ(LineMarkerText("", 37, "exec:/bin/bash -l", 57600, 8, 0, 1), "[COM37 exec:/bin/bash -l 57600 8N1]");
     EXPECT_EQ(LineMarkerText("lab", 5, "/dev/ttyUSB0", 9600, 7, 2, 2), "[lab: COM5 /dev/ttyUSB0 9600 7E2]");
     EXPECT_EQ(WindowTitleText(""), "Zelvo32");
-    EXPECT_EQ(WindowTitleText("office"), "Zelvo32 - office");
+    EXPECT_EQ(WindowTitleText("office"), "office - Zelvo32");
 }
 
 TEST(MainFormLogic, WindowPlacement)

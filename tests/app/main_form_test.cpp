@@ -333,7 +333,7 @@ TEST_F(MainFormTest, SessionIsSavedListedChosenAndDeleted)
     EXPECT_EQ(s.readDword(GroupKey(SessionPath("lab\\board"), "Emulator"), "Type"), 3u);
 
     // Saved settings are that session's now: named in the title, the status bar, the menu.
-    EXPECT_EQ(f.windowTitle(), "Zelvo32 - lab\\board");
+    EXPECT_EQ(f.windowTitle(), "lab\\board - Zelvo32");
     EXPECT_EQ(f.statusPanel(4), "lab\\board");
     EXPECT_TRUE(item->isChecked());
 
@@ -757,8 +757,14 @@ TEST_F(MainFormTest, StatisticsWindowRefreshesOnlyWhileShown)
         EXPECT_LE(l->geometry().right(), l->parentWidget()->width()) << name;
         EXPECT_LE(l->parentWidget()->geometry().right(), w->width()) << name;
     }
-    EXPECT_LT(w->findChild<QLabel*>("SendLabel")->geometry().right(),
-              w->findChild<QLabel*>("Label7")->geometry().left());
+    // Captions and values do not run into each other.
+    for (auto [left, right] : {std::pair{"SendLabel", "Label7"}, std::pair{"Label7", "CSendLabel"},
+                               std::pair{"Label9", "PacketLabel"}, std::pair{"Label3", "ReceivedLabel"}}) {
+        auto* a = w->findChild<QLabel*>(left);
+        auto* b = w->findChild<QLabel*>(right);
+        EXPECT_LT(a->x() + std::max(a->width(), a->fontMetrics().horizontalAdvance(a->text())), b->x())
+            << left << " / " << right;
+    }
     EXPECT_EQ(w->value("RPacketsLabel"), "12");
     EXPECT_TRUE(w->timerActive());
     TinyServer::counters[6] = 13;
