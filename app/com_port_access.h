@@ -31,6 +31,7 @@ public:
     std::string deviceOf(int comNumber) const override;
     bool isOpen() const override;
     std::optional<LineOpenError> open() override;
+    void setExecTerminalType(const std::string& term) override;
     void close() override;
     void putBlock(const uint8_t* data, size_t length) override;
     size_t putSome(const uint8_t* data, size_t length) override;
@@ -66,6 +67,10 @@ public:
     std::vector<LineEntry> presentLines() override;
     std::string deviceOf(int comNumber) override;
     bool mapDevice(int comNumber, const std::string& device, std::string& error) override;
+    std::vector<telephony::ModemConfig> modems() override;
+    bool saveModem(const telephony::ModemConfig& modem, const std::string& oldName,
+                   std::string& error) override;
+    bool removeModem(const std::string& name, std::string& error) override;
 
 private:
     std::string storePath_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <initializer_list>
 
 namespace zelvo::app {
 
@@ -28,10 +29,16 @@ std::string LineMarkerText(std::string_view session, int comNumber, std::string_
     return s;
 }
 
-std::string WindowTitleText(std::string_view session)
+std::string WindowTitleText(std::string_view session, std::string_view remoteTitle)
 {
-    // The session first, the program's name at the end, as desktops show titles.
-    return session.empty() ? std::string("Zelvo32") : std::string(session) + " - Zelvo32";
+    // The program's name at the end, as desktops show titles.
+    std::string title;
+    for (std::string_view part : {remoteTitle, session})
+        if (!part.empty()) {
+            title += part;
+            title += " - ";
+        }
+    return title + "Zelvo32";
 }
 
 Point PlaceWindow(int left, int top, int screenWidth, int screenHeight, int width, int height)

@@ -17,8 +17,9 @@ std::string PortStatusText(int comNumber, int dataBits, int parity, int stopBits
 // session ("[lab: COM5 /dev/ttyUSB0 9600 7E1]").
 std::string LineMarkerText(std::string_view session, int comNumber, std::string_view device,
                            uint32_t baud, int dataBits, int parity, int stopBits);
-// The window title: the program's name, and the named session that is open.
-std::string WindowTitleText(std::string_view session);
+// The window title: the title the remote side set, the named session that is open and
+// the program's name, the most specific first; empty parts are left out.
+std::string WindowTitleText(std::string_view session, std::string_view remoteTitle = {});
 
 struct Point {
     int x = 0;

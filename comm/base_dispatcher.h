@@ -124,6 +124,9 @@ public:
     void SetReleaseCallback(std::function<void()> cb);
     void StartThreads();
     void StopThreads();
+    // With this set, OpenPort leaves the threads to a later StartThreads, so that the
+    // owner can register its handlers and triggers before the first byte is read.
+    void DeferThreadStart(bool on) { deferStart_ = on; }
 
     // ---- Data ----------------------------------------------------------------------
     int PutBlock(const void* buffer, uint32_t count);
@@ -170,6 +173,13 @@ public:
     bool RS485Mode() const { return rs485_; }
     void SetPriorityBoost(int boost);
     virtual int SetQueueSizes(uint32_t inSize, uint32_t outSize) = 0;
+    // Tells a program on a pseudo-terminal line the size of its terminal (it gets
+    // SIGWINCH); lines of other kinds have no size and ignore it.
+    virtual int SetWindowSize(uint16_t rows, uint16_t cols, uint16_t width, uint16_t height)
+    {
+        (void)rows, (void)cols, (void)width, (void)height;
+        return 0;
+    }
     // True once the far end has hung up (an exec: command ended, a pty peer closed):
     // the line then reads as carrier lost (DCD off with its change bit set) and the
     // device is no longer watched.
@@ -408,6 +418,7 @@ private:
     std::thread dispatchThread_;
     std::atomic<int> runningThreads_{0};
     std::atomic<bool> started_{false};
+    bool deferStart_ = false;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> closeDeferred_{false};
     std::atomic<bool> closing_{false};

@@ -109,6 +109,10 @@ public:
     void setTracing(TTraceLogState v);
     uint32_t TraceSize() const { return traceSize_; }
     void setTraceSize(uint32_t v);
+    // TERM for the command of an exec: line, given when it starts; empty passes the
+    // program's own environment unchanged.
+    const std::string& ExecTerminalType() const { return execTerm_; }
+    void setExecTerminalType(const std::string& v) { execTerm_ = v; }
     const std::string& TraceName() const { return traceName_; }
     void setTraceName(const std::string& v) { traceName_ = v; }
     bool TraceHex() const { return traceHex_; }
@@ -225,6 +229,19 @@ public:
     // The settings store whose port table maps numbers to devices. Without one, the
     // store at its default place is read at every open.
     void setRegistryStore(const platform::RegistryStore* store) { store_ = store; }
+    // The line that the telephony layer hands over for opening with TapiMode tmOn: a
+    // descriptor it keeps open itself (-1: none, and opening fails with
+    // ENotOpenedByTapi), and whether it is a pseudo-terminal master.
+    void setTapiHandle(int fd, bool isPty)
+    {
+        tapiFd_ = fd;
+        tapiPty_ = isPty;
+    }
+    int TapiHandle() const { return tapiFd_; }
+    // Runs fn on the UI thread (queued) once the port is fully closed: at once when it
+    // is closed, else after a close that was deferred has finished.
+    void WhenClosed(std::function<void()> fn);
+
     // Between these, an Open request is only remembered and exceptions are not raised
     // (the state of a component being loaded from saved settings).
     void BeginLoading() { loading_ = true; }
@@ -279,6 +296,7 @@ private:
     TTraceLogState tracing_ = tlOff;
     uint32_t traceSize_ = 10000;
     std::string traceName_ = "Qarn.TRC";
+    std::string execTerm_;
     bool traceHex_ = true;
     TTraceLogState logging_ = tlOff;
     uint32_t logSize_ = 10000;
@@ -309,6 +327,9 @@ private:
     TriggerSnapshot savedTriggers_;
     struct User { WindowHandler* window = nullptr; OpenCloseEvent callback; int id = 0; };
     std::vector<User> users_;
+    int tapiFd_ = -1;
+    bool tapiPty_ = false;
+    std::vector<std::function<void()>> whenClosed_;
     int nextUserId_ = 1;
     std::shared_ptr<bool> alive_;
 };

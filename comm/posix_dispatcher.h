@@ -51,6 +51,19 @@ public:
     ~PosixDispatcher() override;
 
     int SetQueueSizes(uint32_t inSize, uint32_t outSize) override;
+    int SetWindowSize(uint16_t rows, uint16_t cols, uint16_t width, uint16_t height) override;
+    // TERM for the command of an exec: line (empty: the environment as it is); takes
+    // effect at the next open.
+    void SetChildTerminalType(const std::string& term) { childTerm_ = term; }
+    // A line that the telephony device has open already (a modem after its call was
+    // placed, or in pass-through): OpenPort with an empty name works on a duplicate of
+    // fd, and closing closes only that duplicate, so the device keeps its line. isPty
+    // tells a pseudo-terminal master (an exec: modem) from a serial device.
+    void AdoptDevice(int fd, bool isPty)
+    {
+        adoptFd_ = fd;
+        adoptPty_ = isPty;
+    }
     // The device descriptor (-1 when closed) and, for an exec: line, the child's pid.
     int DeviceFd() const { return fd_; }
     int ChildPid() const { return child_.pid(); }
@@ -84,11 +97,14 @@ private:
     bool writeStretch(const uint8_t* data, uint32_t len, uint32_t& written);
 
     int fd_ = -1;
+    int adoptFd_ = -1;
+    bool adoptPty_ = false;
     int wakeFd_ = -1; // wakes the event thread
     int killFd_ = -1; // abandons a write in progress
     bool hasModemLines_ = false;
     bool isPtyMaster_ = false;
     PtyChild child_;
+    std::string childTerm_;
     DeviceControlBlock applied_;
     uint8_t lastLines_ = 0;
     struct Counts { int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0; } counts_;

@@ -1,7 +1,9 @@
 #include "protocols/com_port_line.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "comm/comm_types.h"
@@ -47,6 +49,8 @@ ComPortLine::ComPortLine(ComPort& port)
             if (proto_)
                 proto_->lineLost();
         }
+        if (!opening)
+            deliverFinish();
     });
 }
 
@@ -60,6 +64,7 @@ ComPortLine::~ComPortLine()
         std::lock_guard lock(forwarder_->mutex());
         if (active_)
             release();
+        deliverFinish();
     }
     forwarder_->detach();
     port_.RemovePortUserCallback(userId_);
@@ -121,28 +126,29 @@ int ComPortLine::begin(Protocol& protocol, bool transmit)
     // ended) cannot come back, so it ends the transfer even without AbortNoCarrier.
     disp_->ArmStatusTrigger(modem_, msDCD, true);
     rearm();
+    registered_ = true;
     disp_->AddProcedureHandler(forwarder_);
     return 0;
 }
 
 void ComPortLine::handle(uint16_t msg, uint32_t wParam)
 {
+    const uint16_t handle = static_cast<uint16_t>(wParam);
+    if (pendingFinish_) {
+        // The transfer has ended; the data notification it ended in is over.
+        if (active_ && msg == MsgTriggerTimer && handle == engineTimer_) {
+            release();
+            deliverFinish();
+        }
+        return;
+    }
     if (!active_ || !proto_ || !disp_ || !proto_->InProgress())
         return;
-    const uint16_t handle = static_cast<uint16_t>(wParam);
     switch (msg) {
-    case MsgTriggerAvail: {
-        uint32_t left = wParam;
-        while (left > 0 && proto_->InProgress()) {
-            const int n = disp_->GetBlock(in_.data(), std::min<uint32_t>(left, static_cast<uint32_t>(in_.size())));
-            if (n <= 0)
-                break;
-            proto_->lineData(in_.data(), static_cast<size_t>(n));
-            left -= static_cast<uint32_t>(n);
-        }
+    case MsgTriggerAvail:
+        takeInput(wParam);
         proto_->service();
         break;
-    }
     case MsgTriggerTimer:
         // Bytes that no avail notification announced (there should be none) are taken
         // here rather than left to stall the transfer.
@@ -168,21 +174,77 @@ void ComPortLine::handle(uint16_t msg, uint32_t wParam)
     default:
         break;
     }
+    waitOutShortPauses();
     if (proto_->InProgress())
         rearm();
 }
 
-void ComPortLine::takeWaitingInput()
+void ComPortLine::waitOutShortPauses()
 {
-    int n;
-    while (proto_->InProgress() && (n = disp_->GetBlock(in_.data(), static_cast<uint32_t>(in_.size()))) > 0)
-        proto_->lineData(in_.data(), static_cast<size_t>(n));
+    // The timer triggers count in ticks of 55 ms. A shorter wait that an engine asks for
+    // (the character delay of an ASCII send) is waited out here, to the millisecond, as
+    // long as such waits add up to no more than a quarter second per notification.
+    constexpr int64_t kMaxHeldMs = 250;
+    int64_t held = 0;
+    while (proto_->InProgress()) {
+        const ProtocolEngine* engine = proto_->engine();
+        if (!engine || engine->deadline() == ProtocolEngine::kNoDeadline)
+            return;
+        const int64_t wait = engine->deadline() - platform::monotonicMs();
+        if (wait >= platform::kTickMs || held + std::max<int64_t>(wait, 0) > kMaxHeldMs)
+            return;
+        if (wait > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+            held += wait;
+        }
+        proto_->service();
+    }
 }
 
-void ComPortLine::transferEnded()
+void ComPortLine::takeInput(uint32_t count)
 {
-    if (active_)
-        release();
+    // The bytes are looked at first and taken only as far as the transfer used them:
+    // what follows its end stays in the port for the terminal.
+    while (count > 0 && proto_->InProgress()) {
+        const int n = disp_->PeekBlock(in_.data(), std::min<uint32_t>(count, static_cast<uint32_t>(in_.size())));
+        if (n <= 0)
+            break;
+        const size_t used = proto_->lineData(in_.data(), static_cast<size_t>(n));
+        if (used > 0)
+            disp_->GetBlock(in_.data(), static_cast<uint32_t>(used));
+        if (used < static_cast<size_t>(n))
+            break;
+        count -= static_cast<uint32_t>(n);
+    }
+}
+
+void ComPortLine::takeWaitingInput()
+{
+    takeInput(UINT32_MAX);
+}
+
+void ComPortLine::transferEnded(std::function<void()> finished)
+{
+    if (!active_ || !registered_ || !disp_) {
+        // Not started on the dispatch thread (a start that failed at once), or the port
+        // is gone: nothing of the line is in use any more.
+        if (active_)
+            release();
+        finished();
+        return;
+    }
+    // Called from the handler on the dispatch thread, under the forwarder's lock.
+    pendingFinish_ = std::move(finished);
+    disp_->ArmTimerTrigger(engineTimer_, 1, true);
+}
+
+void ComPortLine::deliverFinish()
+{
+    if (!pendingFinish_)
+        return;
+    auto f = std::move(pendingFinish_);
+    pendingFinish_ = nullptr;
+    f();
 }
 
 void ComPortLine::rearm()
@@ -213,6 +275,7 @@ void ComPortLine::release()
         disp_->SetAttachedPointer(1, nullptr);
     }
     engineTimer_ = statusTimer_ = outFree_ = outUsed_ = modem_ = 0;
+    registered_ = false;
     active_ = false;
 }
 
@@ -246,6 +309,13 @@ void ComPortLine::flushInput()
 uint32_t ComPortLine::baudRate()
 {
     return port_.Baud();
+}
+
+bool ComPortLine::nominalRate()
+{
+    // A line without modem lines is a pseudo-terminal (an exec: command): its rate is
+    // a setting that nothing keeps to.
+    return disp_ && !disp_->HasModemLines();
 }
 
 bool ComPortLine::carrier()

@@ -188,6 +188,13 @@ void DirectLine::flushInput()
         ::tcflush(fd_, TCIFLUSH);
 }
 
+bool DirectLine::nominalRate()
+{
+    // A command's pseudo-terminal, or any device without modem lines, is not paced.
+    int bits = 0;
+    return child_.pid() > 0 || fd_ < 0 || ::ioctl(fd_, TIOCMGET, &bits) != 0;
+}
+
 bool DirectLine::carrier()
 {
     if (hungUp_)
@@ -245,6 +252,7 @@ bool DirectLine::writeSome()
 int DirectLine::run(Protocol& protocol, const std::atomic<bool>* interrupt)
 {
     std::vector<uint8_t> in(65536);
+    leftover_.clear();
     bool cancelled = false;
     while (protocol.InProgress()) {
         if (interrupt && interrupt->load() && !cancelled) {
@@ -281,7 +289,11 @@ int DirectLine::run(Protocol& protocol, const std::atomic<bool>* interrupt)
             for (int k = 0; k < 16; ++k) {
                 const ssize_t r = ::read(fd_, in.data(), in.size());
                 if (r > 0) {
-                    protocol.lineData(in.data(), static_cast<size_t>(r));
+                    const size_t used = protocol.lineData(in.data(), static_cast<size_t>(r));
+                    if (used < static_cast<size_t>(r)) {
+                        leftover_.assign(in.begin() + static_cast<std::ptrdiff_t>(used), in.begin() + r);
+                        break;
+                    }
                     if (static_cast<size_t>(r) < in.size())
                         break;
                     continue;

@@ -25,6 +25,7 @@
 #include "protocols/protocol_engine.h"
 #include "protocols/protocol_line.h"
 #include "protocols/protocol_types.h"
+#include "protocols/transfer_summary.h"
 
 namespace zelvo::protocols {
 
@@ -69,7 +70,8 @@ public:
     void setComPort(ProtocolLine* line) { line_ = line; }
     void setEventDelivery(EventDelivery* delivery);
 
-    // The status window, told of the first, periodic and last status of every file.
+    // The status window: shown (first) when a transfer starts, refreshed with every
+    // status of its files, hidden (last) when it ends.
     AbstractStatus* StatusDisplay() const { return statusDisplay_; }
     void setStatusDisplay(AbstractStatus* display) { statusDisplay_ = display; }
 
@@ -80,6 +82,10 @@ public:
     // and for some engines HandshakeWait, FinishWait, Overhead and TurnDelay).
     TProtocolType ProtocolType() const { return ProtocolType_; }
     void setProtocolType(TProtocolType type);
+    // Whether transfers of a type can run (an engine exists for it), and whether the
+    // type moves a batch of named files rather than the one file FileName names.
+    static bool EngineAvailable(TProtocolType type);
+    static bool BatchProtocol(TProtocolType type);
 
     // zfoWriteCrc is not offered: setting it keeps the previous option.
     TZmodemFileOptions ZmodemFileOption() const { return ZmodemFileOption_; }
@@ -156,15 +162,23 @@ public:
     // Seconds needed for n bytes at the port's speed with this protocol's overheads.
     uint32_t EstimateTransferSecs(uint64_t n) const;
     uint32_t baudRate() const;
+    // The line's rate is only nominal (taken when the transfer starts).
+    bool NominalRate() const { return nominalRate_; }
+    // The running (or last) transfer sends.
+    bool Transmitting() const { return transmitting_; }
     // The code of the last finished transfer, and the last error reported during it.
     int LastResult() const { return lastResult_; }
+    // The files the running or last transfer completed, its time and its result.
+    TransferRecord LastTransfer() const;
     int LastError() const { return lastError_; }
 
     // The services the engines use (files, line, reports), for tests and tools.
     EngineHost& Host() { return *this; }
 
-    // Driving, on the line's driver thread.
-    void lineData(const uint8_t* data, size_t n);
+    // Driving, on the line's driver thread. lineData returns how many of the bytes the
+    // transfer took: fewer than n only when it ended before the rest, which then belongs
+    // to whoever reads the line next.
+    size_t lineData(const uint8_t* data, size_t n);
     void service();
     void lineLost();
     // When service() is next wanted, in platform::monotonicMs() terms.
@@ -179,6 +193,9 @@ private:
     size_t outputUsed() override;
     int putBlock(const uint8_t* data, size_t n) override;
     void flushOutput() override;
+    void flushInput() override;
+    uint32_t lineSpeed() override;
+    void askResume(const std::string& path, TWriteFailAction& action) override;
     int nextFile(SendFile& file) override;
     int readFile(uint64_t offset, uint8_t* buf, size_t n) override;
     void closeSendFile(bool completed) override;
@@ -196,10 +213,12 @@ private:
     void endTransfer(int code);
     void publish(const TransferState& state);
     void deliverStatus(unsigned flags);
+    void showDisplay(bool show);
     void deliverLog(uint16_t code);
     int findFirstFile(SendFile& file);
     int nextMaskFile(SendFile& file);
     EngineSettings engineSettings() const;
+    std::string receivePath() const;
 
     TProtocolType ProtocolType_ = ptNoProtocol;
     TZmodemFileOptions ZmodemFileOption_ = zfoWriteNewer;
@@ -208,11 +227,16 @@ private:
 
     ProtocolLine* line_ = nullptr;
     AbstractStatus* statusDisplay_ = nullptr;
+    bool displayRequested_ = false;  // on the thread that drives the transfer
+    bool displayShown_ = false;      // on the user-interface thread
     DirectDelivery directDelivery_;
     EventDelivery* delivery_ = &directDelivery_;
 
     std::unique_ptr<ProtocolEngine> engine_;
     bool transmitting_ = false;
+    bool nominalRate_ = false;
+    std::atomic<uint64_t> lineIn_{0}, lineOut_{0};
+    uint64_t fileLineIn_ = 0, fileLineOut_ = 0; // the counts when the current file started
     std::atomic<bool> running_{false};
     std::atomic<bool> cancelRequested_{false};
     int lastResult_ = 0;
@@ -220,6 +244,7 @@ private:
 
     mutable std::mutex snapshotMutex_;
     TransferState snapshot_;
+    TransferRecord record_;    // under snapshotMutex_
     int64_t transferStartMs_ = 0;
 
     FileBuffer file_;
@@ -234,5 +259,9 @@ private:
 };
 
 #undef ZELVO_PROTOCOL_PROPERTY
+
+// Seconds for n bytes at a line speed (bits per second) with a protocol's block length,
+// overhead per block and turn-around delay; 0 when n is 0 or the speed is unknown.
+uint32_t EstimateSecs(uint64_t n, uint32_t baud, uint32_t blockLength, uint32_t overhead, uint32_t turnDelayMs);
 
 } // namespace zelvo::protocols

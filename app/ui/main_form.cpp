@@ -2,18 +2,16 @@
 
 #include "app/main_form_logic.h"
 #include "app/port_access.h"
-#include "app/transfer_line.h"
 #include "app/paste_queue.h"
 #include "app/ui/capture_controller.h"
 #include "app/ui/paste_controller.h"
 #include "app/ui/scrollback_controller.h"
+#include "app/ui/dial_controller.h"
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
-#include "comm/exceptions.h"
 #include "comm/ui/status_light.h"
-#include "platform/paths.h"
-#include "protocols/protocol.h"
+#include "terminal/emulator_type.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,7 +30,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <filesystem>
 
 namespace zelvo::app {
 
@@ -41,7 +38,6 @@ using platform::RegistryStore;
 namespace {
 
 constexpr int kStatusWidths[4] = {220, 80, 80, 80};
-constexpr const char* kZmodemPattern = "B00000000000000";
 
 QAction* addItem(QMenu* menu, const char* name, const char* caption, bool enabled = true)
 {
@@ -62,6 +58,8 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     , server_(server)
     , storePath_(std::move(storePath))
     , router_(*this, server.receive, server.dispatch)
+    , transfers_(std::make_unique<TransferController>(static_cast<TransferController::Host&>(*this),
+                                                      port, terminal, settings_.protocol, this))
     , startMinimised_(startMinimised)
 {
     setObjectName(QStringLiteral("MainForm"));
@@ -109,7 +107,7 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     scrollback_ = new ScrollbackController(terminal_, action("ScrollbackItem"), [this] { UpdateStatus(); }, this);
     capture_ = new CaptureController(terminal_, action("LogItem"), [this] { UpdateStatus(); }, this);
     paste_ = new PasteController(port_, this);
-    paste_->setLineBusy([this] { return transferRunning_; });
+    paste_->setLineBusy([this] { return transfers_->running(); });
 
     attachListeners();
     port_.onLineLost = [this](const std::string& reason) { onLineLost(reason); };
@@ -119,6 +117,10 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
         terminal_.setReceiveFilter([this](const uint8_t* d, size_t n, std::vector<uint8_t>& shown) {
             router_.takeShown(d, n, shown);
         });
+    terminal_.onTitle = [this](const std::string& t) {
+        remoteTitle_ = t;
+        showSession();
+    };
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainForm::UpdateMenu);
 
     FormCreate();
@@ -126,13 +128,15 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 
 MainForm::~MainForm()
 {
-    setTransfer(nullptr, nullptr);
+    dial_.reset();
+    transfers_->setTransfer(nullptr, nullptr);
     port_.onData = nullptr;
     port_.onDataTrigger = nullptr;
     port_.onLineLost = nullptr;
     terminal_.onKeyPress = nullptr;
     terminal_.setReceiveFilter(nullptr);
     terminal_.setTypingHeld(false);
+    terminal_.onTitle = nullptr;
     // The terminal belongs to the program, not to this window.
     if (terminal_.widget()->parent() == terminalFrame_)
         terminal_.widget()->setParent(nullptr);
@@ -141,14 +145,7 @@ MainForm::~MainForm()
 void MainForm::attachListeners()
 {
     port_.onData = [this](const uint8_t* d, size_t n) { onPortData(d, n); };
-    port_.onDataTrigger = [this](uint16_t h) {
-        // Started from the event loop: starting detaches this very listener.
-        if (zmodemHandle_ != 0 && h == zmodemHandle_ && zmodemStart_)
-            QTimer::singleShot(0, this, [this] {
-                if (zmodemStart_)
-                    zmodemStart_();
-            });
-    };
+    port_.onDataTrigger = [this](uint16_t h) { transfers_->ZmodemTrigger(h); };
 }
 
 void MainForm::detachListeners()
@@ -157,56 +154,25 @@ void MainForm::detachListeners()
     port_.onDataTrigger = nullptr;
 }
 
-bool MainForm::ProtocolAvailable(int type)
-{
-    // Zmodem is the engine the protocol component runs; the others follow.
-    return type == protocols::ptZmodem;
-}
-
 void MainForm::setTransfer(protocols::Protocol* protocol, TransferLine* line)
 {
-    if (protocol_) {
-        protocol_->OnProtocolNextFile = nullptr;
-        protocol_->OnProtocolFinish = nullptr;
-        protocol_->OnProtocolError = nullptr;
-    }
-    protocol_ = protocol;
-    transferLine_ = line;
-    if (!protocol_ || !transferLine_) {
-        protocol_ = nullptr;
-        transferLine_ = nullptr;
-        return;
-    }
-    protocol_->OnProtocolNextFile = [this](protocols::Protocol&, std::string& name) {
-        ProtocolProtocolNextFile(name);
-    };
-    protocol_->OnProtocolFinish = [this](protocols::Protocol&, int code) {
-        ProtocolProtocolFinish(code);
-    };
-    protocol_->OnProtocolError = [this](protocols::Protocol&, int code) {
-        ProtocolProtocolError(code);
-    };
-    // The transfer settings that are not stored keep these values. Received names keep
-    // their case: on this system "a.txt" and "A.TXT" are different files.
-    protocol_->setBlockCheckMethod(protocols::bcmChecksum);
-    protocol_->setHandshakeWait(1092);
-    protocol_->setFinishWait(20);
-    protocol_->setTurnDelay(1);
-    protocol_->setOverhead(5);
-    protocol_->setStatusInterval(10);
-    protocol_->setFileMask("*.*");
-    protocol_->setKermitPadCharacter('\0');
-    protocol_->setUpcaseFileNames(false);
-    if (protocol_->DestinationDirectory().empty())
-        protocol_->setDestinationDirectory(platform::downloadDir());
-    zmodemStart_ = [this] {
-        if (!protocol_ || transferRunning_)
-            return;
-        protocol_->setProtocolType(protocols::ptZmodem);
-        receiveFiles();
-    };
-    applyProtocolSettings();
+    transfers_->setTransfer(protocol, line);
     UpdateMenu();
+}
+
+void MainForm::transferStateChanged()
+{
+    UpdateMenu();
+    UpdateStatus();
+}
+
+void MainForm::refreshLights()
+{
+    if (ledBarVisible()) {
+        // The lights show the line as it is now, not as it was when the transfer began.
+        setLightMonitoring(false);
+        setLightMonitoring(true);
+    }
 }
 
 void MainForm::setPrompts(UserPrompts* prompts)
@@ -214,6 +180,19 @@ void MainForm::setPrompts(UserPrompts* prompts)
     prompts_ = prompts;
     capture_->setPrompts(prompts);
     scrollback_->setPrompts(prompts);
+    transfers_->setPrompts(prompts);
+    if (dial_)
+        dial_->setPrompts(prompts);
+}
+
+void MainForm::setTelephony(telephony::TelephonyDevice* device)
+{
+    dial_.reset();
+    if (device) {
+        dial_ = std::make_unique<DialController>(*this, port_, *device, settings_.script.Dial);
+        dial_->setPrompts(prompts_);
+    }
+    UpdateMenu();
 }
 
 QAction* MainForm::action(const char* objectName) const
@@ -280,12 +259,18 @@ void MainForm::buildMenus()
     QAction* none = addItem(term, "NoneItem", "&None");
     QAction* ansi = addItem(term, "AnsiItem", "&ANSI");
     QAction* vt100 = addItem(term, "VT100Item", "&VT100");
-    for (QAction* a : {none, ansi, vt100})
+    QAction* xterm = addItem(term, "XtermItem", "&xterm");
+    for (QAction* a : {none, ansi, vt100, xterm})
         a->setCheckable(true);
     ansi->setChecked(true);
     connect(none, &QAction::triggered, this, &MainForm::NoneItemClick);
     connect(ansi, &QAction::triggered, this, &MainForm::AnsiItemClick);
     connect(vt100, &QAction::triggered, this, &MainForm::VT100ItemClick);
+    connect(xterm, &QAction::triggered, this, &MainForm::XtermItemClick);
+    term->addSeparator();
+    QAction* visualBell = addItem(term, "VisualBellItem", "Visual &Bell");
+    visualBell->setCheckable(true);
+    connect(visualBell, &QAction::triggered, this, &MainForm::VisualBellItemClick);
     connect(addItem(prefs, "PortItem", "&Port..."), &QAction::triggered, this,
             &MainForm::PortItemClick);
     addItem(prefs, "TapiItem", "T&api...", false);
@@ -377,11 +362,18 @@ void MainForm::buildStatusBar()
     for (int i = 0; i < 4; ++i) {
         panels_[i] = new QLabel(bar);
         panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panels_[i]->setFixedWidth(kStatusWidths[i]);
         panels_[i]->setFrameShape(QFrame::StyledPanel);
         if (i == 1 || i == 2)
             panels_[i]->setAlignment(Qt::AlignCenter);
-        bar->addWidget(panels_[i]);
+        // The last panel reaches to the bar's right end, so that call progress
+        // ("Connected at 33600 BPS") is readable.
+        if (i < 3) {
+            panels_[i]->setFixedWidth(kStatusWidths[i]);
+            bar->addWidget(panels_[i]);
+        } else {
+            panels_[i]->setMinimumWidth(kStatusWidths[i]);
+            bar->addWidget(panels_[i], 1);
+        }
     }
     // The named session in use, beside the four panels.
     sessionPanel_ = new QLabel(bar);
@@ -429,7 +421,6 @@ void MainForm::FormCreate()
 {
     closing_ = false;
     firstActivation_ = true;
-    zmodemHandle_ = 0;
     settings_.window.Left = -1;
     settings_.window.Top = -1;
     sessions_.clear();
@@ -469,6 +460,8 @@ void MainForm::closeEvent(QCloseEvent* e)
 {
     // FormCloseQuery: closing is always allowed.
     closing_ = true;
+    if (dial_)
+        dial_->FormCloseQuery();
     FormClose();
     e->accept();
 }
@@ -478,10 +471,11 @@ void MainForm::FormClose()
     if (closed_)
         return;
     closed_ = true;
-    if (transferRunning_ && protocol_)
-        protocol_->CancelTransfer();
+    transfers_->cancel();
     writeSettingsNow();
     capture_->stop();
+    if (dial_)
+        dial_->FormClose();
     port_.close();
     setLightMonitoring(false);
     statusTimer_->stop();
@@ -539,6 +533,7 @@ void MainForm::applySettings()
     port_.setSettings(v);
 
     terminal_.setEmulatorType(int(settings_.emulator.EmulatorType));
+    terminal_.setVisualBell(settings_.emulator.VisualBell);
     if (!settings_.emulator.Keyboard.empty())
         terminal_.setKeyboardName(settings_.emulator.Keyboard);
     TerminalFontSettings f;
@@ -552,68 +547,7 @@ void MainForm::applySettings()
     ledBar_->setVisible(settings_.window.LED);
     setLightMonitoring(settings_.window.LED);
     statusBar()->setVisible(settings_.window.Status);
-    applyProtocolSettings();
-}
-
-void MainForm::applyProtocolSettings()
-{
-    if (!protocol_)
-        return;
-    const ProtocolSettings& p = settings_.protocol;
-    using namespace protocols;
-    // The type first: choosing a protocol resets the engine's own defaults.
-    if (p.ProtocolType <= ptAscii)
-        protocol_->setProtocolType(TProtocolType(p.ProtocolType));
-    protocol_->setZmodemOptionOverride(p.ZmodemOptionOverride);
-    protocol_->setZmodemSkipNoFile(p.ZmodemSkipNoFile);
-    protocol_->setZmodemRecover(p.ZmodemRecover);
-    protocol_->setZmodem8K(p.Zmodem8K);
-    if (p.ZmodemFileOption <= zfoWriteProtect)
-        protocol_->setZmodemFileOption(TZmodemFileOptions(p.ZmodemFileOption));
-    protocol_->setHonorDirectory(p.HonorDirectory);
-    protocol_->setIncludeDirectory(p.IncludeDirectory);
-    protocol_->setRTSLowForWrite(p.RTSLowForWrite);
-    protocol_->setAbortNoCarrier(p.AbortNoCarrier);
-    if (p.WriteFailAction <= wfWriteResume)
-        protocol_->setWriteFailAction(TWriteFailAction(p.WriteFailAction));
-    protocol_->setKermitMaxLen(p.KermitMaxLen);
-    protocol_->setKermitMaxWindows(p.KermitMaxWindows);
-    protocol_->setKermitTimeoutSecs(p.KermitTimeoutSecs);
-    protocol_->setAsciiCharDelay(p.AsciiCharDelay);
-    protocol_->setAsciiLineDelay(p.AsciiLineDelay);
-    if (p.AsciiCRTranslation <= aetAddLFAfter)
-        protocol_->setAsciiCRTranslation(TAsciiEOLTranslation(p.AsciiCRTranslation));
-    if (p.AsciiLFTranslation <= aetAddLFAfter)
-        protocol_->setAsciiLFTranslation(TAsciiEOLTranslation(p.AsciiLFTranslation));
-    protocol_->setAsciiEOFTimeout(p.AsciiEOFTimeout);
-    if (!p.BatchPath.empty())
-        protocol_->setDestinationDirectory(p.BatchPath);
-}
-
-void MainForm::captureProtocolSettings()
-{
-    if (!protocol_)
-        return;
-    ProtocolSettings& p = settings_.protocol;
-    p.ProtocolType = uint32_t(protocol_->ProtocolType());
-    p.ZmodemOptionOverride = protocol_->ZmodemOptionOverride();
-    p.ZmodemSkipNoFile = protocol_->ZmodemSkipNoFile();
-    p.ZmodemRecover = protocol_->ZmodemRecover();
-    p.Zmodem8K = protocol_->Zmodem8K();
-    p.ZmodemFileOption = uint32_t(protocol_->ZmodemFileOption());
-    p.HonorDirectory = protocol_->HonorDirectory();
-    p.IncludeDirectory = protocol_->IncludeDirectory();
-    p.RTSLowForWrite = protocol_->RTSLowForWrite();
-    p.AbortNoCarrier = protocol_->AbortNoCarrier();
-    p.WriteFailAction = uint32_t(protocol_->WriteFailAction());
-    p.KermitMaxLen = protocol_->KermitMaxLen();
-    p.KermitMaxWindows = protocol_->KermitMaxWindows();
-    p.KermitTimeoutSecs = protocol_->KermitTimeoutSecs();
-    p.AsciiCharDelay = protocol_->AsciiCharDelay();
-    p.AsciiLineDelay = protocol_->AsciiLineDelay();
-    p.AsciiCRTranslation = uint32_t(protocol_->AsciiCRTranslation());
-    p.AsciiLFTranslation = uint32_t(protocol_->AsciiLFTranslation());
-    p.AsciiEOFTimeout = protocol_->AsciiEOFTimeout();
+    transfers_->applySettings();
 }
 
 void MainForm::captureSettings()
@@ -638,6 +572,7 @@ void MainForm::captureSettings()
         p.Device = v.Device;
     }
     settings_.emulator.EmulatorType = uint32_t(terminal_.EmulatorType());
+    settings_.emulator.VisualBell = terminal_.visualBell();
     if (!terminal_.keyboardName().empty())
         settings_.emulator.Keyboard = terminal_.keyboardName();
     TerminalFontSettings f = terminal_.fontSettings();
@@ -657,8 +592,7 @@ void MainForm::captureSettings()
         w.Left = x();
         w.Top = y();
     }
-    settings_.protocol.ZmodemAutoStart = zmodemAuto_;
-    captureProtocolSettings();
+    transfers_->captureSettings();
 }
 
 // ---- Opening a session ----------------------------------------------------------------
@@ -667,14 +601,23 @@ bool MainForm::openLine(LineOpenError& err)
 {
     PortOptionValues v = port_.settings();
     if (v.TapiMode != 3) {
-        // There is no telephony service on this platform: a modem line is reached as a
-        // direct port. A telephony session is treated as a port that cannot be opened,
-        // so the user is led to the port dialog.
-        err.notAvailable = true;
-        err.message = "Telephony lines are not available on this system";
-        return false;
+        // A modem line opens through the telephony device, after any call has ended.
+        if (!dial_) {
+            err.notAvailable = true;
+            err.message = "Telephony lines are not available on this system";
+            return false;
+        }
+        dial_->OpenLine();
+        return true;
     }
     if (port_.isOpen())
+        return true;
+    // A program on a local line learns what the emulation understands.
+    openedTerm_ = terminal::terminalTypeName(terminal_.EmulatorType());
+    port_.setExecTerminalType(openedTerm_);
+    // The modem's line is let go first; when that takes a while, the port opens once
+    // the telephony device reports its port closed.
+    if (dial_ && !dial_->ReleaseLine())
         return true;
     if (auto e = port_.open()) {
         err = *e;
@@ -692,6 +635,8 @@ void MainForm::PortOpen(const std::string& session)
         captureSettings();
         settings_.script.Scripts.clear();
         ReadReport r = ReadRegistry(store, session, settings_);
+        if (session == kDefaultSession)
+            ApplyFirstStartDefaults(r, settings_);
         for (auto& at : r.stoppedAt)
             std::fprintf(stderr, "zelvo32: settings of \"%s\" end at the damaged value %s\n",
                          session.c_str(), at.c_str());
@@ -725,7 +670,7 @@ void MainForm::PortOpen(const std::string& session)
     }
 
     terminal_.resetKeyboard();
-    zmodemAuto_ = settings_.protocol.ZmodemAutoStart;
+    transfers_->setAutoStart(settings_.protocol.ZmodemAutoStart);
     ArmZmodemTrigger();
     UpdateMenu();
     UpdateStatus();
@@ -742,29 +687,35 @@ void MainForm::UpdateMenu()
     action("AnsiItem")->setChecked(emu == 1);
     action("NoneItem")->setChecked(emu == 0);
     action("VT100Item")->setChecked(emu == 3);
+    action("XtermItem")->setChecked(emu == terminal::etXterm);
+    action("VisualBellItem")->setChecked(terminal_.visualBell());
     action("ScrollbackItem")->setChecked(terminal_.Scrollback());
     bool tapi = port_.settings().TapiMode != 3;
-    for (const char* n : {"DialItem", "TapiItem", "HangupItem", "TapiSep"})
-        action(n)->setVisible(tapi);
-    action("DialItem")->setEnabled(tapi);
-    action("TapiItem")->setEnabled(tapi);
-    action("HangupItem")->setEnabled(false);
+    if (dial_) {
+        dial_->UpdateMenu(tapi);
+    } else {
+        for (const char* n : {"DialItem", "TapiItem", "HangupItem", "TapiSep"})
+            action(n)->setVisible(tapi);
+        action("DialItem")->setEnabled(tapi);
+        action("TapiItem")->setEnabled(tapi);
+        action("HangupItem")->setEnabled(false);
+    }
     bool anyProtocol = false;
     for (int t = 1; t <= 9; ++t) {
-        bool on = protocol_ && ProtocolAvailable(t);
+        bool on = transfers_->itemEnabled(t);
         anyProtocol = anyProtocol || on;
         action(QStringLiteral("Send%1Item").arg(t).toLatin1().constData())->setEnabled(on);
         action(QStringLiteral("Receive%1Item").arg(t).toLatin1().constData())->setEnabled(on);
     }
     for (const char* n : {"SendMenu", "ReceiveMenu"})
         if (QMenu* m = findChild<QMenu*>(QString::fromLatin1(n)))
-            m->setEnabled(anyProtocol && !transferRunning_);
+            m->setEnabled(anyProtocol && !transfers_->running());
     // What changes the line or reads the transfer's settings waits for the transfer.
-    action("ProtocolItem")->setEnabled(protocol_ != nullptr && !transferRunning_);
+    action("ProtocolItem")->setEnabled(transfers_->protocol() != nullptr && !transfers_->running());
     for (const char* n : {"PortItem", "SaveSesItem"})
-        action(n)->setEnabled(!transferRunning_);
+        action(n)->setEnabled(!transfers_->running());
     for (QAction* a : sessionItems_)
-        a->setEnabled(!transferRunning_);
+        a->setEnabled(!transfers_->running());
     const QMimeData* md = QApplication::clipboard()->mimeData();
     action("PasteItem")->setEnabled(md && md->hasText());
 }
@@ -859,10 +810,19 @@ void MainForm::rebuildSessionMenu()
 void MainForm::SessionDelimClick(int tag)
 {
     const std::string* name = sessions_.byTag(tag);
-    if (!name || transferRunning_)
+    if (!name || transfers_->running())
         return;
     const std::string chosen = *name;
     paste_->cancel();
+    if (dial_ && port_.settings().TapiMode != 3) {
+        // The session opens once the call has ended.
+        currentSession_ = chosen;
+        showSession();
+        dial_->SwitchSession(SessionPath(chosen));
+        if (quitRequested_)
+            close();
+        return;
+    }
     DisarmZmodemTrigger();
     port_.close();
     PortOpen(SessionPath(chosen));
@@ -877,7 +837,7 @@ void MainForm::SessionDelimClick(int tag)
 
 void MainForm::showSession()
 {
-    setWindowTitle(QString::fromStdString(WindowTitleText(currentSession_)));
+    setWindowTitle(QString::fromStdString(WindowTitleText(currentSession_, remoteTitle_)));
     sessionPanel_->setText(QString::fromStdString(currentSession_));
     for (size_t i = 0; i < sessionItems_.size(); ++i)
         sessionItems_[i]->setChecked(!currentSession_.empty()
@@ -896,7 +856,7 @@ void MainForm::markLine()
 
 void MainForm::SaveSessionItemClick()
 {
-    if (!prompts_ || transferRunning_)
+    if (!prompts_ || transfers_->running())
         return;
     SessionFormResult r = prompts_->sessionForm(SessionList::SortedForBox(sessions_.names()),
                                                 sessions_.DefaultNewName());
@@ -957,11 +917,12 @@ void MainForm::PasteItemClick()
 {
     const QMimeData* md = QApplication::clipboard()->mimeData();
     // While a transfer owns the line, pasted text would corrupt its stream.
-    if (!md || !md->hasText() || !port_.isOpen() || transferRunning_)
+    if (!md || !md->hasText() || !port_.isOpen() || transfers_->running())
         return;
-    // Sent as typed, in the system's encoding: each line break as the Enter key's CR.
-    // Text that does not fit the output buffer follows as the line takes it.
-    paste_->paste(PasteQueue::AsTyped(md->text().toLocal8Bit().toStdString()));
+    // Sent as typed, encoded (and bracketed) as the emulation asks: each line break as
+    // the Enter key's CR. Text that does not fit the output buffer follows as the line
+    // takes it.
+    paste_->paste(PasteQueue::AsTyped(terminal_.pasteBytes(md->text())));
 }
 
 void MainForm::ScrollbackItemClick()
@@ -1020,6 +981,18 @@ void MainForm::VT100ItemClick()
     UpdateMenu();
 }
 
+void MainForm::XtermItemClick()
+{
+    terminal_.setEmulatorType(terminal::etXterm);
+    UpdateMenu();
+}
+
+void MainForm::VisualBellItemClick()
+{
+    terminal_.setVisualBell(!terminal_.visualBell());
+    UpdateMenu();
+}
+
 void MainForm::KeyboardItemClick()
 {
     if (!prompts_)
@@ -1034,7 +1007,7 @@ void MainForm::KeyboardItemClick()
 void MainForm::PortItemClick()
 {
     // The line must not close under a running transfer (the menu item is disabled then).
-    if (!prompts_ || transferRunning_)
+    if (!prompts_ || transfers_->running())
         return;
     PortOptionValues preset = port_.settings();
     const std::string device = port_.deviceOf(preset.ComNumber);
@@ -1045,8 +1018,10 @@ void MainForm::PortItemClick()
         if (chosen->TapiMode == 3 && chosen->ComNumber <= 0)
             continue;
         // OK without a change keeps the open line as it is: reopening would restart a
-        // local command line and drop what is in flight.
-        if (port_.isOpen() && *chosen == port_.settings() && port_.deviceOf(chosen->ComNumber) == device)
+        // local command line and drop what is in flight. An emulation chosen since the
+        // line opened is the exception: the reopened line learns its terminal type.
+        if (port_.isOpen() && *chosen == port_.settings() && port_.deviceOf(chosen->ComNumber) == device
+            && openedTerm_ == terminal::terminalTypeName(terminal_.EmulatorType()))
             break;
         paste_->cancel();
         DisarmZmodemTrigger();
@@ -1078,7 +1053,7 @@ void MainForm::onLineLost(const std::string& reason)
     paste_->cancel();
     terminal_.setTypingHeld(false);
     terminal_.setActive(true);
-    zmodemHandle_ = 0;
+    transfers_->lineLost();
     statusTimer_->stop();
     driveLight_->setLit(false);
     UpdateStatus();
@@ -1162,156 +1137,12 @@ void MainForm::StatusTimerTimer()
 
 void MainForm::ArmZmodemTrigger()
 {
-    if (!zmodemStart_ || !port_.isOpen() || !zmodemAuto_ || zmodemHandle_ != 0)
-        return;
-    zmodemHandle_ = port_.addDataTrigger(kZmodemPattern);
+    transfers_->ArmZmodemTrigger();
 }
 
 void MainForm::DisarmZmodemTrigger()
 {
-    if (zmodemHandle_ != 0 && port_.isOpen())
-        port_.dropTrigger(zmodemHandle_);
-    zmodemHandle_ = 0;
-}
-
-// ---- File transfers -------------------------------------------------------------------
-
-namespace {
-bool isBatch(int type)
-{
-    return type >= protocols::ptYmodem && type <= protocols::ptKermit;
-}
-} // namespace
-
-void MainForm::SendItemClick(int tag)
-{
-    if (!protocol_ || !transferLine_ || transferRunning_ || !prompts_ || !ProtocolAvailable(tag))
-        return;
-    protocol_->setProtocolType(protocols::TProtocolType(tag));
-    protocol_->setTurnDelay(1);
-    const bool batch = isBatch(tag);
-    std::vector<QString> files =
-        prompts_->chooseSendFiles(QString::fromStdString(settings_.protocol.SendFile), batch);
-    if (files.empty())
-        return;
-    if (!batch)
-        files.resize(1);
-    sendFiles_.clear();
-    for (const QString& f : files)
-        sendFiles_.push_back(f.toStdString());
-    settings_.protocol.SendFile = sendFiles_.front();
-
-    DisarmZmodemTrigger();
-    detachListeners();
-    terminal_.setActive(false);
-    nextFileIndex_ = 0;
-    transferLine_->flushInput();
-    startTransfer(true);
-}
-
-void MainForm::ReceiveItemClick(int tag)
-{
-    if (!protocol_ || !transferLine_ || transferRunning_ || !ProtocolAvailable(tag))
-        return;
-    protocol_->setProtocolType(protocols::TProtocolType(tag));
-    receiveFiles();
-}
-
-void MainForm::receiveFiles()
-{
-    if (!protocol_ || !transferLine_ || transferRunning_)
-        return;
-    detachListeners();
-    terminal_.setActive(false);
-    protocol_->setTurnDelay(1);
-    DisarmZmodemTrigger();
-    if (prompts_) {
-        if (!isBatch(protocol_->ProtocolType())) {
-            if (auto path = prompts_->chooseReceiveFile(
-                    QString::fromStdString(settings_.protocol.ReceiveFile))) {
-                std::filesystem::path p(path->toStdString());
-                settings_.protocol.ReceiveFile = p.string();
-                // The old file goes first; if it cannot, the receive goes ahead anyway.
-                std::error_code ec;
-                std::filesystem::remove(p, ec);
-                protocol_->setDestinationDirectory(p.parent_path().string());
-                protocol_->setFileName(p.filename().string());
-            }
-        } else if (auto dir = prompts_->chooseDirectory(
-                       QString::fromStdString(settings_.protocol.BatchPath))) {
-            protocol_->setDestinationDirectory(dir->toStdString());
-            settings_.protocol.BatchPath = dir->toStdString();
-        }
-    }
-    startTransfer(false);
-}
-
-void MainForm::startTransfer(bool transmit)
-{
-    transferRunning_ = true;
-    UpdateMenu();
-    // A transfer that cannot start has raised its finish event already (queued), which
-    // hands the line back like any other end. If it ended without reporting an error (a
-    // closed line, no trigger slots left), the user still learns why nothing happened.
-    errorShown_ = false;
-    int rc = transmit ? transferLine_->beginTransmit(*protocol_)
-                      : transferLine_->beginReceive(*protocol_);
-    if (rc < 0 && !errorShown_)
-        ProtocolProtocolError(rc);
-}
-
-void MainForm::ProtocolProtocolNextFile(std::string& fileName)
-{
-    if (nextFileIndex_ < sendFiles_.size())
-        fileName = sendFiles_[nextFileIndex_++];
-    else
-        fileName.clear();
-}
-
-void MainForm::ProtocolProtocolFinish(int)
-{
-    if (!transferRunning_)
-        return;
-    transferRunning_ = false;
-    terminal_.setActive(true);
-    attachListeners();
-    ArmZmodemTrigger();
-    if (ledBarVisible()) {
-        // The lights show the line as it is now, not as it was when the transfer began.
-        setLightMonitoring(false);
-        setLightMonitoring(true);
-    }
-    UpdateMenu();
-    UpdateStatus();
-}
-
-void MainForm::ProtocolProtocolError(int code)
-{
-    errorShown_ = true;
-    if (protocol_)
-        protocol_->CancelTransfer();
-    std::string text = comm::ErrorText(code);
-    if (text.empty() || text == "Qarn exception" || text.rfind("Unknown error", 0) == 0)
-        text = std::to_string(code);
-    if (prompts_)
-        prompts_->error(QStringLiteral("Fatal protokol error:") + QString::fromStdString(text));
-}
-
-void MainForm::ProtocolItemClick()
-{
-    // The engine reads these settings while a transfer runs.
-    if (!protocol_ || !prompts_ || transferRunning_)
-        return;
-    bool autoStart = zmodemAuto_;
-    if (!prompts_->protocolOptions(*protocol_, autoStart))
-        return;
-    if (autoStart != zmodemAuto_) {
-        zmodemAuto_ = autoStart;
-        if (zmodemAuto_)
-            ArmZmodemTrigger();
-        else
-            DisarmZmodemTrigger();
-    }
+    transfers_->DisarmZmodemTrigger();
 }
 
 } // namespace zelvo::app

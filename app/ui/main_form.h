@@ -6,6 +6,7 @@
 #include "app/file_server_router.h"
 #include "app/session_list.h"
 #include "app/session_settings.h"
+#include "app/ui/transfer_controller.h"
 
 #include <QMainWindow>
 
@@ -25,6 +26,9 @@ class StatusLight;
 namespace zelvo::protocols {
 class Protocol;
 }
+namespace zelvo::telephony {
+class TelephonyDevice;
+}
 
 namespace zelvo::app {
 
@@ -37,6 +41,7 @@ struct LineOpenError;
 class TerminalAccess;
 class UserPrompts;
 class RfsStatistic;
+class DialController;
 
 // The file server's entry points; absent when the program runs without the library.
 struct FileServerFunctions {
@@ -46,7 +51,7 @@ struct FileServerFunctions {
     bool available() const { return receive && dispatch; }
 };
 
-class MainForm : public QMainWindow, private FileServerRouter::Host {
+class MainForm : public QMainWindow, private FileServerRouter::Host, private TransferController::Host {
     Q_OBJECT
 
 public:
@@ -63,13 +68,17 @@ public:
     // DriveLight.
     comm::StatusLight* light(const char* objectName) const;
     // Starts a Zmodem receive; without it the auto-start trigger is never armed.
-    void setZmodemStarter(std::function<void()> start) { zmodemStart_ = std::move(start); }
+    void setZmodemStarter(std::function<void()> start) { transfers_->setZmodemStarter(std::move(start)); }
     // The protocol component and the line it runs on. With them the File / Send and
     // Receive items of the protocols that have an engine, Preferences / Protocol and
     // the Zmodem auto-start work; the window takes the component's events.
     void setTransfer(protocols::Protocol* protocol, TransferLine* line);
-    // Whether a protocol type can run here (an engine exists for it).
-    static bool ProtocolAvailable(int type);
+    // The file transfer commands.
+    TransferController& transfers() { return *transfers_; }
+    // The telephony device; with it, sessions in telephony mode open through it and
+    // the Dial, Hangup and Tapi items work. Set before the window is shown.
+    void setTelephony(telephony::TelephonyDevice* device);
+    DialController* dialController() const { return dial_.get(); }
 
     // ---- Operations named by the window's design ----
     void PortOpen(const std::string& session);
@@ -96,6 +105,8 @@ public:
     void NoneItemClick();
     void AnsiItemClick();
     void VT100ItemClick();
+    void XtermItemClick();
+    void VisualBellItemClick();
     void KeyboardItemClick();
     void PortItemClick();
     void SaveSessionItemClick();
@@ -104,14 +115,9 @@ public:
     void RfsInfoClick();
     void ExitItemClick();
     void StatusTimerTimer();
-    void SendItemClick(int tag);
-    void ReceiveItemClick(int tag);
-    void ProtocolItemClick();
-
-    // ---- The protocol component's events ----
-    void ProtocolProtocolNextFile(std::string& fileName);
-    void ProtocolProtocolFinish(int code);
-    void ProtocolProtocolError(int code);
+    void SendItemClick(int tag) { transfers_->SendItemClick(tag); }
+    void ReceiveItemClick(int tag) { transfers_->ReceiveItemClick(tag); }
+    void ProtocolItemClick() { transfers_->ProtocolItemClick(); }
 
     // ---- State, for the program and for tests ----
     const SessionList& sessions() const { return sessions_; }
@@ -122,10 +128,10 @@ public:
     bool ledBarVisible() const;
     bool driveLightLit() const;
     bool statusTimerActive() const;
-    uint16_t zmodemTriggerHandle() const { return zmodemHandle_; }
-    bool zmodemAutoStart() const { return zmodemAuto_; }
+    uint16_t zmodemTriggerHandle() const { return transfers_->zmodemTriggerHandle(); }
+    bool zmodemAutoStart() const { return transfers_->autoStart(); }
     // True from the start of a transfer until its finish event.
-    bool transferRunning() const { return transferRunning_; }
+    bool transferRunning() const { return transfers_->running(); }
     const PasteController& paste() const { return *paste_; }
     const FileServerRouter& router() const { return router_; }
     // True once the first activation has opened the line (or given up).
@@ -162,12 +168,6 @@ private:
     bool openLine(LineOpenError& err);
     void onPortData(const uint8_t* bytes, size_t length);
     void onLineLost(const std::string& reason);
-    void receiveFiles();
-    void detachListeners();
-    void attachListeners();
-    void startTransfer(bool transmit);
-    void applyProtocolSettings();
-    void captureProtocolSettings();
     bool saveStore(const std::function<void(platform::RegistryStore&)>& write);
 
     // FileServerRouter::Host
@@ -176,25 +176,23 @@ private:
     void packetStarted() override;
     void packetEnded() override;
 
+    // TransferController::Host
+    void detachListeners() override;
+    void attachListeners() override;
+    void transferStateChanged() override;
+    void refreshLights() override;
+
     PortAccess& port_;
     TerminalAccess& terminal_;
     FileServerFunctions server_;
     std::string storePath_;
     UserPrompts* prompts_ = nullptr;
-    std::function<void()> zmodemStart_;
     std::function<void(bool)> lightMonitoring_;
-    protocols::Protocol* protocol_ = nullptr;
-    TransferLine* transferLine_ = nullptr;
-    std::vector<std::string> sendFiles_;
-    size_t nextFileIndex_ = 0;
-    bool transferRunning_ = false;
-    bool errorShown_ = false;
 
     SessionSettings settings_;
     SessionList sessions_;
     FileServerRouter router_;
-    bool zmodemAuto_ = false;
-    uint16_t zmodemHandle_ = 0;
+    std::unique_ptr<TransferController> transfers_;
     bool firstActivation_ = true;
     bool startMinimised_ = false;
     bool closing_ = false;
@@ -212,7 +210,12 @@ private:
     QLabel* sessionPanel_ = nullptr;
     // The named session in use; empty for the start-up settings ("default").
     std::string currentSession_;
+    // The title the remote side set (empty when none), shown in the caption.
+    std::string remoteTitle_;
+    // The terminal type the open line was given.
+    std::string openedTerm_;
     QTimer* statusTimer_ = nullptr;
+    std::unique_ptr<DialController> dial_;
     QMenu* preferencesMenu_ = nullptr;
     QAction* sessionDelim_ = nullptr;
     std::vector<QAction*> sessionItems_;

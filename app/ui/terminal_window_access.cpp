@@ -27,6 +27,10 @@ TerminalWindowAccess::TerminalWindowAccess(TerminalWindow& window, terminal::Emu
         if (onScrollbackChanged)
             onScrollbackChanged();
     });
+    window_.setOnTitle([this](TerminalWindow&, const std::string& title) {
+        if (onTitle)
+            onTitle(title);
+    });
     window_.setOnTerminalError([this](TerminalWindow& w, int code) {
         // A capture that stopped by itself (a write failed while text arrived); starting
         // and stopping report their own failures.
@@ -41,6 +45,7 @@ TerminalWindowAccess::~TerminalWindowAccess()
     window_.setOnTerminalError(nullptr);
     window_.setReceiveFilter(nullptr);
     window_.setOnScrollbackChange(nullptr);
+    window_.setOnTitle(nullptr);
 }
 
 QWidget* TerminalWindowAccess::widget()
@@ -104,8 +109,23 @@ int TerminalWindowAccess::EmulatorType() const
 
 void TerminalWindowAccess::setEmulatorType(int type)
 {
-    if (type >= 0 && type <= 4)
+    if (terminal::emulationInfo(type))
         emulator_.setEmulatorType(terminal::EmulatorType(type));
+}
+
+bool TerminalWindowAccess::visualBell() const
+{
+    return window_.BellStyle() == TerminalWindow::bsVisual;
+}
+
+void TerminalWindowAccess::setVisualBell(bool on)
+{
+    window_.setBellStyle(on ? TerminalWindow::bsVisual : TerminalWindow::bsBeep);
+}
+
+std::string TerminalWindowAccess::pasteBytes(const QString& text) const
+{
+    return window_.pasteBytes(text);
 }
 
 int TerminalWindowAccess::nearestPaletteIndex(uint32_t colorRef)
@@ -167,6 +187,16 @@ void TerminalWindowAccess::showLocalLine(const std::string& text)
     window_.ShowLocalLine(text);
 }
 
+void TerminalWindowAccess::showLine(const std::string& text)
+{
+    terminal::Buffer& b = window_.buffer();
+    std::string bytes = b.column() != 0 ? "\r\n" : "";
+    bytes += text;
+    bytes += "\r\n";
+    b.processBlock(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    b.bNeedPaint();
+}
+
 void TerminalWindowAccess::copyToClipboard()
 {
     window_.CopyToClipboard();
@@ -203,6 +233,7 @@ void TerminalWindowAccess::setKeyMap(const std::string& file, const std::string&
     } catch (const std::exception&) {
     }
     setKeyboardName(name);
+    window_.reloadXtermKeys();
 }
 
 void TerminalWindowAccess::resetKeyboard()
@@ -215,6 +246,7 @@ void TerminalWindowAccess::resetKeyboard()
     keyboard_.setProcessAllKeys(true);
     keyboard_.setProcessExtended(false);
     keyboard_.setProcessExtended(true);
+    window_.reloadXtermKeys();
 }
 
 void TerminalWindowAccess::setReceiveFilter(ReceiveFilter filter)

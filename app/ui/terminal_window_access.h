@@ -29,6 +29,9 @@ public:
     void setHalfDuplex(bool on) override;
     int EmulatorType() const override;
     void setEmulatorType(int type) override;
+    bool visualBell() const override;
+    void setVisualBell(bool on) override;
+    std::string pasteBytes(const QString& text) const override;
     TerminalFontSettings fontSettings() const override { return fontSettings_; }
     void setFontSettings(const TerminalFontSettings& f) override;
     QFont font() const override;
@@ -36,6 +39,7 @@ public:
     void setDisplayColumns(int columns) override;
     void clearWindow() override;
     void showLocalLine(const std::string& text) override;
+    void showLine(const std::string& text) override;
     void copyToClipboard() override;
     std::string keyboardName() const override;
     void setKeyboardName(const std::string& name) override;

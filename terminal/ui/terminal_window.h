@@ -15,12 +15,19 @@
 // never one per byte. The window also asks its port to gather a steady stream of received
 // bytes for kInputPacingFrames frames between notifications, so the stream wakes the
 // program, and repaints it, 30 times a second on a 60 Hz screen.
+//
+// With the xterm emulation (the buffer in Unicode mode) the page follows the window: it
+// takes as many rows and columns as the window shows, keeping the scrollback of the
+// configured shape, and a program on an exec: line is told the new size (TIOCSWINSZ).
+// Keys then go out as xterm sends them (XtermKeyboard), typed text as UTF-8, Alt+key
+// with ESC before it; the remote side's title and bell reach OnTitle and the bell.
 
 #include "comm/com_port.h"
 #include "comm/trigger_handler.h"
 #include "terminal/buffer.h"
 #include "terminal/buffer_client.h"
 #include "terminal/line_output.h"
+#include "terminal/xterm_keyboard.h"
 #include "terminal/ui/screen_renderer.h"
 #include "terminal/ui/virtual_keys.h"
 
@@ -49,6 +56,8 @@ public:
     enum TAutoScroll { asNone, asHorizontal, asVertical, asBoth };
     enum TIntegralSize { isNone, isWidth, isHeight, isBoth };
     enum TCaptureMode { cmOff, cmOn, cmAppend };
+    // What the bell of the remote side does: a system beep or a brief flash of the page.
+    enum TBellStyle { bsBeep, bsVisual };
 
     using TerminalStatusEvent =
         std::function<void(TerminalWindow&, uint8_t row, uint8_t column, uint16_t viewRow, uint16_t viewCol)>;
@@ -63,6 +72,8 @@ public:
     // The window entered (true) or left (false) scrollback by itself: the mouse wheel or
     // Shift+Page Up/Down took the view into the history or back to the live page.
     using ScrollbackEvent = std::function<void(TerminalWindow&, bool on)>;
+    // The remote side set its title (UTF-8; empty when the emulation has none).
+    using TitleEvent = std::function<void(TerminalWindow&, const std::string& title)>;
 
     // Shortest time between two repaints while data streams in, whatever the screen.
     static constexpr int kMinPaintIntervalMs = 15;
@@ -72,6 +83,10 @@ public:
     static constexpr int kInputPacingFrames = 2;
     // Most bytes held back while the user reads the scrollback.
     static constexpr size_t kMaxHeldBytes = 16u << 20;
+    // How long the page stays inverted for a visual bell, and the shortest time between
+    // two bells (a flood of BEL rings once).
+    static constexpr int kFlashMs = 120;
+    static constexpr int kMinBellIntervalMs = 200;
 
     explicit TerminalWindow(QWidget* parent = nullptr);
     ~TerminalWindow() override;
@@ -138,6 +153,11 @@ public:
     // must not mix into. The window keeps reading and showing what it is given.
     void setTypingHeld(bool held) { typingHeld_ = held; }
     bool typingHeld() const { return typingHeld_; }
+    void setOnTitle(TitleEvent e) { onTitle_ = std::move(e); }
+    TBellStyle BellStyle() const { return bellStyle_; }
+    void setBellStyle(TBellStyle s) { bellStyle_ = s; }
+    // The remote side's title, as the last OnTitle told it.
+    const std::string& title() const { return title_; }
 
     // ---- Operations -----------------------------------------------------------------
     // Clears the page; what it showed stays readable in the scrollback.
@@ -153,6 +173,12 @@ public:
     // Shows a line of the program's own (not from the line) on a row of its own, as
     // plain text past the emulation; a capture records it too.
     void ShowLocalLine(const std::string& text);
+    // The bytes that pasting text sends: UTF-8 with the xterm emulation (else the
+    // system's 8-bit encoding), wrapped in ESC [200~ .. ESC [201~ while the remote side
+    // asked for bracketed paste.
+    std::string pasteBytes(const QString& text) const;
+    // Reads the xterm record of the key map again (after the key map changed).
+    void reloadXtermKeys();
 
     Buffer& buffer() { return buffer_; }
     const Buffer& buffer() const { return buffer_; }
@@ -167,6 +193,8 @@ public:
     // True while changed cells wait for a repaint.
     bool paintPending() const;
     size_t heldBytes() const { return held_.size(); }
+    uint64_t bellCount() const { return bellCount_; }
+    bool flashing() const { return flashing_; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -193,6 +221,9 @@ private:
     void terminalStatus(int row, int column, int viewRow, int viewCol) override;
     void captureError(int code) override;
     void cursorPosReport(int column, int row) override;
+    void bell() override;
+    void titleChanged(const std::string& title) override;
+    void cellModeChanged() override;
     // WindowHandler
     void windowMessage(uint16_t msg, uint32_t wParam, uint32_t lParam) override;
     // LineOutput (emulator replies)
@@ -212,6 +243,14 @@ private:
     void scrollHistory(int rows);
     // The key map's bytes for a key-down; false when the key has no entry.
     bool translateKey(const VKey& key, Qt::KeyboardModifiers mods, std::string& mapping);
+    KeyboardModes keyboardModes() const;
+    void xtermKeyPress(QKeyEvent* e, const VKey& key, const KeyboardModes& modes);
+    // In Unicode mode: gives the page the window's rows and columns.
+    void followDisplay();
+    // Tells a program on a pseudo-terminal line the page's size.
+    void sendWindowSize();
+    // The buffer's shape as set through Rows/Columns/PageHeight.
+    void applyConfiguredShape();
     void afterChange();
     void schedulePaint();
     // The page moved: moves the pixels of rows that went up and repaints what differs;
@@ -219,6 +258,10 @@ private:
     bool repaintMoved();
     // The cells of a displayed row, plane after plane (characters, colours, attributes).
     void rowCells(int displayRow, std::vector<uint8_t>& out) const;
+    // Bytes per cell in what rowCells gives.
+    size_t shownCellBytes() const;
+    // The window-wide state that changes how cells look (blink phase, bell flash, ...).
+    uint64_t lookKey() const;
     // Records what a paint of these cells put on the viewport.
     void noteShown(const QRect& cells, const ScreenRenderer::View& v);
     void forgetShown();
@@ -268,6 +311,16 @@ private:
     bool typingHeld_ = false;
     // Capture errors go to changeCapture's caller, not to OnTerminalError.
     bool captureQuiet_ = false;
+    TitleEvent onTitle_;
+    std::string title_;
+    TBellStyle bellStyle_ = bsBeep;
+    QElapsedTimer sinceBell_;
+    QTimer flashTimer_;
+    bool flashing_ = false;
+    uint64_t bellCount_ = 0;
+    XtermKeyboard xtermKeys_;
+    int cfgRows_ = 200, cfgCols_ = 80, cfgPage_ = 25;
+    bool following_ = false;
 
     // Scrollback: bytes that arrived while the view was held.
     std::vector<uint8_t> held_;
@@ -285,6 +338,7 @@ private:
     std::vector<ShownRow> shown_;
     int shownViewCol_ = -1;
     bool shownMarked_ = false;
+    uint64_t shownLook_ = 0;
     QPoint shownCaret_{-1, -1}; // displayed cell that shows the caret
     std::vector<std::vector<uint8_t>> current_; // the rows' cells now, while comparing
 

@@ -19,6 +19,8 @@ TEST(MainFormLogic, LineMarkerAndTitleNameTheLineAndTheSession)
     EXPECT_EQ(LineMarkerText("lab", 5, "/dev/ttyUSB0", 9600, 7, 2, 2), "[lab: COM5 /dev/ttyUSB0 9600 7E2]");
     EXPECT_EQ(WindowTitleText(""), "Zelvo32");
     EXPECT_EQ(WindowTitleText("office"), "office - Zelvo32");
+    EXPECT_EQ(WindowTitleText("office", "tester@box: ~"), "tester@box: ~ - office - Zelvo32");
+    EXPECT_EQ(WindowTitleText("", "tester@box: ~"), "tester@box: ~ - Zelvo32");
 }
 
 TEST(MainFormLogic, WindowPlacement)
