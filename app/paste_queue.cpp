@@ -51,7 +51,21 @@ void PasteQueue::advance(size_t n)
 
 void PasteQueue::cancel()
 {
-    bytes_.clear();
+    // A bracketed paste that has begun is closed: otherwise the far side stays in its
+    // paste mode and takes what is typed next as pasted text. A marker cut in two by the
+    // stop is finished first.
+    static constexpr std::string_view kStart = "\x1b[200~", kEnd = "\x1b[201~";
+    const std::string_view sent(bytes_.data(), sent_), unsent = std::string_view(bytes_).substr(sent_);
+    std::string rest;
+    for (std::string_view marker : {kStart, kEnd})
+        for (size_t k = 1; k < marker.size(); ++k)
+            if (sent.ends_with(marker.substr(0, k)) && unsent.starts_with(marker.substr(k)))
+                rest = marker.substr(k);
+    const std::string done = std::string(sent) + rest;
+    const size_t start = done.rfind(kStart), end = done.rfind(kEnd);
+    if (start != std::string::npos && (end == std::string::npos || end < start))
+        rest += kEnd;
+    bytes_ = std::move(rest);
     sent_ = 0;
 }
 

@@ -25,7 +25,8 @@ public:
     std::string_view next(size_t room) const;
     // n bytes of next() went out.
     void advance(size_t n);
-    // Drops everything not sent yet.
+    // Drops everything not sent yet, except what closes a bracketed paste that has begun
+    // to go out (that stays queued).
     void cancel();
 
     size_t sent() const { return sent_; }

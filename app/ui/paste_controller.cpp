@@ -52,6 +52,9 @@ void PasteController::cancel()
     queue_.cancel();
     retry_->stop();
     hideProgress();
+    // The end of a bracketed paste still goes out.
+    if (queue_.pending())
+        feed();
 }
 
 void PasteController::hideProgress()

@@ -9,6 +9,9 @@
 //   receive wake-ups: voluntary context switches of the program per second
 //   receive repaints: paints of the terminal per second
 //   receive shown: bytes that reached the terminal, of those sent
+//
+// The session uses the ANSI emulation; with the argument "xterm" it uses the xterm
+// emulation (Unicode cells) and the names end in " (xterm)".
 
 #include "app/session_settings.h"
 #include "app/ui/main_form.h"
@@ -143,6 +146,8 @@ void wait(int ms)
 
 int main(int argc, char** argv)
 {
+    const bool xterm = argc > 1 && std::string(argv[1]) == "xterm";
+    const char* tag = xterm ? " (xterm)" : "";
     fs::path dir = fs::temp_directory_path() / ("zelvo-bench-receive-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
@@ -173,6 +178,7 @@ int main(int argc, char** argv)
         app::SessionSettings s;
         s.port.ComNumber = 37;
         s.port.Baud = 115200;
+        s.emulator.EmulatorType = xterm ? 5 : 1;
         app::WriteRegistry(store, app::kDefaultSession, s);
         store.save();
     }
@@ -211,10 +217,10 @@ int main(int argc, char** argv)
     ::kill(feeder, SIGKILL);
     ::waitpid(feeder, nullptr, 0);
 
-    std::printf("receive cpu at 115200 baud: %.2f %%\n", (u1.cpu - u0.cpu) / secs * 100.0);
-    std::printf("receive wake-ups: %.0f /s\n", double(u1.wakeups - u0.wakeups) / secs);
-    std::printf("receive repaints: %.1f /s\n", double(paints) / secs);
-    std::printf("receive shown: %.0f bytes/s of %d sent\n", double(shown) / secs, kBytesPerSecond);
+    std::printf("receive cpu at 115200 baud%s: %.2f %%\n", tag, (u1.cpu - u0.cpu) / secs * 100.0);
+    std::printf("receive wake-ups%s: %.0f /s\n", tag, double(u1.wakeups - u0.wakeups) / secs);
+    std::printf("receive repaints%s: %.1f /s\n", tag, double(paints) / secs);
+    std::printf("receive shown%s: %.0f bytes/s of %d sent\n", tag, double(shown) / secs, kBytesPerSecond);
     if (std::getenv("ZELVO_BENCH_THREADS")) {
         std::fputs(threads0.c_str(), stderr);
         std::fputs(threadReport().c_str(), stderr);

@@ -120,6 +120,38 @@ TEST(PasteQueue, LineBreaksGoOutAsEnterAndStretchesFollowTheRoom)
     EXPECT_EQ(q.next(10), "");
 }
 
+TEST(PasteQueue, StoppingABracketedPasteStillClosesIt)
+{
+    // Stopped inside the text: the end marker alone still goes out.
+    PasteQueue q;
+    q.add("\x1b[200~ls\rrm\r\x1b[201~");
+    q.advance(9);
+    q.cancel();
+    EXPECT_EQ(q.next(100), "\x1b[201~");
+    // Stopped inside the start marker: it is finished and closed at once.
+    PasteQueue cut;
+    cut.add("\x1b[200~ls\x1b[201~");
+    cut.advance(3);
+    cut.cancel();
+    EXPECT_EQ(cut.next(100), "00~\x1b[201~");
+    // Stopped inside the end marker: only its rest.
+    PasteQueue end;
+    end.add("\x1b[200~ls\x1b[201~");
+    end.advance(11);
+    end.cancel();
+    EXPECT_EQ(end.next(100), "01~");
+    // Not started, or plain text: nothing is left.
+    PasteQueue idle;
+    idle.add("\x1b[200~ls\x1b[201~");
+    idle.cancel();
+    EXPECT_FALSE(idle.pending());
+    PasteQueue plain;
+    plain.add("ls\r");
+    plain.advance(1);
+    plain.cancel();
+    EXPECT_FALSE(plain.pending());
+}
+
 TEST(PortOptions, ControlsThatCannotBeUsedAreNamed)
 {
     PortOptionControls c;

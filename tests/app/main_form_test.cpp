@@ -327,6 +327,12 @@ TEST_F(MainFormTest, LineChangingCommandsWaitForATransferAndOkWithoutChangesKeep
     ASSERT_TRUE(f.transferRunning());
     for (const char* n : {"PortItem", "ProtocolItem", "SaveSesItem", "Session0Item"})
         EXPECT_FALSE(f.action(n)->isEnabled()) << n;
+    // The protocol options are not offered while the engine reads them.
+    const bool autoStart = f.zmodemAutoStart();
+    prompts_.protocolOptionsAutoStart = !autoStart;
+    f.ProtocolItemClick();
+    EXPECT_EQ(f.zmodemAutoStart(), autoStart);
+    prompts_.protocolOptionsAutoStart.reset();
     int opens = port_.opens;
     f.PortItemClick();
     f.SessionDelimClick(1);
