@@ -7,6 +7,7 @@
 #include "platform/registry_store.h"
 #include "protocols/com_port_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -207,6 +208,42 @@ void ComPortAccess::putBlock(const uint8_t* data, size_t length)
     }
 }
 
+size_t ComPortAccess::putSome(const uint8_t* data, size_t length)
+{
+    try {
+        if (!port_.Open())
+            return 0;
+        const size_t n = std::min<size_t>(length, port_.OutputFree());
+        if (n > 0)
+            port_.PutBlock(data, uint32_t(n));
+        return n;
+    } catch (const EQarnException& e) {
+        std::fprintf(stderr, "zelvo32: sending failed: %s\n", e.what());
+        return 0;
+    }
+}
+
+bool ComPortAccess::watchOutputRoom(size_t bytes)
+{
+    // An output-buffer-free status trigger; its handle is kept for the port's life, as
+    // triggers come back with a reopen.
+    const auto value = uint16_t(std::min<size_t>(std::max<size_t>(bytes, 1), 0xFFFF));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            if (!port_.Open())
+                return false;
+            if (roomTrigger_ == 0)
+                roomTrigger_ = port_.NewStatusTrigger(stOutBuffFree);
+            port_.ArmStatusTrigger(roomTrigger_, value, true);
+            return true;
+        } catch (const EQarnException&) {
+            // A handle from before a close that did not come back: make a new one.
+            roomTrigger_ = 0;
+        }
+    }
+    return false;
+}
+
 uint16_t ComPortAccess::addDataTrigger(std::string_view pattern)
 {
     try {
@@ -262,6 +299,11 @@ void ComPortAccess::checkHangupLater()
 
 void ComPortAccess::statusTrigger(uint16_t handle)
 {
+    if (handle != 0 && handle == roomTrigger_) {
+        if (onOutputRoom)
+            onOutputRoom();
+        return;
+    }
     if (handle != hangupTrigger_ || !port_.Open())
         return;
     PosixDispatcher* d = port_.Dispatcher();

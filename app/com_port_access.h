@@ -37,6 +37,8 @@ public:
     void setExecTerminalType(const std::string& term) override;
     void close() override;
     void putBlock(const uint8_t* data, size_t length) override;
+    size_t putSome(const uint8_t* data, size_t length) override;
+    bool watchOutputRoom(size_t bytes) override;
     uint16_t addDataTrigger(std::string_view pattern) override;
     void dropTrigger(uint16_t handle) override;
 
@@ -56,6 +58,7 @@ private:
     bool reconnect_ = true;
     comm::DeviceIdentity identity_;
     uint16_t hangupTrigger_ = 0;
+    uint16_t roomTrigger_ = 0;
     int userId_ = 0;
     bool lostPending_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -33,6 +33,8 @@ inline constexpr std::string_view kDefaultSession = "default";
 inline constexpr uint32_t kMaxListEntries = 1000;
 // The terminal font name is used up to this many characters.
 inline constexpr size_t kMaxFontName = 255;
+// Scrollback rows a stored session may ask for; the terminal takes as many as it can hold.
+inline constexpr uint32_t kMaxHistoryRows = 100000;
 
 struct PortSettings {
     // "Mode": 3 is a directly opened port; any other value is a modem reached through the
@@ -105,6 +107,9 @@ struct WindowSettings {
     bool Status = true;                // status bar visible
     int32_t Left = -1;                 // remembered position; negative centres the window
     int32_t Top = -1;
+    // Additions, stored after the values above and read only when present:
+    bool CaptureCrLf = false;          // "CaptureCRLF": capture file line breaks CR LF, else LF
+    uint32_t HistoryRows = 175;        // "HistoryRows": scrollback rows above the page
 
     bool operator==(const WindowSettings&) const = default;
 };
