@@ -4,6 +4,7 @@
 #include "app/port_access.h"
 #include "app/transfer_line.h"
 #include "app/ui/rfs_statistic.h"
+#include "app/ui/script_controller.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
 #include "comm/exceptions.h"
@@ -72,6 +73,7 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     buildMenus();
     buildLedBar();
     buildStatusBar();
+    scripts_ = std::make_unique<ScriptController>(*this, port_, terminal_);
 
     statusTimer_ = new QTimer(this);
     statusTimer_->setObjectName(QStringLiteral("StatusTimer"));
@@ -89,6 +91,7 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 
 MainForm::~MainForm()
 {
+    scripts_.reset();
     setTransfer(nullptr, nullptr);
     port_.onData = nullptr;
     port_.onDataTrigger = nullptr;
@@ -137,8 +140,12 @@ void MainForm::setTransfer(protocols::Protocol* protocol, TransferLine* line)
     if (!protocol_ || !transferLine_) {
         protocol_ = nullptr;
         transferLine_ = nullptr;
+        if (scripts_)
+            scripts_->setTransfer(nullptr, nullptr);
         return;
     }
+    if (scripts_)
+        scripts_->setTransfer(protocol_, transferLine_);
     protocol_->OnProtocolNextFile = [this](protocols::Protocol&, std::string& name) {
         ProtocolProtocolNextFile(name);
     };
@@ -174,6 +181,7 @@ void MainForm::setTransfer(protocols::Protocol* protocol, TransferLine* line)
 void MainForm::setPrompts(UserPrompts* prompts)
 {
     prompts_ = prompts;
+    scripts_->setPrompts(prompts);
 }
 
 QAction* MainForm::action(const char* objectName) const
@@ -277,7 +285,7 @@ void MainForm::buildMenus()
     status->setChecked(true);
     connect(status, &QAction::triggered, this, &MainForm::StatusItemClick);
 
-    // The script commands come with the script host.
+    // The script commands are connected by the script controller.
     QMenu* script = bar->addMenu(QStringLiteral("&Script"));
     script->setObjectName(QStringLiteral("ScriptMenu"));
     addItem(script, "RunScriptItem", "&Run...", false);
@@ -415,7 +423,12 @@ void MainForm::FormActivate()
 
 void MainForm::closeEvent(QCloseEvent* e)
 {
-    // FormCloseQuery: closing is always allowed.
+    // FormCloseQuery: closing is allowed, unless the user keeps the program open to save
+    // the script being edited.
+    if (!closed_ && !scripts_->closeQuery()) {
+        e->ignore();
+        return;
+    }
     closing_ = true;
     FormClose();
     e->accept();
@@ -426,6 +439,7 @@ void MainForm::FormClose()
     if (closed_)
         return;
     closed_ = true;
+    scripts_->stopForClose();
     if (transferRunning_ && protocol_)
         protocol_->CancelTransfer();
     writeSettingsNow();
@@ -603,6 +617,7 @@ void MainForm::captureSettings()
         w.Top = y();
     }
     settings_.protocol.ZmodemAutoStart = zmodemAuto_;
+    scripts_->captureSettings(settings_.script);
     captureProtocolSettings();
 }
 
@@ -641,6 +656,7 @@ void MainForm::PortOpen(const std::string& session)
             std::fprintf(stderr, "zelvo32: settings of \"%s\" end at the damaged value %s\n",
                          session.c_str(), at.c_str());
     }
+    scripts_->applySettings(settings_.script);
     applySettings();
     ResizeForm();
     CenterForm();

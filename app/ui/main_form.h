@@ -28,6 +28,7 @@ class Protocol;
 namespace zelvo::app {
 
 class PortAccess;
+class ScriptController;
 class TransferLine;
 struct LineOpenError;
 class TerminalAccess;
@@ -126,6 +127,8 @@ public:
     // True when the user cancelled opening a line at start-up; the program ends.
     bool quitRequested() const { return quitRequested_; }
     QAction* action(const char* objectName) const;
+    // The Script menu and the script windows.
+    ScriptController& scripts() const { return *scripts_; }
     // Reads and writes the store the way the window does at start and at exit.
     void writeSettingsNow();
 
@@ -202,6 +205,7 @@ private:
     QAction* sessionDelim_ = nullptr;
     std::vector<QAction*> sessionItems_;
     RfsStatistic* rfsStatistic_ = nullptr;
+    std::unique_ptr<ScriptController> scripts_;
 };
 
 } // namespace zelvo::app

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -47,6 +49,13 @@ public:
     virtual void setDisplayColumns(int columns) = 0;
 
     virtual void clearWindow() = 0;
+    // Shows bytes as if they had been received from the line (a script's echo and its
+    // prints); the terminal repaints. A terminal that cannot show them ignores them.
+    virtual void showReceived(const uint8_t* data, size_t length)
+    {
+        (void)data;
+        (void)length;
+    }
     // Puts the marked text on the clipboard.
     virtual void copyToClipboard() = 0;
 

@@ -130,6 +130,12 @@ void TerminalWindowAccess::clearWindow()
     window_.ClearWindow();
 }
 
+void TerminalWindowAccess::showReceived(const uint8_t* data, size_t length)
+{
+    // Through the emulator into the buffer, which tells the window what to repaint.
+    window_.buffer().processBlock(data, length);
+}
+
 void TerminalWindowAccess::copyToClipboard()
 {
     window_.CopyToClipboard();

@@ -32,6 +32,7 @@ public:
     void setDisplayRows(int rows) override;
     void setDisplayColumns(int columns) override;
     void clearWindow() override;
+    void showReceived(const uint8_t* data, size_t length) override;
     void copyToClipboard() override;
     std::string keyboardName() const override;
     void setKeyboardName(const std::string& name) override;
