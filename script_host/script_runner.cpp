@@ -115,6 +115,7 @@ int ScriptRunner::lineReached(int line)
     if (step_ && !StopRequested()) {
         stepGo_ = false;
         paused_ = true;
+        ++holds_;
         if (observer_)
             observer_->pausedAt(line);
         host_.environment().waitFor([this] { return stepGo_ || StopRequested(); }, -1);

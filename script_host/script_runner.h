@@ -16,6 +16,7 @@
 #include "script_host/host_functions.h"
 #include "script_host/run_observer.h"
 
+#include <cstdint>
 #include <string>
 
 namespace zelvo::script_host {
@@ -42,6 +43,8 @@ public:
     static bool AnyRunning();
     bool Running() const { return running_; }
     bool Paused() const { return paused_; }
+    // How many times runs have been held at a line; tells one hold from the next.
+    uint64_t HoldCount() const { return holds_; }
 
     // Safe from any thread.
     void RequestStop() { host_.RequestStop(); }
@@ -72,6 +75,7 @@ private:
     bool step_ = false;
     bool stepGo_ = false;
     bool paused_ = false;
+    uint64_t holds_ = 0;
     int messages_ = 0;
 };
 

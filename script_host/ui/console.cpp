@@ -208,15 +208,15 @@ void Console::keyPressEvent(QKeyEvent* e)
         break;
     }
     QByteArray typed = e->text().toLocal8Bit();
-    if (typed.isEmpty()) {
-        // Enter, Backspace and Ctrl+letter come without text on some platforms.
-        if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
-            typed = "\r";
-        else if (e->key() == Qt::Key_Backspace)
-            typed = "\b";
-        else if ((e->modifiers() & Qt::ControlModifier) && e->key() >= Qt::Key_A && e->key() <= Qt::Key_Z)
-            typed = QByteArray(1, char(e->key() - Qt::Key_A + 1));
-    }
+    // Ctrl+letter is its control character; Enter and Backspace come without text on
+    // some platforms.
+    const bool ctrl = (e->modifiers() & Qt::ControlModifier) && !(e->modifiers() & Qt::AltModifier);
+    if (ctrl && e->key() >= Qt::Key_A && e->key() <= Qt::Key_Z)
+        typed = QByteArray(1, char(e->key() - Qt::Key_A + 1));
+    else if (typed.isEmpty() && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter))
+        typed = "\r";
+    else if (typed.isEmpty() && e->key() == Qt::Key_Backspace)
+        typed = "\b";
     if (typed.isEmpty()) {
         QAbstractScrollArea::keyPressEvent(e);
         return;
