@@ -18,7 +18,12 @@ QColor toQColor(RuleColor c)
 
 RuleHighlighter::RuleHighlighter(QTextDocument* document) : QSyntaxHighlighter(document)
 {
-    connect(document, &QTextDocument::contentsChanged, this, &RuleHighlighter::textChanged);
+    // Only edits of the text count: repainting the formats reports a change of no
+    // characters, which must not start another repaint.
+    connect(document, &QTextDocument::contentsChange, this, [this](int, int removed, int added) {
+        if (removed != 0 || added != 0)
+            textChanged();
+    });
 }
 
 void RuleHighlighter::setRules(std::vector<ColorRule> rules)

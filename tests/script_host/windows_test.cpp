@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QListWidget>
 #include <QMenu>
+#include <QSyntaxHighlighter>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
@@ -144,6 +145,21 @@ TEST(ColorMemoTest, PaintsTheSpansOfItsRules)
     const QTextBlock second = memo.document()->findBlockByNumber(1);
     ASSERT_FALSE(second.layout()->formats().isEmpty());
     EXPECT_EQ(second.layout()->formats().first().format.foreground().color(), QColor(0, 0x80, 0x80));
+
+    // Repainting the colours is not an edit: an idle editor does no work.
+    struct CallCounter : QObject {
+        int calls = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            calls += e->type() == QEvent::MetaCall;
+            return false;
+        }
+    } counter;
+    auto* highlighter = memo.document()->findChild<QSyntaxHighlighter*>();
+    ASSERT_NE(highlighter, nullptr);
+    highlighter->installEventFilter(&counter);
+    QTest::qWait(100);
+    EXPECT_LE(counter.calls, 1);
 }
 
 // ---- The editor and the Script menu on a main window with a fake line -------------------------
