@@ -70,7 +70,6 @@ ScriptForm::ScriptForm(ScriptRunner& runner, ScriptDialog& dialog, ScriptConsole
     splitter_->setStretchFactor(0, 1);
     splitter_->setStretchFactor(1, 1);
     setCentralWidget(splitter_);
-    splitter_->setSizes({kSplitterPosition, std::max(10, height() - kSplitterPosition)});
 
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("ScriptStatus"));
@@ -272,6 +271,17 @@ void ScriptForm::ScrSaveAsItemClick()
 void ScriptForm::ScrCloseItemClick()
 {
     close();
+}
+
+void ScriptForm::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    // The splitter starts at its design position once the window has its size; after
+    // that it keeps where the user put it.
+    if (!splitterPlaced_) {
+        splitterPlaced_ = true;
+        splitter_->setSizes({kSplitterPosition, std::max(10, splitter_->height() - kSplitterPosition)});
+    }
 }
 
 void ScriptForm::closeEvent(QCloseEvent* e)

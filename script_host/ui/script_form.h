@@ -93,6 +93,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     // RunObserver
@@ -124,6 +125,7 @@ private:
     bool latin1_ = false; // the current file was read byte for byte
     bool crlf_ = false;   // its lines end in CR LF
     bool loading_ = false;
+    bool splitterPlaced_ = false;
 };
 
 } // namespace zelvo::script_host
