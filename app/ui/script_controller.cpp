@@ -110,7 +110,7 @@ bool ScriptController::closeQuery()
 void ScriptController::stopForClose()
 {
     closing_ = true;
-    editor_->showMessagesAfterRun = false;
+    editor_->programClosing = true;
     if (runner_->Running())
         runner_->RequestStop();
     editor_->hide();

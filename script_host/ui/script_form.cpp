@@ -202,6 +202,8 @@ bool ScriptForm::allowDiscard()
         }
         return save(currentFile_);
     case QMessageBox::No:
+        // The changes are given up; they are not asked about again.
+        source_->document()->setModified(false);
         return true;
     default:
         return false;
@@ -363,12 +365,12 @@ void ScriptForm::RunScript(const QString& path, bool step)
     message_.hide();
 
     panels_[0]->clear();
-    if (editorWasVisible)
+    if (editorWasVisible && !programClosing)
         show();
     env.setTerminalActive(terminalWasActive);
     setRunState(false);
 
-    if (messages_->count() == 0 || !showMessagesAfterRun)
+    if (messages_->count() == 0 || programClosing)
         return;
     if (path != currentFile_) {
         // The editor takes the script that reported; unsaved edits of another are not

@@ -77,9 +77,9 @@ public:
     QAction* action(const char* objectName) const;
     ScriptRunner& runner() { return runner_; }
 
-    // A run that reported messages ends with the editor open at the first one's line;
-    // not while the program is closing.
-    bool showMessagesAfterRun = true;
+    // The program is closing: a run that ends now brings no window back (the editor
+    // stays hidden, also with messages).
+    bool programClosing = false;
     // The main window's part in a run: its "Run..." and "Stop" items follow this.
     std::function<void(bool running)> onRunningChanged;
     // Questions to the user; tests answer them. confirmSave asks "Save changes to ..."

@@ -434,6 +434,7 @@ TEST_F(ScriptWindowsTest, RunSavesFirstStepHoldsAtLinesAndStopEndsTheRun)
 TEST_F(ScriptWindowsTest, ClosingTheProgramStopsAWaitingScript)
 {
     const QString path = write("forever.vm", "void main() { Waitfor(\"never\"); }\n");
+    editor().EditScript(path);
     bool closedDuringRun = false;
     QTimer::singleShot(50, form_.get(), [&] {
         form_->close();
