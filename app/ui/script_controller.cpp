@@ -44,6 +44,16 @@ ScriptController::ScriptController(MainForm& form, PortAccess& port, TerminalAcc
     hook("RunScriptItem", [this] { RunscriptItemClick(0); });
     hook("EditScriptItem", &ScriptController::EditScriptClick);
     hook("AddScriptItem", &ScriptController::AddScriptItemClick);
+    // While a script runs it owns the line: a transfer from the File menu would take the
+    // line from under it (and the protocol from a script's own transfer).
+    if (QMenu* file = form_.findChild<QMenu*>(QStringLiteral("FileMenu")))
+        connect(file, &QMenu::aboutToShow, this, [this] {
+            if (!runner_->Running())
+                return;
+            for (const char* name : {"SendMenu", "ReceiveMenu"})
+                if (QMenu* m = form_.findChild<QMenu*>(QString::fromLatin1(name)))
+                    m->setEnabled(false);
+        });
     QAction* stop = action("StopScriptItem");
     stop->setEnabled(false);
     // Not queued: Stop must reach a script that waits inside the event loop.
@@ -190,8 +200,10 @@ void ScriptController::runningChanged(bool running)
     if (running) {
         form_.DisarmZmodemTrigger();
     } else {
-        if (!closing_)
+        if (!closing_) {
             form_.ArmZmodemTrigger();
+            form_.UpdateMenu();
+        }
         // Signalled once the run's windows are back.
         QTimer::singleShot(0, this, [this] { emit runFinished(); });
     }

@@ -4,7 +4,7 @@
 // group and rebuilt by every PortOpen), and the windows of a run (editor, console,
 // message window). While a script runs the main window's "Run..." is disabled and
 // "Stop" enabled, the terminal reads the line only through the script's echo, and the
-// Zmodem auto-start is off: the script owns the line.
+// Zmodem auto-start and the File menu's transfers are off: the script owns the line.
 
 #include "app/session_settings.h"
 #include "script_host/script_list.h"

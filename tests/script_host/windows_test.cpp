@@ -5,7 +5,9 @@
 #include "host_fakes.h"
 
 #include "app/ui/main_form.h"
+#include "app/transfer_line.h"
 #include "app/ui/script_controller.h"
+#include "protocols/protocol.h"
 #include "script_host/script_runner.h"
 #include "script_host/ui/color_memo.h"
 #include "script_host/ui/console.h"
@@ -298,6 +300,15 @@ TEST_F(ScriptWindowsTest, TheScriptMenuFollowsTheSessionAndTheMenuEditor)
 
 TEST_F(ScriptWindowsTest, ARunFromTheMenuUsesTheLineTheTerminalAndTheConsole)
 {
+    struct NoLine : app::TransferLine {
+        int beginTransmit(protocols::Protocol&) override { return -1; }
+        int beginReceive(protocols::Protocol&) override { return -1; }
+        void flushInput() override {}
+    } noLine;
+    protocols::Protocol protocol;
+    form_->setTransfer(&protocol, &noLine);
+    QMenu* receiveMenu = form_->findChild<QMenu*>(QStringLiteral("ReceiveMenu"));
+    ASSERT_TRUE(receiveMenu->isEnabled());
     write("b/login.vm", R"(void main()
 {
     print("hi");
@@ -306,11 +317,15 @@ TEST_F(ScriptWindowsTest, ARunFromTheMenuUsesTheLineTheTerminalAndTheConsole)
     Message("step ", 2);
 }
 )");
-    QTimer::singleShot(0, form_.get(), [this] {
+    QTimer::singleShot(0, form_.get(), [this, receiveMenu] {
         EXPECT_FALSE(form_->action("RunScriptItem")->isEnabled());
         EXPECT_TRUE(form_->action("StopScriptItem")->isEnabled());
         EXPECT_FALSE(terminal_.active);
         EXPECT_TRUE(scripts().console().isVisible());
+        // The File menu offers no transfer while the script owns the line.
+        QMenu* file = form_->findChild<QMenu*>(QStringLiteral("FileMenu"));
+        emit file->aboutToShow();
+        EXPECT_FALSE(receiveMenu->isEnabled());
         port_.receive("ATZ\r\r\nOK\r\n");
     });
     scripts().RunscriptItemClick(2);
@@ -328,6 +343,8 @@ TEST_F(ScriptWindowsTest, ARunFromTheMenuUsesTheLineTheTerminalAndTheConsole)
     EXPECT_FALSE(form_->action("StopScriptItem")->isEnabled());
     EXPECT_TRUE(messages().isEmpty());
     EXPECT_FALSE(editor().isVisible());
+    EXPECT_TRUE(receiveMenu->isEnabled());
+    form_->setTransfer(nullptr, nullptr);
 }
 
 TEST_F(ScriptWindowsTest, StopFromTheMenuEndsAWaitWithoutTimeOut)
