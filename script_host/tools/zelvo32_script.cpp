@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,9 +80,12 @@ std::string resolveDevice(const std::string& line)
     return zelvo::comm::PortDevice(store, int(n));
 }
 
-// Ctrl-C reaches the run through a pipe: the signal handler only writes a byte.
+// Ctrl-C reaches the run through a pipe: the signal handler only writes a byte, and a
+// watcher thread asks the run to stop.
 int gSignalPipe[2] = {-1, -1};
 std::atomic<int> gSignals{0};
+std::mutex gRunMutex;
+HeadlessRun* gRun = nullptr;
 
 void onSignal(int)
 {
@@ -189,10 +193,17 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "zelvo32-script: %s\n", std::strerror(errno));
         return HeadlessRun::kNotCompiled;
     }
-    std::thread([&run] {
+    {
+        std::lock_guard lock(gRunMutex);
+        gRun = &run;
+    }
+    std::thread([] {
         char c;
-        while (::read(gSignalPipe[0], &c, 1) == 1)
-            run.RequestStop();
+        while (::read(gSignalPipe[0], &c, 1) == 1) {
+            std::lock_guard lock(gRunMutex);
+            if (gRun)
+                gRun->RequestStop();
+        }
     }).detach();
     struct sigaction sa {};
     sa.sa_handler = onSignal;
@@ -203,8 +214,7 @@ int main(int argc, char** argv)
     rawTerminal();
     const int status = run.Run();
     restoreTerminal();
-    std::fflush(stdout);
-    // The watcher thread still refers to the run; the process ends without unwinding it.
-    std::fflush(stderr);
-    ::_exit(status);
+    std::lock_guard lock(gRunMutex);
+    gRun = nullptr;
+    return status;
 }
