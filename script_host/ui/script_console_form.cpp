@@ -26,8 +26,12 @@ ScriptConsoleForm::ScriptConsoleForm(QWidget* parent)
     console_ = new Console(panel);
     console_->setObjectName(QStringLiteral("ScriptConsole"));
     console_->setFrameShape(QFrame::NoFrame);
-    // A family the system lacks gives way to its fixed-pitch font of the same height.
-    console_->setConsoleFont(terminal::terminalFont(QStringLiteral("Courier New"), -12, 0));
+    // A family the system lacks gives way to its fixed-pitch font of the same height;
+    // should even that be refused, the console keeps its own fixed-pitch default.
+    try {
+        console_->setConsoleFont(terminal::terminalFont(QStringLiteral("Courier New"), -12, 0));
+    } catch (const ConsoleError&) {
+    }
     console_->setLineBreak(LF);
     inner->addWidget(console_);
     if (QScreen* s = QGuiApplication::primaryScreen())
