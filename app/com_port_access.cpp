@@ -238,7 +238,9 @@ void ComPortAccess::statusTrigger(uint16_t handle)
     if (handle != hangupTrigger_ || !port_.Open())
         return;
     PosixDispatcher* d = port_.Dispatcher();
-    if (!d || !d->LineHungUp()) {
+    // On a modem's line the telephony device takes a far end that hangs up as the
+    // end of the call.
+    if (!d || !d->LineHungUp() || port_.TapiMode() == tmOn) {
         // A carrier change of a line that is still there.
         try {
             port_.ArmStatusTrigger(hangupTrigger_, msDCD, true);
@@ -287,6 +289,46 @@ bool PortTableDirectory::mapDevice(int comNumber, const std::string& device, std
     RegistryStore store(storePath_);
     store.load();
     SetPortDevice(store, comNumber, device);
+    if (!store.save()) {
+        error = "the settings file " + storePath_ + " cannot be written";
+        return false;
+    }
+    return true;
+}
+
+std::vector<telephony::ModemConfig> PortTableDirectory::modems()
+{
+    RegistryStore store(storePath_);
+    store.load();
+    return telephony::ReadModems(store);
+}
+
+bool PortTableDirectory::saveModem(const telephony::ModemConfig& modem,
+                                   const std::string& oldName, std::string& error)
+{
+    RegistryStore store(storePath_);
+    store.load();
+    const bool rename = !oldName.empty() && !telephony::SameModemName(oldName, modem.name);
+    if ((oldName.empty() || rename) && telephony::FindModem(store, modem.name)) {
+        error = "a modem named \"" + modem.name + "\" exists already";
+        return false;
+    }
+    if (rename)
+        telephony::RemoveModem(store, oldName);
+    if (!telephony::WriteModem(store, modem, error))
+        return false;
+    if (!store.save()) {
+        error = "the settings file " + storePath_ + " cannot be written";
+        return false;
+    }
+    return true;
+}
+
+bool PortTableDirectory::removeModem(const std::string& name, std::string& error)
+{
+    RegistryStore store(storePath_);
+    store.load();
+    telephony::RemoveModem(store, name);
     if (!store.save()) {
         error = "the settings file " + storePath_ + " cannot be written";
         return false;

@@ -63,6 +63,10 @@ public:
     std::vector<LineEntry> presentLines() override;
     std::string deviceOf(int comNumber) override;
     bool mapDevice(int comNumber, const std::string& device, std::string& error) override;
+    std::vector<telephony::ModemConfig> modems() override;
+    bool saveModem(const telephony::ModemConfig& modem, const std::string& oldName,
+                   std::string& error) override;
+    bool removeModem(const std::string& name, std::string& error) override;
 
 private:
     std::string storePath_;

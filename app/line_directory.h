@@ -1,6 +1,9 @@
 #pragma once
 // The lines the port dialogs offer: the port numbers whose device exists, with their
-// devices, and the mapping of a number to another device ("exec:/bin/bash -l").
+// devices, the mapping of a number to another device ("exec:/bin/bash -l"), and the
+// modems of the telephony device.
+
+#include "comm/telephony/modem_config.h"
 
 #include <string>
 #include <vector>
@@ -21,6 +24,25 @@ public:
     // Maps a number to a device and saves the mapping; an empty device restores the
     // default. False with a message when the mapping could not be saved.
     virtual bool mapDevice(int comNumber, const std::string& device, std::string& error) = 0;
+
+    // The configured modems, in order; none where there is no telephony device.
+    virtual std::vector<telephony::ModemConfig> modems() { return {}; }
+    // Stores a modem; oldName is the name it had (empty for a new one), so that a
+    // rename replaces the old entry. False with a message when it cannot be stored.
+    virtual bool saveModem(const telephony::ModemConfig& modem, const std::string& oldName,
+                           std::string& error)
+    {
+        (void)modem;
+        (void)oldName;
+        error = "modems cannot be configured here";
+        return false;
+    }
+    virtual bool removeModem(const std::string& name, std::string& error)
+    {
+        (void)name;
+        error = "modems cannot be configured here";
+        return false;
+    }
 };
 
 } // namespace zelvo::app

@@ -174,7 +174,8 @@ int BaseDispatcher::OpenPort(const std::string& name, uint32_t baud, int parity,
     openTimeMs_ = platform::monotonicMs();
     attached_[0] = attached_[1] = attached_[2] = nullptr;
     lock.unlock();
-    StartThreads();
+    if (!deferStart_)
+        StartThreads();
     return 0;
 }
 

@@ -124,6 +124,9 @@ public:
     void SetReleaseCallback(std::function<void()> cb);
     void StartThreads();
     void StopThreads();
+    // With this set, OpenPort leaves the threads to a later StartThreads, so that the
+    // owner can register its handlers and triggers before the first byte is read.
+    void DeferThreadStart(bool on) { deferStart_ = on; }
 
     // ---- Data ----------------------------------------------------------------------
     int PutBlock(const void* buffer, uint32_t count);
@@ -396,6 +399,7 @@ private:
     std::thread dispatchThread_;
     std::atomic<int> runningThreads_{0};
     std::atomic<bool> started_{false};
+    bool deferStart_ = false;
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> closeDeferred_{false};
     std::atomic<bool> closing_{false};

@@ -121,13 +121,36 @@ void ComPort::doOpen()
         check(ecNullApi);
         return;
     }
-    if (tapiMode_ == tmOn) {
-        // No telephony layer hands a port over on this platform.
+    const bool tapi = tapiMode_ == tmOn;
+    if (tapi && tapiFd_ < 0) {
         check(ecNotOpenedByTapi);
         return;
     }
     auto d = std::make_unique<PosixDispatcher>(this, &bridge_);
-    int rc = d->OpenPort(DeviceName(), baud_, parity_, dataBits_, stopBits_, inSize_, outSize_, dtr_, rts_);
+    int rc;
+    if (tapi) {
+        // The telephony layer's line keeps the speed and framing it was set up with,
+        // and its DTR and RTS stay up: dropping DTR would hang the modem up.
+        d->AdoptDevice(tapiFd_, tapiPty_);
+        // The far end may be talking already: nothing is read before the users (the
+        // terminal, the telephony device's watch) are in place.
+        d->DeferThreadStart(true);
+        rc = d->OpenPort(std::string(), KeepBaud, KeepParity, KeepDataBits, KeepStopBits, inSize_,
+                         outSize_, true, true);
+        // A pseudo-terminal has no speed of its own to read back.
+        if (rc >= 0 && !tapiPty_) {
+            uint32_t b = 0;
+            int p = 0, db = 0, sb = 0;
+            if (d->GetLineParams(b, p, db, sb) >= 0) {
+                baud_ = b;
+                parity_ = TParity(p);
+                dataBits_ = uint16_t(db);
+                stopBits_ = uint16_t(sb);
+            }
+        }
+    } else {
+        rc = d->OpenPort(DeviceName(), baud_, parity_, dataBits_, stopBits_, inSize_, outSize_, dtr_, rts_);
+    }
     if (rc == ecAccessDenied)
         rc = ecAlreadyOpen;
     else if (rc == ecFileNotFound || rc == ecPathNotFound)
@@ -157,8 +180,10 @@ void ComPort::doOpen()
     applySWFlow();
     check(dispatcher_->SetFlowChars(static_cast<uint8_t>(xonChar_), static_cast<uint8_t>(xoffChar_)));
     dispatcher_->SetAvailLength(availTriggerLength_);
-    dispatcher_->SetDTR(dtr_);
-    dispatcher_->SetRTS(rts_);
+    if (!tapi) {
+        dispatcher_->SetDTR(dtr_);
+        dispatcher_->SetRTS(rts_);
+    }
     if (rs485Mode_)
         check(dispatcher_->SetRS485Mode(true));
     dispatcher_->SetPriorityBoost(priorityBoost_);
@@ -169,6 +194,8 @@ void ComPort::doOpen()
     if (savedTriggers_.valid)
         dispatcher_->RestoreSnapshot(savedTriggers_);
     tellUsers(true);
+    if (tapi && dispatcher_ && state_ == psOpen)
+        dispatcher_->StartThreads();
 }
 
 void ComPort::doClose()
@@ -219,10 +246,32 @@ void ComPort::finishClose()
     dispatcher_.reset();
     window_.reset();
     state_ = psClosed;
+    if (!whenClosed_.empty()) {
+        std::weak_ptr<bool> alive = alive_;
+        for (auto& fn : whenClosed_)
+            bridge_.post([alive, fn = std::move(fn)] {
+                if (auto a = alive.lock(); a && *a)
+                    fn();
+            });
+        whenClosed_.clear();
+    }
     if (openRequested_ && !destroying_) {
         openRequested_ = false;
         doOpen();
     }
+}
+
+void ComPort::WhenClosed(std::function<void()> fn)
+{
+    if (state_ == psClosed) {
+        std::weak_ptr<bool> alive = alive_;
+        bridge_.post([alive, fn = std::move(fn)] {
+            if (auto a = alive.lock(); a && *a)
+                fn();
+        });
+        return;
+    }
+    whenClosed_.push_back(std::move(fn));
 }
 
 void ComPort::tellUsers(bool opening)

@@ -225,6 +225,19 @@ public:
     // The settings store whose port table maps numbers to devices. Without one, the
     // store at its default place is read at every open.
     void setRegistryStore(const platform::RegistryStore* store) { store_ = store; }
+    // The line that the telephony layer hands over for opening with TapiMode tmOn: a
+    // descriptor it keeps open itself (-1: none, and opening fails with
+    // ENotOpenedByTapi), and whether it is a pseudo-terminal master.
+    void setTapiHandle(int fd, bool isPty)
+    {
+        tapiFd_ = fd;
+        tapiPty_ = isPty;
+    }
+    int TapiHandle() const { return tapiFd_; }
+    // Runs fn on the UI thread (queued) once the port is fully closed: at once when it
+    // is closed, else after a close that was deferred has finished.
+    void WhenClosed(std::function<void()> fn);
+
     // Between these, an Open request is only remembered and exceptions are not raised
     // (the state of a component being loaded from saved settings).
     void BeginLoading() { loading_ = true; }
@@ -309,6 +322,9 @@ private:
     TriggerSnapshot savedTriggers_;
     struct User { WindowHandler* window = nullptr; OpenCloseEvent callback; int id = 0; };
     std::vector<User> users_;
+    int tapiFd_ = -1;
+    bool tapiPty_ = false;
+    std::vector<std::function<void()>> whenClosed_;
     int nextUserId_ = 1;
     std::shared_ptr<bool> alive_;
 };

@@ -56,6 +56,21 @@ const TableEntry kErrorTable[] = {
     {5001, "No more trigger slots"},
     {5002, "Data trigger too long"},
     {5003, "Bad trigger handle"},
+    {6001, "Bad format in file list"},
+    {6002, "No search mask specified during transmit"},
+    {6003, "No files matched search mask"},
+    {6004, "Directory in search mask doesn't exist"},
+    {6005, "Cancel requested"},
+    {6006, "Fatal time out"},
+    {6007, "Unrecoverable event during protocol"},
+    {6008, "Too many errors during protocol"},
+    {6009, "Block sequence error in Xmodem"},
+    {6010, "No filename specified in protocol receive"},
+    {6011, "File was rejected"},
+    {6012, "Cant write file"},
+    {6013, "Kermit window table is full, fatal error"},
+    {6014, "Aborting due to carrier loss"},
+    {6015, "Function not supported by protocol"},
 };
 
 const char* tableText(int number)

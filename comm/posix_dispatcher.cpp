@@ -106,7 +106,14 @@ int PosixDispatcher::OpenDevice(const std::string& name, uint32_t, uint32_t)
     hupSeen_ = false;
     pendingErrors_ = 0;
     dtrDroppedByFlow_ = false;
-    if (IsExecDevice(name)) {
+    if (name.empty() && adoptFd_ >= 0) {
+        fd_ = ::fcntl(adoptFd_, F_DUPFD_CLOEXEC, 0);
+        if (fd_ < 0)
+            return -errno;
+        isPtyMaster_ = adoptPty_;
+        int lines = 0;
+        hasModemLines_ = !adoptPty_ && ::ioctl(fd_, TIOCMGET, &lines) == 0;
+    } else if (IsExecDevice(name)) {
         const int rc = child_.Start(name.substr(std::char_traits<char>::length(ExecPrefix)), fd_);
         if (rc < 0)
             return rc;

@@ -51,6 +51,15 @@ public:
     ~PosixDispatcher() override;
 
     int SetQueueSizes(uint32_t inSize, uint32_t outSize) override;
+    // A line that the telephony device has open already (a modem after its call was
+    // placed, or in pass-through): OpenPort with an empty name works on a duplicate of
+    // fd, and closing closes only that duplicate, so the device keeps its line. isPty
+    // tells a pseudo-terminal master (an exec: modem) from a serial device.
+    void AdoptDevice(int fd, bool isPty)
+    {
+        adoptFd_ = fd;
+        adoptPty_ = isPty;
+    }
     // The device descriptor (-1 when closed) and, for an exec: line, the child's pid.
     int DeviceFd() const { return fd_; }
     int ChildPid() const { return child_.pid(); }
@@ -84,6 +93,8 @@ private:
     bool writeStretch(const uint8_t* data, uint32_t len, uint32_t& written);
 
     int fd_ = -1;
+    int adoptFd_ = -1;
+    bool adoptPty_ = false;
     int wakeFd_ = -1; // wakes the event thread
     int killFd_ = -1; // abandons a write in progress
     bool hasModemLines_ = false;

@@ -47,6 +47,8 @@ ComPortLine::ComPortLine(ComPort& port)
             if (proto_)
                 proto_->lineLost();
         }
+        if (!opening)
+            deliverFinish();
     });
 }
 
@@ -60,6 +62,7 @@ ComPortLine::~ComPortLine()
         std::lock_guard lock(forwarder_->mutex());
         if (active_)
             release();
+        deliverFinish();
     }
     forwarder_->detach();
     port_.RemovePortUserCallback(userId_);
@@ -121,28 +124,29 @@ int ComPortLine::begin(Protocol& protocol, bool transmit)
     // ended) cannot come back, so it ends the transfer even without AbortNoCarrier.
     disp_->ArmStatusTrigger(modem_, msDCD, true);
     rearm();
+    registered_ = true;
     disp_->AddProcedureHandler(forwarder_);
     return 0;
 }
 
 void ComPortLine::handle(uint16_t msg, uint32_t wParam)
 {
+    const uint16_t handle = static_cast<uint16_t>(wParam);
+    if (pendingFinish_) {
+        // The transfer has ended; the data notification it ended in is over.
+        if (active_ && msg == MsgTriggerTimer && handle == engineTimer_) {
+            release();
+            deliverFinish();
+        }
+        return;
+    }
     if (!active_ || !proto_ || !disp_ || !proto_->InProgress())
         return;
-    const uint16_t handle = static_cast<uint16_t>(wParam);
     switch (msg) {
-    case MsgTriggerAvail: {
-        uint32_t left = wParam;
-        while (left > 0 && proto_->InProgress()) {
-            const int n = disp_->GetBlock(in_.data(), std::min<uint32_t>(left, static_cast<uint32_t>(in_.size())));
-            if (n <= 0)
-                break;
-            proto_->lineData(in_.data(), static_cast<size_t>(n));
-            left -= static_cast<uint32_t>(n);
-        }
+    case MsgTriggerAvail:
+        takeInput(wParam);
         proto_->service();
         break;
-    }
     case MsgTriggerTimer:
         // Bytes that no avail notification announced (there should be none) are taken
         // here rather than left to stall the transfer.
@@ -172,17 +176,50 @@ void ComPortLine::handle(uint16_t msg, uint32_t wParam)
         rearm();
 }
 
-void ComPortLine::takeWaitingInput()
+void ComPortLine::takeInput(uint32_t count)
 {
-    int n;
-    while (proto_->InProgress() && (n = disp_->GetBlock(in_.data(), static_cast<uint32_t>(in_.size()))) > 0)
-        proto_->lineData(in_.data(), static_cast<size_t>(n));
+    // The bytes are looked at first and taken only as far as the transfer used them:
+    // what follows its end stays in the port for the terminal.
+    while (count > 0 && proto_->InProgress()) {
+        const int n = disp_->PeekBlock(in_.data(), std::min<uint32_t>(count, static_cast<uint32_t>(in_.size())));
+        if (n <= 0)
+            break;
+        const size_t used = proto_->lineData(in_.data(), static_cast<size_t>(n));
+        if (used > 0)
+            disp_->GetBlock(in_.data(), static_cast<uint32_t>(used));
+        if (used < static_cast<size_t>(n))
+            break;
+        count -= static_cast<uint32_t>(n);
+    }
 }
 
-void ComPortLine::transferEnded()
+void ComPortLine::takeWaitingInput()
 {
-    if (active_)
-        release();
+    takeInput(UINT32_MAX);
+}
+
+void ComPortLine::transferEnded(std::function<void()> finished)
+{
+    if (!active_ || !registered_ || !disp_) {
+        // Not started on the dispatch thread (a start that failed at once), or the port
+        // is gone: nothing of the line is in use any more.
+        if (active_)
+            release();
+        finished();
+        return;
+    }
+    // Called from the handler on the dispatch thread, under the forwarder's lock.
+    pendingFinish_ = std::move(finished);
+    disp_->ArmTimerTrigger(engineTimer_, 1, true);
+}
+
+void ComPortLine::deliverFinish()
+{
+    if (!pendingFinish_)
+        return;
+    auto f = std::move(pendingFinish_);
+    pendingFinish_ = nullptr;
+    f();
 }
 
 void ComPortLine::rearm()
@@ -213,6 +250,7 @@ void ComPortLine::release()
         disp_->SetAttachedPointer(1, nullptr);
     }
     engineTimer_ = statusTimer_ = outFree_ = outUsed_ = modem_ = 0;
+    registered_ = false;
     active_ = false;
 }
 

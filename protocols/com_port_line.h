@@ -11,6 +11,13 @@
 // watched; and the procedure handler is registered. When the transfer ends the handler
 // and the triggers are removed again, before OnProtocolFinish is raised.
 //
+// Bytes that arrive with the transfer's last ones but are not part of it (the shell
+// prompt after sz) are left in the port. A transfer that ends inside a data
+// notification raises OnProtocolFinish only from the next timer notification: the
+// window's listeners, which the finish event attaches again, would otherwise join that
+// notification's readers and the bytes would be consumed before the terminal, which
+// joins after it, is told of them.
+//
 // Use from the main window (UI thread):
 //   ComPortLine line(Port);                       // one per port, lives as long as it
 //   Protocol.OnProtocolFinish = ...;              // runs on the UI thread
@@ -53,7 +60,7 @@ public:
     bool carrier() override;
     void setRTS(bool on) override;
     void wake() override;
-    void transferEnded() override;
+    void transferEnded(std::function<void()> finished) override;
 
 private:
     // The handler registered with the dispatcher. It outlives this object: the dispatch
@@ -74,7 +81,9 @@ private:
     int begin(Protocol& protocol, bool transmit);
     void handle(uint16_t msg, uint32_t wParam);
     void rearm();
+    void takeInput(uint32_t count);
     void takeWaitingInput();
+    void deliverFinish();
     void release();
 
     comm::ComPort& port_;
@@ -83,6 +92,8 @@ private:
     Protocol* proto_ = nullptr;
     BridgeDelivery delivery_;
     std::atomic<bool> active_{false};
+    bool registered_ = false;                // the procedure handler is registered
+    std::function<void()> pendingFinish_;    // under the forwarder's lock
     int userId_ = -1;
     uint16_t engineTimer_ = 0, statusTimer_ = 0, outFree_ = 0, outUsed_ = 0, modem_ = 0;
     uint32_t statusTicks_ = 18;

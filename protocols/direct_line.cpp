@@ -245,6 +245,7 @@ bool DirectLine::writeSome()
 int DirectLine::run(Protocol& protocol, const std::atomic<bool>* interrupt)
 {
     std::vector<uint8_t> in(65536);
+    leftover_.clear();
     bool cancelled = false;
     while (protocol.InProgress()) {
         if (interrupt && interrupt->load() && !cancelled) {
@@ -281,7 +282,11 @@ int DirectLine::run(Protocol& protocol, const std::atomic<bool>* interrupt)
             for (int k = 0; k < 16; ++k) {
                 const ssize_t r = ::read(fd_, in.data(), in.size());
                 if (r > 0) {
-                    protocol.lineData(in.data(), static_cast<size_t>(r));
+                    const size_t used = protocol.lineData(in.data(), static_cast<size_t>(r));
+                    if (used < static_cast<size_t>(r)) {
+                        leftover_.assign(in.begin() + static_cast<std::ptrdiff_t>(used), in.begin() + r);
+                        break;
+                    }
                     if (static_cast<size_t>(r) < in.size())
                         break;
                     continue;

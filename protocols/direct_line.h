@@ -41,6 +41,9 @@ public:
     // Drives the protocol until its transfer has ended, then drains the output.
     // interrupt, when set, cancels the transfer (checked on every wake-up).
     int run(Protocol& protocol, const std::atomic<bool>* interrupt = nullptr);
+    // Bytes read in the same piece as the transfer's last ones that were not part of
+    // it (what the far side printed after its end).
+    const std::vector<uint8_t>& leftover() const { return leftover_; }
 
     // ProtocolLine
     int putBlock(const uint8_t* data, size_t n) override;
@@ -62,6 +65,7 @@ private:
     comm::PtyChild child_;
     uint32_t baud_ = 0;
     bool hungUp_ = false;
+    std::vector<uint8_t> leftover_;
     std::vector<uint8_t> out_;
     size_t outHead_ = 0;
     size_t outSize_;

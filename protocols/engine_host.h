@@ -60,6 +60,10 @@ public:
     virtual size_t outputUsed() = 0;
     virtual int putBlock(const uint8_t* data, size_t n) = 0;
     virtual void flushOutput() = 0;
+    // Drops what has arrived but not been read yet.
+    virtual void flushInput() {}
+    // The line's speed in bits per second, 0 when unknown.
+    virtual uint32_t lineSpeed() { return 0; }
 
     // Sending: next file of the batch (1 = a file, 0 = the batch is complete, negative =
     // an error code that ends the transfer); reading at an offset (bytes read or a
@@ -76,8 +80,16 @@ public:
     virtual int openReceiveFile(const std::string& path, OpenMode mode, uint64_t offset) = 0;
     // The general preparation of engines without file management of their own: applies
     // WriteFailAction to an existing file (path may change to the renamed one) and
-    // creates the file. 0 = open; psCantWriteFile = skip it; negative = error.
+    // creates the file. 0 = open; a positive status code = skip it; negative = error.
     virtual int prepareReceiveFile(std::string& path) = 0;
+    // A receiver about to continue a partly received file asks what to do with it
+    // (OnProtocolResume). action comes preset with wfWriteResume; wfWriteResume
+    // continues, wfWriteFail skips the file, anything else receives it whole.
+    virtual void askResume(const std::string& path, TWriteFailAction& action)
+    {
+        (void)path;
+        (void)action;
+    }
     virtual int writeFile(uint64_t offset, const uint8_t* data, size_t n) = 0;
     // Flushes and closes the file; with completed set its time is set to mtime (when
     // non-zero). Returns 0 or a negative code.

@@ -78,7 +78,8 @@ int FileBuffer::read(uint64_t offset, uint8_t* out, size_t n)
 int FileBuffer::openWrite(const std::string& path, OpenMode mode, uint64_t offset)
 {
     abandon();
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+    // A symbolic link at the name is never written through.
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
     if (mode == OpenMode::Create)
         flags |= O_TRUNC;
     fd_ = ::open(path.c_str(), flags, 0666);

@@ -9,8 +9,11 @@
 #include <sys/stat.h>
 
 #include "platform/clock.h"
-#include "platform/paths.h"
+#include "protocols/ascii_receiver.h"
+#include "protocols/ascii_sender.h"
 #include "protocols/received_name.h"
+#include "protocols/xmodem_receiver.h"
+#include "protocols/xmodem_sender.h"
 #include "protocols/zmodem_receiver.h"
 #include "protocols/zmodem_sender.h"
 
@@ -18,6 +21,69 @@ namespace zelvo::protocols {
 
 using platform::kTickMs;
 using platform::monotonicMs;
+
+namespace {
+
+using EngineFactory = std::unique_ptr<ProtocolEngine> (*)(EngineHost&, const EngineSettings&);
+
+template <class Engine>
+std::unique_ptr<ProtocolEngine> make(EngineHost& host, const EngineSettings& settings)
+{
+    return std::make_unique<Engine>(host, settings);
+}
+
+constexpr int kKeep = -1;
+
+// The engines, one entry per protocol type: what choosing the type sets (a field of
+// kKeep leaves the property as it is) and the factories of its two directions. A type
+// without an entry ends its transfers with -6015.
+struct EngineKind {
+    TProtocolType type;
+    TBlockCheckMethod blockCheck;
+    uint32_t blockLength;
+    int handshakeWait; // ticks
+    int finishWait;    // ticks
+    int overhead;      // bytes per block, for the time estimate
+    int turnDelay;     // ms, for the time estimate
+    bool batch;        // the sender names the files; the receiver needs a directory only
+    EngineFactory transmit;
+    EngineFactory receive;
+};
+
+const EngineKind kEngines[] = {
+    {ptXmodem, bcmChecksum, 128, kKeep, 0, 5, 1000, false, make<XmodemSender>, make<XmodemReceiver>},
+    {ptXmodemCRC, bcmCrc16, 128, kKeep, 0, 5, 1000, false, make<XmodemSender>, make<XmodemReceiver>},
+    {ptXmodem1K, bcmCrc16, 1024, kKeep, 0, 5, 1000, false, make<XmodemSender>, make<XmodemReceiver>},
+    {ptXmodem1KG, bcmCrc16, 1024, kKeep, 0, 5, 0, false, make<XmodemSender>, make<XmodemReceiver>},
+    {ptYmodem, bcmCrc16, 1024, kKeep, 0, 5, 1000, true, make<XmodemSender>, make<XmodemReceiver>},
+    {ptYmodemG, bcmCrc16, 1024, kKeep, 0, 5, 0, true, make<XmodemSender>, make<XmodemReceiver>},
+    {ptZmodem, bcmCrc32, ZmodemEngine::kBlockLength, 1092, 364, 20, 0, true, make<ZmodemSender>,
+     make<ZmodemReceiver>},
+    {ptAscii, bcmNone, 60, kKeep, kKeep, kKeep, kKeep, false, make<AsciiSender>, make<AsciiReceiver>},
+};
+
+const EngineKind* findEngine(TProtocolType type)
+{
+    for (const EngineKind& k : kEngines)
+        if (k.type == type)
+            return &k;
+    return nullptr;
+}
+
+} // namespace
+
+bool Protocol::EngineAvailable(TProtocolType type)
+{
+    return findEngine(type) != nullptr;
+}
+
+bool Protocol::BatchProtocol(TProtocolType type)
+{
+    // Kermit names its files too, with or without an engine here.
+    if (const EngineKind* k = findEngine(type))
+        return k->batch;
+    return type == ptKermit;
+}
 
 Protocol::Protocol()
 {
@@ -43,14 +109,21 @@ void Protocol::setProtocolType(TProtocolType type)
         return;
     ProtocolType_ = type;
     engine_.reset();
-    if (type == ptZmodem) {
-        BlockCheckMethod_ = bcmCrc32;
-        blockLength_ = Zmodem8K_ ? ZmodemEngine::kBlockLength8K : ZmodemEngine::kBlockLength;
-        HandshakeWait_ = 1092;
-        FinishWait_ = 364;
-        Overhead_ = 20;
-        TurnDelay_ = 0;
-    }
+    const EngineKind* k = findEngine(type);
+    if (!k)
+        return;
+    BlockCheckMethod_ = k->blockCheck;
+    blockLength_ = k->blockLength;
+    if (type == ptZmodem && Zmodem8K_)
+        blockLength_ = ZmodemEngine::kBlockLength8K;
+    if (k->handshakeWait != kKeep)
+        HandshakeWait_ = static_cast<uint32_t>(k->handshakeWait);
+    if (k->finishWait != kKeep)
+        FinishWait_ = static_cast<uint32_t>(k->finishWait);
+    if (k->overhead != kKeep)
+        Overhead_ = static_cast<uint32_t>(k->overhead);
+    if (k->turnDelay != kKeep)
+        TurnDelay_ = static_cast<uint32_t>(k->turnDelay);
 }
 
 void Protocol::AssignSettings(const Protocol& o)
@@ -117,20 +190,54 @@ void Protocol::setZmodem8K(bool on)
 
 EngineSettings Protocol::engineSettings() const
 {
+    auto ms = [](uint32_t ticks) { return static_cast<int64_t>(ticks) * kTickMs; };
     EngineSettings s;
+    s.Type = ProtocolType_;
+    s.BlockCheck = BlockCheckMethod_;
+    s.BlockLength = blockLength_;
     s.HandshakeRetry = HandshakeRetry_;
-    s.HandshakeWaitMs = static_cast<int64_t>(HandshakeWait_) * kTickMs;
-    s.TransmitTimeoutMs = static_cast<int64_t>(TransmitTimeout_) * kTickMs;
-    s.FinishWaitMs = static_cast<int64_t>(FinishWait_) * kTickMs;
+    s.HandshakeWaitMs = ms(HandshakeWait_);
+    s.TransmitTimeoutMs = ms(TransmitTimeout_);
+    s.FinishWaitMs = ms(FinishWait_);
     s.Overhead = Overhead_;
+    s.TurnDelayMs = TurnDelay_;
     s.IncludeDirectory = IncludeDirectory_;
+    s.FileName = FileName_;
+    s.XYmodemBlockWaitMs = ms(XYmodemBlockWait_);
     s.ZmodemOptionOverride = ZmodemOptionOverride_;
     s.ZmodemSkipNoFile = ZmodemSkipNoFile_;
     s.ZmodemFileOption = ZmodemFileOption_;
     s.ZmodemRecover = ZmodemRecover_;
     s.Zmodem8K = Zmodem8K_;
     s.ZmodemFinishRetry = ZmodemFinishRetry_;
+    s.KermitMaxLen = KermitMaxLen_;
+    s.KermitMaxWindows = KermitMaxWindows_;
+    s.KermitSWCTurnDelay = KermitSWCTurnDelay_;
+    s.KermitTimeoutSecs = KermitTimeoutSecs_;
+    s.KermitPadCharacter = KermitPadCharacter_;
+    s.KermitPadCount = KermitPadCount_;
+    s.KermitTerminator = KermitTerminator_;
+    s.KermitCtlPrefix = KermitCtlPrefix_;
+    s.KermitHighbitPrefix = KermitHighbitPrefix_;
+    s.KermitRepeatPrefix = KermitRepeatPrefix_;
+    s.AsciiCharDelayMs = AsciiCharDelay_;
+    s.AsciiLineDelayMs = AsciiLineDelay_;
+    s.AsciiEOLChar = AsciiEOLChar_;
+    s.AsciiCRTranslation = AsciiCRTranslation_;
+    s.AsciiLFTranslation = AsciiLFTranslation_;
+    s.AsciiEOFTimeoutMs = ms(AsciiEOFTimeout_);
+    s.AsciiSuppressCtrlZ = AsciiSuppressCtrlZ_;
     return s;
+}
+
+std::string Protocol::receivePath() const
+{
+    if (!FileName_.empty() && FileName_[0] == '/')
+        return FileName_;
+    std::string dir = DestinationDirectory_.empty() ? std::string(".") : DestinationDirectory_;
+    if (dir.back() != '/')
+        dir.push_back('/');
+    return dir + FileName_;
 }
 
 int Protocol::BeginTransmit()
@@ -167,9 +274,20 @@ int Protocol::begin(bool transmit)
         endTransfer(-2007);
         return -2007;
     }
-    if (ProtocolType_ != ptZmodem) {
+    const EngineKind* kind = findEngine(ProtocolType_);
+    const EngineFactory factory = kind ? (transmit ? kind->transmit : kind->receive) : nullptr;
+    if (!factory) {
         endTransfer(-ecBadProtocolFunction);
         return -ecBadProtocolFunction;
+    }
+    EngineSettings settings = engineSettings();
+    if (!transmit && !kind->batch) {
+        // No name travels on the line: the file is the one FileName names.
+        if (FileName_.empty()) {
+            endTransfer(-ecNoFilename);
+            return -ecNoFilename;
+        }
+        settings.FileName = receivePath();
     }
     if (AbortNoCarrier_ && !line_->carrier()) {
         TransferState st = Snapshot();
@@ -178,15 +296,13 @@ int Protocol::begin(bool transmit)
         endTransfer(-ecAbortNoCarrier);
         return -ecAbortNoCarrier;
     }
-    const EngineSettings settings = engineSettings();
-    EngineHost& host = *this;
-    if (transmit)
-        engine_ = std::make_unique<ZmodemSender>(host, settings);
-    else
-        engine_ = std::make_unique<ZmodemReceiver>(host, settings);
+    engine_ = factory(*this, settings);
     engine_->start(now);
     nextStatusMs_ = now + static_cast<int64_t>(std::max<uint32_t>(StatusInterval_, 1)) * kTickMs;
     publish(engine_->state());
+    // The status window, with its Cancel button, is there from the handshake on.
+    if (!engine_->done())
+        showDisplay(true);
     afterStep();
     return running_ ? 0 : lastResult_;
 }
@@ -221,25 +337,35 @@ void Protocol::endTransfer(int code)
     file_.abandon();
     lastResult_ = code;
     running_ = false;
+    showDisplay(false);
+    auto finished = [this, code] {
+        if (OnProtocolFinish)
+            delivery_->post([this, code] {
+                if (OnProtocolFinish)
+                    OnProtocolFinish(*this, code);
+            });
+    };
     if (line_)
-        line_->transferEnded();
-    if (OnProtocolFinish)
-        delivery_->post([this, code] {
-            if (OnProtocolFinish)
-                OnProtocolFinish(*this, code);
-        });
+        line_->transferEnded(std::move(finished));
+    else
+        finished();
 }
 
-void Protocol::lineData(const uint8_t* data, size_t n)
+size_t Protocol::lineData(const uint8_t* data, size_t n)
 {
     if (!running_ || !engine_)
-        return;
+        return 0;
     const int64_t now = monotonicMs();
-    if (cancelRequested_.exchange(false))
+    size_t taken = n;
+    if (cancelRequested_.exchange(false)) {
         engine_->cancel(now);
-    else
+    } else {
         engine_->receive(data, n, now);
+        if (engine_->done())
+            taken = n - std::min(n, engine_->unusedInput());
+    }
     afterStep();
+    return taken;
 }
 
 void Protocol::service()
@@ -321,11 +447,25 @@ void Protocol::deliverStatus(unsigned flags)
 {
     if (!OnProtocolStatus && !statusDisplay_)
         return;
+    // The window stays up from the start of the transfer to its end (showDisplay); the
+    // first and last calls of each file only refresh it.
     delivery_->post([this, flags] {
-        if (statusDisplay_)
-            statusDisplay_->UpdateDisplay((flags & kStatusFirst) != 0, (flags & kStatusLast) != 0);
+        if (statusDisplay_ && displayShown_)
+            statusDisplay_->UpdateDisplay(false, false);
         if (OnProtocolStatus)
             OnProtocolStatus(*this, static_cast<uint16_t>(flags));
+    });
+}
+
+void Protocol::showDisplay(bool show)
+{
+    if (!statusDisplay_ || displayRequested_ == show)
+        return;
+    displayRequested_ = show;
+    delivery_->post([this, show] {
+        displayShown_ = show;
+        if (statusDisplay_)
+            statusDisplay_->UpdateDisplay(show, !show);
     });
 }
 
@@ -360,6 +500,25 @@ void Protocol::flushOutput()
 {
     if (line_)
         line_->flushOutput();
+}
+
+void Protocol::flushInput()
+{
+    if (line_)
+        line_->flushInput();
+}
+
+uint32_t Protocol::lineSpeed()
+{
+    return line_ ? line_->baudRate() : 0;
+}
+
+void Protocol::askResume(const std::string& path, TWriteFailAction& action)
+{
+    if (!OnProtocolResume)
+        return;
+    (void)path;
+    delivery_->send([this, &action] { OnProtocolResume(*this, action); }, 3000);
 }
 
 // ---- EngineHost: sending ----
@@ -486,26 +645,15 @@ int Protocol::resolveReceivedName(const std::string& wireName, std::string& path
         rejectDetail_ = st.Detail;
         return psSkipFile;
     }
-    if (HonorDirectory_ && r.relative.find('/') != std::string::npos) {
-        const std::string parent = r.path.substr(0, r.path.rfind('/'));
-        platform::makeDirs(parent);
-        // The directory must really lie below the destination, even through links.
-        char* realDest = ::realpath(dest.c_str(), nullptr);
-        char* realParent = ::realpath(parent.c_str(), nullptr);
-        bool inside = false;
-        if (realDest && realParent) {
-            std::string d = realDest;
-            if (d.back() != '/')
-                d.push_back('/');
-            const std::string p = std::string(realParent) + "/";
-            inside = p.compare(0, d.size(), d) == 0;
-        }
-        std::free(realDest);
-        std::free(realParent);
-        if (!inside) {
-            rejectDetail_ = "refused file name \"" + wireName + "\": directory outside the destination";
-            return psSkipFile;
-        }
+    // Directories are made only below the destination and never through a link, and
+    // a link already standing at the name is not written through.
+    std::string why;
+    if (!PrepareReceivedPath(dest, r.relative, why)) {
+        TransferState st = engine_ ? engine_->state() : Snapshot();
+        st.Detail = "refused file name \"" + wireName + "\": " + why;
+        publish(st);
+        rejectDetail_ = st.Detail;
+        return psSkipFile;
     }
     path = r.path;
     if (OnProtocolAccept) {
@@ -526,7 +674,7 @@ int Protocol::resolveReceivedName(const std::string& wireName, std::string& path
 int Protocol::statLocal(const std::string& path, LocalFile& local)
 {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    if (::lstat(path.c_str(), &st) != 0) {
         if (errno == ENOENT) {
             local = LocalFile{};
             return 0;
@@ -554,7 +702,7 @@ int Protocol::openReceiveFile(const std::string& path, OpenMode mode, uint64_t o
 int Protocol::prepareReceiveFile(std::string& path)
 {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    if (::lstat(path.c_str(), &st) != 0) {
         if (errno != ENOENT)
             return -errno;
     } else if (WriteFailAction_ == wfWriteFail) {
@@ -563,12 +711,17 @@ int Protocol::prepareReceiveFile(std::string& path)
         publish(s);
         return psCantWriteFile;
     } else if (WriteFailAction_ == wfWriteRename) {
-        // The first character of the name (not of the directory) becomes '$'; an
-        // existing file of that name is overwritten.
-        const size_t slash = path.rfind('/');
-        const size_t first = slash == std::string::npos ? 0 : slash + 1;
-        if (first < path.size())
-            path[first] = '$';
+        // An existing file of the '$' name is overwritten.
+        path = RenamedPath(path);
+    }
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // Writing would go wherever the link points.
+        TransferState s = Snapshot();
+        s.ProtocolStatus = psCantWriteFile;
+        s.Detail = "\"" + path + "\" is a symbolic link";
+        rejectDetail_ = s.Detail;
+        publish(s);
+        return psCantWriteFile;
     }
     const int rc = file_.openWrite(path, OpenMode::Create, 0);
     if (rc == 0) {

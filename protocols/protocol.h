@@ -69,7 +69,8 @@ public:
     void setComPort(ProtocolLine* line) { line_ = line; }
     void setEventDelivery(EventDelivery* delivery);
 
-    // The status window, told of the first, periodic and last status of every file.
+    // The status window: shown (first) when a transfer starts, refreshed with every
+    // status of its files, hidden (last) when it ends.
     AbstractStatus* StatusDisplay() const { return statusDisplay_; }
     void setStatusDisplay(AbstractStatus* display) { statusDisplay_ = display; }
 
@@ -80,6 +81,10 @@ public:
     // and for some engines HandshakeWait, FinishWait, Overhead and TurnDelay).
     TProtocolType ProtocolType() const { return ProtocolType_; }
     void setProtocolType(TProtocolType type);
+    // Whether transfers of a type can run (an engine exists for it), and whether the
+    // type moves a batch of named files rather than the one file FileName names.
+    static bool EngineAvailable(TProtocolType type);
+    static bool BatchProtocol(TProtocolType type);
 
     // zfoWriteCrc is not offered: setting it keeps the previous option.
     TZmodemFileOptions ZmodemFileOption() const { return ZmodemFileOption_; }
@@ -163,8 +168,10 @@ public:
     // The services the engines use (files, line, reports), for tests and tools.
     EngineHost& Host() { return *this; }
 
-    // Driving, on the line's driver thread.
-    void lineData(const uint8_t* data, size_t n);
+    // Driving, on the line's driver thread. lineData returns how many of the bytes the
+    // transfer took: fewer than n only when it ended before the rest, which then belongs
+    // to whoever reads the line next.
+    size_t lineData(const uint8_t* data, size_t n);
     void service();
     void lineLost();
     // When service() is next wanted, in platform::monotonicMs() terms.
@@ -179,6 +186,9 @@ private:
     size_t outputUsed() override;
     int putBlock(const uint8_t* data, size_t n) override;
     void flushOutput() override;
+    void flushInput() override;
+    uint32_t lineSpeed() override;
+    void askResume(const std::string& path, TWriteFailAction& action) override;
     int nextFile(SendFile& file) override;
     int readFile(uint64_t offset, uint8_t* buf, size_t n) override;
     void closeSendFile(bool completed) override;
@@ -196,10 +206,12 @@ private:
     void endTransfer(int code);
     void publish(const TransferState& state);
     void deliverStatus(unsigned flags);
+    void showDisplay(bool show);
     void deliverLog(uint16_t code);
     int findFirstFile(SendFile& file);
     int nextMaskFile(SendFile& file);
     EngineSettings engineSettings() const;
+    std::string receivePath() const;
 
     TProtocolType ProtocolType_ = ptNoProtocol;
     TZmodemFileOptions ZmodemFileOption_ = zfoWriteNewer;
@@ -208,6 +220,8 @@ private:
 
     ProtocolLine* line_ = nullptr;
     AbstractStatus* statusDisplay_ = nullptr;
+    bool displayRequested_ = false;  // on the thread that drives the transfer
+    bool displayShown_ = false;      // on the user-interface thread
     DirectDelivery directDelivery_;
     EventDelivery* delivery_ = &directDelivery_;
 

@@ -24,9 +24,10 @@ public:
     virtual void setRTS(bool on) = 0;
     // Asks the driver to call Protocol::service() soon, from its own thread.
     virtual void wake() = 0;
-    // The transfer has ended; called before OnProtocolFinish is raised, so the driver
-    // can hand the line back first.
-    virtual void transferEnded() {}
+    // The transfer has ended. The driver hands the line back and then calls finished,
+    // which raises OnProtocolFinish; a driver that is inside a notification of the line
+    // may call it later, once what the transfer left unread is free for other readers.
+    virtual void transferEnded(std::function<void()> finished) { finished(); }
 };
 
 // Runs the component's events on the user-interface thread.

@@ -1,6 +1,6 @@
 #include "protocols/protocol_types.h"
 
-#include <cstring>
+#include "comm/exceptions.h"
 
 namespace zelvo::protocols {
 
@@ -33,36 +33,6 @@ constexpr const char* kStatusMessages[kStatusCount] = {
     "B+ host is resuming",
 };
 
-const char* protocolErrorText(int code)
-{
-    switch (code) {
-    case ecNoMoreTriggers: return "No more trigger slots";
-    case ecBadFileList: return "Bad format in file list";
-    case ecNoSearchMask: return "No search mask specified during transmit";
-    case ecNoMatchingFiles: return "No files matched search mask";
-    case ecDirNotFound: return "Directory in search mask doesn't exist";
-    case ecCancelRequested: return "Cancel requested";
-    case ecTimeout: return "Fatal time out";
-    case ecProtocolError: return "Unrecoverable event during protocol";
-    case ecTooManyErrors: return "Too many errors during protocol";
-    case ecSequenceError: return "Block sequence error in Xmodem";
-    case ecNoFilename: return "No filename specified in protocol receive";
-    case ecFileRejected: return "File was rejected";
-    case ecCantWriteFile: return "Cant write file";
-    case ecTableFull: return "Kermit window table is full, fatal error";
-    case ecAbortNoCarrier: return "Aborting due to carrier loss";
-    case ecBadProtocolFunction: return "Function not supported by protocol";
-    case ecDiskWriteShort: return "Disk write short";
-    case ecFileNotOpen: return "File not open";
-    case 2: return "File not found";
-    case 3: return "Path not found";
-    case 4: return "Too many open files";
-    case 5: return "File access denied";
-    case 8: return "Not enough memory";
-    default: return nullptr;
-    }
-}
-
 } // namespace
 
 const char* StatusMessage(int status)
@@ -74,13 +44,11 @@ const char* StatusMessage(int status)
 
 std::string ErrorText(int code)
 {
-    const int n = code < 0 ? -code : code;
-    if (const char* text = protocolErrorText(n))
-        return text;
-    // Other small numbers are platform (errno) values of file operations.
-    if (n > 0 && n < 1000)
-        return std::strerror(n);
-    return "Error " + std::to_string(code);
+    // One table of error texts serves the whole program.
+    std::string text = comm::ErrorText(code);
+    if (text == "Qarn exception")
+        return "Error " + std::to_string(code);
+    return text;
 }
 
 int FinishCodeForStatus(int status)

@@ -109,8 +109,8 @@ constexpr int ecFileNotOpen = 103;
 
 // The message of a status code; an empty text for a code outside the table.
 const char* StatusMessage(int status);
-// The text of a (negative) protocol or file error code; numbers without a text of their
-// own are described by the system's error text for them.
+// The text of a (negative) protocol or file error code from the program's error table;
+// a code without a text reads "Error" and the number.
 std::string ErrorText(int code);
 // The code passed to OnProtocolFinish for a final status when no error was recorded.
 int FinishCodeForStatus(int status);

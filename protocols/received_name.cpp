@@ -1,5 +1,8 @@
 #include "protocols/received_name.h"
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <vector>
 
 namespace zelvo::protocols {
@@ -92,6 +95,51 @@ ReceivedName ReduceReceivedName(const std::string& wireName, const std::string& 
     }
     r.ok = true;
     return r;
+}
+
+std::string RenamedPath(const std::string& path)
+{
+    std::string renamed = path;
+    const size_t slash = renamed.rfind('/');
+    const size_t first = slash == std::string::npos ? 0 : slash + 1;
+    if (first < renamed.size())
+        renamed[first] = '$';
+    return renamed;
+}
+
+bool PrepareReceivedPath(const std::string& destination, const std::string& relative, std::string& reason)
+{
+    std::string path = destination.empty() ? "." : destination;
+    if (path.back() != '/')
+        path.push_back('/');
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = relative.find('/', start);
+        const std::string part = relative.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        path += part;
+        struct stat st {};
+        const bool exists = ::lstat(path.c_str(), &st) == 0;
+        if (!exists && errno != ENOENT) {
+            reason = std::string("\"") + path + "\": " + std::strerror(errno);
+            return false;
+        }
+        if (exists && S_ISLNK(st.st_mode)) {
+            reason = "\"" + path + "\" is a symbolic link";
+            return false;
+        }
+        if (slash == std::string::npos)
+            return true;
+        if (exists && !S_ISDIR(st.st_mode)) {
+            reason = "\"" + path + "\" is not a directory";
+            return false;
+        }
+        if (!exists && ::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+            reason = "cannot make directory \"" + path + "\": " + std::strerror(errno);
+            return false;
+        }
+        path.push_back('/');
+        start = slash + 1;
+    }
 }
 
 } // namespace zelvo::protocols

@@ -20,4 +20,15 @@ struct ReceivedName {
 ReceivedName ReduceReceivedName(const std::string& wireName, const std::string& destination,
                                 bool honorDirectory, bool upcase);
 
+// The name a receiver uses instead of an existing file when it renames: the first
+// character of the file name (not of the directory) becomes '$'.
+std::string RenamedPath(const std::string& path);
+
+// Makes the directories of a reduced name below the destination, one component at a
+// time, never through a symbolic link: a component that is a link or not a directory
+// refuses the name. Also refuses a final component that is a symbolic link, so that a
+// received file never lands outside the destination through a link placed there.
+// True when the name may be written; otherwise reason says why.
+bool PrepareReceivedPath(const std::string& destination, const std::string& relative, std::string& reason);
+
 } // namespace zelvo::protocols

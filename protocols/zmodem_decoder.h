@@ -47,6 +47,8 @@ public:
     // Take what follows as data subpackets with the given check.
     void expectData(bool crc32);
     bool inData() const { return state_ == State::Data || state_ == State::DataCrc || state_ == State::HexTail; }
+    // True between frames: no header or subpacket has begun.
+    bool idle() const { return state_ == State::Seek; }
     // A subpacket that follows a hex header carries a CRC-16, as the published
     // description says and senders do; the receiver flips this when such a subpacket
     // keeps failing, for senders that use their session's CRC-32 there instead.

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "protocols/file_info.h"
+#include "protocols/received_name.h"
 #include "protocols/zmodem_defs.h"
 
 namespace zelvo::protocols {
@@ -43,6 +45,7 @@ ZmodemReceiver::Decision ZmodemReceiver::decide(uint8_t conversion, uint8_t mana
     if (local.exists && haveLength && incomingLength > local.length && conversion == ZCRESUM) {
         d.mode = OpenMode::Resume;
         d.offset = local.length;
+        d.position = local.length;
         return d;
     }
     if ((management & ZMSKNOLOC) && !local.exists) {
@@ -123,18 +126,30 @@ void ZmodemReceiver::lineLost(int64_t nowMs)
 
 void ZmodemReceiver::receive(const uint8_t* data, size_t n, int64_t nowMs)
 {
+    unused_ = 0;
     size_t i = 0;
     while (i < n && !done_) {
-        if (state_ == rzCollFin) {
-            // After our ZFIN the sender says "OO"; a repeated ZFIN is answered again.
+        if (state_ == rzCollFin && dec_.idle()) {
+            // After our ZFIN the sender says "OO"; a repeated ZFIN (a frame starting with
+            // ZPAD) is answered again. Anything else is what the far side does next (a
+            // shell prompt): the wait ends and those bytes are left to the terminal.
+            i += headerTail(data + i, n - i);
+            if (i >= n)
+                break;
             const uint8_t c = data[i];
             if (c == 'O') {
                 ++i;
                 if (++finishOs_ >= 2) {
                     finish(failedFile_ ? -ecProtocolError : 0);
+                    unused_ = n - i;
                     return;
                 }
                 continue;
+            }
+            if (c != ZPAD) {
+                finish(failedFile_ ? -ecProtocolError : 0);
+                unused_ = n - i;
+                return;
             }
         }
         ZmodemDecoder::Event ev;
@@ -152,6 +167,7 @@ void ZmodemReceiver::receive(const uint8_t* data, size_t n, int64_t nowMs)
         case ZmodemDecoder::EventKind::Cancel:
             setStatus(psCancelRequested);
             finish(-ecCancelRequested);
+            unused_ = n - i;
             return;
         }
     }
@@ -377,7 +393,7 @@ void ZmodemReceiver::onData(const ZmodemDecoder::Event& ev, int64_t nowMs)
         return;
     }
     if (n) {
-        const int rc = host_.writeFile(pos_, data, n);
+        const int rc = host_.writeFile(fileBase_ + pos_, data, n);
         if (rc < 0) {
             abortWith(rc, psCantWriteFile);
             return;
@@ -413,38 +429,12 @@ void ZmodemReceiver::onData(const ZmodemDecoder::Event& ev, int64_t nowMs)
 
 void ZmodemReceiver::handleFileInfo(const uint8_t* data, size_t n, int64_t nowMs)
 {
-    const size_t nameLen = strnlen(reinterpret_cast<const char*>(data), n);
-    const std::string wireName(reinterpret_cast<const char*>(data), nameLen);
-    // Length and time: "length mtime-octal ..." after the NUL, all optional.
-    std::string rest;
-    if (nameLen + 1 < n)
-        rest.assign(reinterpret_cast<const char*>(data) + nameLen + 1,
-                    strnlen(reinterpret_cast<const char*>(data) + nameLen + 1, n - nameLen - 1));
-    bool haveLength = false;
-    uint64_t length = 0;
-    int64_t mtime = 0;
-    bool badTime = false;
-    {
-        const char* s = rest.c_str();
-        char* e = nullptr;
-        while (*s == ' ')
-            ++s;
-        if (*s >= '0' && *s <= '9') {
-            length = std::strtoull(s, &e, 10);
-            haveLength = true;
-            s = e;
-            while (*s == ' ')
-                ++s;
-            if (*s && *s != ' ') {
-                errno = 0;
-                const long long t = std::strtoll(s, &e, 8);
-                if (e == s || (*e && *e != ' ') || errno != 0 || t < 0)
-                    badTime = true;
-                else
-                    mtime = t;
-            }
-        }
-    }
+    const BatchFileHeader info = ParseBatchFileInfo(data, n);
+    const std::string& wireName = info.name;
+    const bool haveLength = info.haveLength;
+    const uint64_t length = info.length;
+    const int64_t mtime = info.mtime;
+    const bool badTime = info.badTime;
     incomingMtime_ = mtime;
 
     st_ = TransferState{};
@@ -489,7 +479,22 @@ void ZmodemReceiver::handleFileInfo(const uint8_t* data, size_t n, int64_t nowMs
         management = static_cast<uint8_t>(settings_.ZmodemFileOption | (settings_.ZmodemSkipNoFile ? ZMSKNOLOC : 0));
     const uint8_t conversion = settings_.ZmodemRecover ? ZCRESUM : conversion_;
     Decision d = decide(conversion, management, local, length, mtime, haveLength);
-    if (!d.skipStatus && d.offset > 0xFFFFFFFFull)
+    if (!d.skipStatus && d.mode == OpenMode::Resume) {
+        // A partly received file: whoever runs the transfer may have it resumed (the
+        // default), skipped, or received whole (under a '$' name when renaming).
+        TWriteFailAction action = wfWriteResume;
+        host_.askResume(path, action);
+        if (action == wfWriteFail) {
+            d.skipStatus = psCantWriteFile;
+        } else if (action != wfWriteResume) {
+            if (action == wfWriteRename) {
+                path = RenamedPath(path);
+                st_.PathName = path;
+            }
+            d = Decision{};
+        }
+    }
+    if (!d.skipStatus && d.position > 0xFFFFFFFFull)
         d.skipStatus = psCantWriteFile;
     if (d.skipStatus) {
         skip(d.skipStatus);
@@ -502,8 +507,9 @@ void ZmodemReceiver::handleFileInfo(const uint8_t* data, size_t n, int64_t nowMs
         return;
     }
     fileOpen_ = true;
-    pos_ = static_cast<uint32_t>(d.offset);
-    st_.InitialPosition = d.mode == OpenMode::Resume ? d.offset : 0;
+    pos_ = static_cast<uint32_t>(d.position);
+    fileBase_ = d.offset - d.position;
+    st_.InitialPosition = d.position;
     st_.BytesTransferred = pos_;
     st_.BytesRemaining = length > pos_ ? length - pos_ : 0;
     st_.BlockErrors = 0;

@@ -36,10 +36,14 @@ public:
 
     // The management decision for an incoming file; exposed for tests. Returns 0 to
     // write (with mode), or the status code for skipping it.
+    // offset is where writing starts in the local file, position the point of the
+    // incoming file to ask the sender for: both the local length when resuming, the
+    // local length and 0 when appending (the whole incoming file goes after it).
     struct Decision {
         int skipStatus = 0;
         OpenMode mode = OpenMode::Create;
         uint64_t offset = 0;
+        uint64_t position = 0;
     };
     static Decision decide(uint8_t conversion, uint8_t management, const LocalFile& local,
                            uint64_t incomingLength, int64_t incomingMtime, bool haveLength);
@@ -61,7 +65,8 @@ private:
     uint8_t collecting_ = 0;   // header type whose subpacket is awaited
     bool fileOpen_ = false;
     bool refile_ = false;      // a repeated ZFILE for the open file
-    uint32_t pos_ = 0;
+    uint32_t pos_ = 0;         // position in the incoming file
+    uint64_t fileBase_ = 0;    // local file offset of position 0 (appending)
     uint32_t retries_ = 0;
     int finishOs_ = 0;
     uint8_t conversion_ = 0, management_ = 0, transport_ = 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "protocols/crc.h"
+#include "protocols/file_info.h"
 #include "protocols/zmodem_defs.h"
 
 namespace zelvo::protocols {
@@ -29,35 +30,7 @@ ZmodemSender::ZmodemSender(EngineHost& host, const EngineSettings& settings)
 
 std::vector<uint8_t> ZmodemSender::fileInfo(const SendFile& file, bool includeDirectory)
 {
-    std::string name = file.wireName.empty() ? file.path : file.wireName;
-    for (char& c : name) {
-        if (c == '\\')
-            c = '/';
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    if (!includeDirectory) {
-        const size_t slash = name.rfind('/');
-        if (slash != std::string::npos)
-            name.erase(0, slash + 1);
-    } else {
-        // A directory goes on the line relative: the receiver refuses absolute names.
-        while (!name.empty() && name[0] == '/')
-            name.erase(0, 1);
-    }
-    std::vector<uint8_t> info(name.begin(), name.end());
-    info.push_back(0);
-    char tail[64];
-    // The file mode follows as the published description allows, so that the far side
-    // gives the file sensible permissions.
-    const int len = file.mode
-        ? std::snprintf(tail, sizeof tail, "%llu %llo %o", static_cast<unsigned long long>(file.length),
-                        static_cast<unsigned long long>(file.mtime > 0 ? file.mtime : 0), 0100000u | (file.mode & 0777u))
-        : std::snprintf(tail, sizeof tail, "%llu %llo", static_cast<unsigned long long>(file.length),
-                        static_cast<unsigned long long>(file.mtime > 0 ? file.mtime : 0));
-    info.insert(info.end(), tail, tail + len);
-    info.push_back(0);
-    return info;
+    return BatchFileInfo(file, includeDirectory);
 }
 
 void ZmodemSender::setState(State s, int64_t nowMs, int64_t waitMs)
@@ -101,16 +74,24 @@ void ZmodemSender::lineLost(int64_t)
 
 void ZmodemSender::receive(const uint8_t* data, size_t n, int64_t nowMs)
 {
+    unused_ = 0;
     size_t i = 0;
     while (i < n && !done_) {
         ZmodemDecoder::Event ev;
         i += dec_.feed(data + i, n - i, ev);
         if (ev.kind == ZmodemDecoder::EventKind::Header) {
             onHeader(ev, nowMs);
+            if (done_) {
+                // The receiver's last ZFIN: what follows its line end is not ours.
+                i += headerTail(data + i, n - i);
+                unused_ = n - i;
+                return;
+            }
         } else if (ev.kind == ZmodemDecoder::EventKind::Cancel) {
             discardOutput();
             setStatus(psCancelRequested);
             finish(-ecCancelRequested);
+            unused_ = n - i;
             return;
         }
         // Damaged headers are left to the time-outs; subpackets from a receiver (a
@@ -161,7 +142,7 @@ void ZmodemSender::onTimeout(int64_t nowMs)
         } else if (state_ == tzCheckFile) {
             sendZfile(nowMs);
         } else {
-            sendBin(ZEOF, ZmodemEncoder::position(static_cast<uint32_t>(file_.length)));
+            sendBin(ZEOF, ZmodemEncoder::position(endPos()));
             setState(tzCheckEof, nowMs, settings_.HandshakeWaitMs);
         }
         break;
@@ -211,13 +192,22 @@ void ZmodemSender::onHeader(const ZmodemDecoder::Event& ev, int64_t nowMs)
         break;
     case tzCheckFile:
         switch (type) {
-        case ZRPOS:
+        case ZRPOS: {
             retries_ = 0;
             repeatedZrpos_ = 0;
-            lastZrpos_ = ev.position();
-            st_.InitialPosition = std::min<uint64_t>(ev.position(), file_.length);
-            startData(ev.position(), nowMs);
+            const uint32_t want = ev.position();
+            lastZrpos_ = want;
+            // A receiver that appends to its file may ask for its own length: beyond the
+            // end of ours, or anywhere when we asked it to append. The whole file goes,
+            // numbered from there, rather than an end of file it would never accept.
+            const bool askedAppend = settings_.ZmodemFileOption == zfoWriteAppend && !settings_.ZmodemRecover;
+            const bool append = (want > file_.length || (askedAppend && want > 0))
+                && static_cast<uint64_t>(want) + file_.length <= 0xFFFFFFFFull;
+            base_ = append ? want : 0;
+            st_.InitialPosition = append ? 0 : std::min<uint64_t>(want, file_.length);
+            startData(want, nowMs);
             break;
+        }
         case ZSKIP:
             fileDone(false, psSkipFile, nowMs);
             break;
@@ -272,7 +262,7 @@ void ZmodemSender::onHeader(const ZmodemDecoder::Event& ev, int64_t nowMs)
             break;
         case ZNAK:
             if (state_ == tzCheckEof)
-                sendBin(ZEOF, ZmodemEncoder::position(static_cast<uint32_t>(file_.length)));
+                sendBin(ZEOF, ZmodemEncoder::position(endPos()));
             break;
         case ZABORT:
         case ZFERR:
@@ -322,6 +312,7 @@ void ZmodemSender::nextFile(int64_t nowMs)
         break;
     }
     fileOpen_ = true;
+    base_ = 0;
     const TBlockCheckMethod check = st_.BlockCheck;
     st_ = TransferState{};
     st_.BlockCheck = check;
@@ -353,11 +344,11 @@ void ZmodemSender::sendZfile(int64_t nowMs)
 
 void ZmodemSender::startData(uint32_t pos, int64_t nowMs)
 {
-    pos_ = static_cast<uint32_t>(std::min<uint64_t>(pos, file_.length));
-    st_.BytesTransferred = pos_;
-    st_.BytesRemaining = file_.length - pos_;
+    pos_ = std::clamp(pos, base_, endPos());
+    st_.BytesTransferred = pos_ - base_;
+    st_.BytesRemaining = endPos() - pos_;
     sinceAck_ = 0;
-    if (pos_ == file_.length) {
+    if (pos_ == endPos()) {
         sendBin(ZEOF, ZmodemEncoder::position(pos_));
         retries_ = 0;
         setState(tzCheckEof, nowMs, settings_.HandshakeWaitMs);
@@ -401,20 +392,20 @@ void ZmodemSender::sendData(int64_t nowMs)
         }
         outputWaitSince_ = -1;
         deadline_ = kNoDeadline;
-        const uint64_t left = file_.length - pos_;
+        const uint64_t left = endPos() - pos_;
         size_t n = static_cast<size_t>(std::min<uint64_t>(blockLen_, left));
-        int rc = n ? host_.readFile(pos_, buf_.data(), n) : 0;
+        int rc = n ? host_.readFile(pos_ - base_, buf_.data(), n) : 0;
         if (rc < 0) {
             abortWith(rc, psProtocolError);
             return;
         }
         if (static_cast<size_t>(rc) < n) {
             // The file shrank while it was being sent: what is there is all there is.
-            file_.length = pos_ + static_cast<uint64_t>(rc);
+            file_.length = pos_ - base_ + static_cast<uint64_t>(rc);
             st_.FileLength = file_.length;
         }
         n = static_cast<size_t>(rc);
-        const bool last = pos_ + n >= file_.length;
+        const bool last = pos_ + n >= endPos();
         uint8_t end = ZCRCG;
         if (last)
             end = ZCRCE;
@@ -423,8 +414,8 @@ void ZmodemSender::sendData(int64_t nowMs)
         enc_.dataSubpacket(out_, buf_.data(), n, end);
         pos_ += static_cast<uint32_t>(n);
         sinceAck_ += static_cast<uint32_t>(n);
-        st_.BytesTransferred = pos_;
-        st_.BytesRemaining = file_.length - pos_;
+        st_.BytesTransferred = pos_ - base_;
+        st_.BytesRemaining = endPos() - pos_;
         if (blockLen_ < fullBlockLength() && ++sinceError_ >= 4) {
             blockLen_ = fullBlockLength();
             st_.BlockLength = blockLen_;

@@ -52,6 +52,7 @@ private:
     void fileDone(bool completed, int status, int64_t nowMs);
     void sendFileCrc(uint32_t length);
     void releaseFile() override;
+    uint32_t endPos() const { return static_cast<uint32_t>(base_ + file_.length); }
 
     State state_ = tzInitial;
     uint32_t retries_ = 0;
@@ -59,7 +60,8 @@ private:
     uint32_t rxBufSize_ = 0;
     uint32_t blockLen_ = kBlockLength;
     uint32_t sinceError_ = 0;
-    uint32_t pos_ = 0;
+    uint32_t pos_ = 0;        // position on the line
+    uint32_t base_ = 0;       // position of the file's first byte (a receiver appending)
     uint32_t sinceAck_ = 0;
     uint32_t lastZrpos_ = 0;
     uint32_t repeatedZrpos_ = 0;

@@ -2,15 +2,12 @@
 
 #include "app/main_form_logic.h"
 #include "app/port_access.h"
-#include "app/transfer_line.h"
+#include "app/ui/dial_controller.h"
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/script_controller.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
-#include "comm/exceptions.h"
 #include "comm/ui/status_light.h"
-#include "platform/paths.h"
-#include "protocols/protocol.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,7 +23,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <filesystem>
 
 namespace zelvo::app {
 
@@ -35,7 +31,6 @@ using platform::RegistryStore;
 namespace {
 
 constexpr int kStatusWidths[4] = {220, 80, 80, 80};
-constexpr const char* kZmodemPattern = "B00000000000000";
 
 QAction* addItem(QMenu* menu, const char* name, const char* caption, bool enabled = true)
 {
@@ -56,6 +51,8 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     , server_(server)
     , storePath_(std::move(storePath))
     , router_(*this, server.receive, server.dispatch)
+    , transfers_(std::make_unique<TransferController>(static_cast<TransferController::Host&>(*this),
+                                                      port, terminal, settings_.protocol, this))
     , startMinimised_(startMinimised)
 {
     setObjectName(QStringLiteral("MainForm"));
@@ -92,7 +89,8 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 MainForm::~MainForm()
 {
     scripts_.reset();
-    setTransfer(nullptr, nullptr);
+    dial_.reset();
+    transfers_->setTransfer(nullptr, nullptr);
     port_.onData = nullptr;
     port_.onDataTrigger = nullptr;
     port_.onLineLost = nullptr;
@@ -106,14 +104,7 @@ MainForm::~MainForm()
 void MainForm::attachListeners()
 {
     port_.onData = [this](const uint8_t* d, size_t n) { onPortData(d, n); };
-    port_.onDataTrigger = [this](uint16_t h) {
-        // Started from the event loop: starting detaches this very listener.
-        if (zmodemHandle_ != 0 && h == zmodemHandle_ && zmodemStart_)
-            QTimer::singleShot(0, this, [this] {
-                if (zmodemStart_)
-                    zmodemStart_();
-            });
-    };
+    port_.onDataTrigger = [this](uint16_t h) { transfers_->ZmodemTrigger(h); };
 }
 
 void MainForm::detachListeners()
@@ -122,66 +113,46 @@ void MainForm::detachListeners()
     port_.onDataTrigger = nullptr;
 }
 
-bool MainForm::ProtocolAvailable(int type)
-{
-    // Zmodem is the engine the protocol component runs; the others follow.
-    return type == protocols::ptZmodem;
-}
-
 void MainForm::setTransfer(protocols::Protocol* protocol, TransferLine* line)
 {
-    if (protocol_) {
-        protocol_->OnProtocolNextFile = nullptr;
-        protocol_->OnProtocolFinish = nullptr;
-        protocol_->OnProtocolError = nullptr;
-    }
-    protocol_ = protocol;
-    transferLine_ = line;
-    if (!protocol_ || !transferLine_) {
-        protocol_ = nullptr;
-        transferLine_ = nullptr;
-        if (scripts_)
-            scripts_->setTransfer(nullptr, nullptr);
-        return;
-    }
+    transfers_->setTransfer(protocol, line);
     if (scripts_)
-        scripts_->setTransfer(protocol_, transferLine_);
-    protocol_->OnProtocolNextFile = [this](protocols::Protocol&, std::string& name) {
-        ProtocolProtocolNextFile(name);
-    };
-    protocol_->OnProtocolFinish = [this](protocols::Protocol&, int code) {
-        ProtocolProtocolFinish(code);
-    };
-    protocol_->OnProtocolError = [this](protocols::Protocol&, int code) {
-        ProtocolProtocolError(code);
-    };
-    // The transfer settings that are not stored keep these values. Received names keep
-    // their case: on this system "a.txt" and "A.TXT" are different files.
-    protocol_->setBlockCheckMethod(protocols::bcmChecksum);
-    protocol_->setHandshakeWait(1092);
-    protocol_->setFinishWait(20);
-    protocol_->setTurnDelay(1);
-    protocol_->setOverhead(5);
-    protocol_->setStatusInterval(10);
-    protocol_->setFileMask("*.*");
-    protocol_->setKermitPadCharacter('\0');
-    protocol_->setUpcaseFileNames(false);
-    if (protocol_->DestinationDirectory().empty())
-        protocol_->setDestinationDirectory(platform::downloadDir());
-    zmodemStart_ = [this] {
-        if (!protocol_ || transferRunning_)
-            return;
-        protocol_->setProtocolType(protocols::ptZmodem);
-        receiveFiles();
-    };
-    applyProtocolSettings();
+        scripts_->setTransfer(protocol, line);
     UpdateMenu();
+}
+
+void MainForm::transferStateChanged()
+{
+    UpdateMenu();
+    UpdateStatus();
+}
+
+void MainForm::refreshLights()
+{
+    if (ledBarVisible()) {
+        // The lights show the line as it is now, not as it was when the transfer began.
+        setLightMonitoring(false);
+        setLightMonitoring(true);
+    }
 }
 
 void MainForm::setPrompts(UserPrompts* prompts)
 {
     prompts_ = prompts;
+    transfers_->setPrompts(prompts);
     scripts_->setPrompts(prompts);
+    if (dial_)
+        dial_->setPrompts(prompts);
+}
+
+void MainForm::setTelephony(telephony::TelephonyDevice* device)
+{
+    dial_.reset();
+    if (device) {
+        dial_ = std::make_unique<DialController>(*this, port_, *device, settings_.script.Dial);
+        dial_->setPrompts(prompts_);
+    }
+    UpdateMenu();
 }
 
 QAction* MainForm::action(const char* objectName) const
@@ -340,11 +311,18 @@ void MainForm::buildStatusBar()
     for (int i = 0; i < 4; ++i) {
         panels_[i] = new QLabel(bar);
         panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panels_[i]->setFixedWidth(kStatusWidths[i]);
         panels_[i]->setFrameShape(QFrame::StyledPanel);
         if (i == 1 || i == 2)
             panels_[i]->setAlignment(Qt::AlignCenter);
-        bar->addWidget(panels_[i]);
+        // The last panel reaches to the bar's right end, so that call progress
+        // ("Connected at 33600 BPS") is readable.
+        if (i < 3) {
+            panels_[i]->setFixedWidth(kStatusWidths[i]);
+            bar->addWidget(panels_[i]);
+        } else {
+            panels_[i]->setMinimumWidth(kStatusWidths[i]);
+            bar->addWidget(panels_[i], 1);
+        }
     }
 }
 
@@ -385,7 +363,6 @@ void MainForm::FormCreate()
 {
     closing_ = false;
     firstActivation_ = true;
-    zmodemHandle_ = 0;
     settings_.window.Left = -1;
     settings_.window.Top = -1;
     sessions_.clear();
@@ -430,6 +407,8 @@ void MainForm::closeEvent(QCloseEvent* e)
         return;
     }
     closing_ = true;
+    if (dial_)
+        dial_->FormCloseQuery();
     FormClose();
     e->accept();
 }
@@ -440,11 +419,12 @@ void MainForm::FormClose()
         return;
     closed_ = true;
     scripts_->stopForClose();
-    if (transferRunning_ && protocol_)
-        protocol_->CancelTransfer();
+    transfers_->cancel();
     writeSettingsNow();
     if (terminal_.capturing())
         terminal_.stopCapture();
+    if (dial_)
+        dial_->FormClose();
     port_.close();
     setLightMonitoring(false);
     statusTimer_->stop();
@@ -513,68 +493,7 @@ void MainForm::applySettings()
     ledBar_->setVisible(settings_.window.LED);
     setLightMonitoring(settings_.window.LED);
     statusBar()->setVisible(settings_.window.Status);
-    applyProtocolSettings();
-}
-
-void MainForm::applyProtocolSettings()
-{
-    if (!protocol_)
-        return;
-    const ProtocolSettings& p = settings_.protocol;
-    using namespace protocols;
-    // The type first: choosing a protocol resets the engine's own defaults.
-    if (p.ProtocolType <= ptAscii)
-        protocol_->setProtocolType(TProtocolType(p.ProtocolType));
-    protocol_->setZmodemOptionOverride(p.ZmodemOptionOverride);
-    protocol_->setZmodemSkipNoFile(p.ZmodemSkipNoFile);
-    protocol_->setZmodemRecover(p.ZmodemRecover);
-    protocol_->setZmodem8K(p.Zmodem8K);
-    if (p.ZmodemFileOption <= zfoWriteProtect)
-        protocol_->setZmodemFileOption(TZmodemFileOptions(p.ZmodemFileOption));
-    protocol_->setHonorDirectory(p.HonorDirectory);
-    protocol_->setIncludeDirectory(p.IncludeDirectory);
-    protocol_->setRTSLowForWrite(p.RTSLowForWrite);
-    protocol_->setAbortNoCarrier(p.AbortNoCarrier);
-    if (p.WriteFailAction <= wfWriteResume)
-        protocol_->setWriteFailAction(TWriteFailAction(p.WriteFailAction));
-    protocol_->setKermitMaxLen(p.KermitMaxLen);
-    protocol_->setKermitMaxWindows(p.KermitMaxWindows);
-    protocol_->setKermitTimeoutSecs(p.KermitTimeoutSecs);
-    protocol_->setAsciiCharDelay(p.AsciiCharDelay);
-    protocol_->setAsciiLineDelay(p.AsciiLineDelay);
-    if (p.AsciiCRTranslation <= aetAddLFAfter)
-        protocol_->setAsciiCRTranslation(TAsciiEOLTranslation(p.AsciiCRTranslation));
-    if (p.AsciiLFTranslation <= aetAddLFAfter)
-        protocol_->setAsciiLFTranslation(TAsciiEOLTranslation(p.AsciiLFTranslation));
-    protocol_->setAsciiEOFTimeout(p.AsciiEOFTimeout);
-    if (!p.BatchPath.empty())
-        protocol_->setDestinationDirectory(p.BatchPath);
-}
-
-void MainForm::captureProtocolSettings()
-{
-    if (!protocol_)
-        return;
-    ProtocolSettings& p = settings_.protocol;
-    p.ProtocolType = uint32_t(protocol_->ProtocolType());
-    p.ZmodemOptionOverride = protocol_->ZmodemOptionOverride();
-    p.ZmodemSkipNoFile = protocol_->ZmodemSkipNoFile();
-    p.ZmodemRecover = protocol_->ZmodemRecover();
-    p.Zmodem8K = protocol_->Zmodem8K();
-    p.ZmodemFileOption = uint32_t(protocol_->ZmodemFileOption());
-    p.HonorDirectory = protocol_->HonorDirectory();
-    p.IncludeDirectory = protocol_->IncludeDirectory();
-    p.RTSLowForWrite = protocol_->RTSLowForWrite();
-    p.AbortNoCarrier = protocol_->AbortNoCarrier();
-    p.WriteFailAction = uint32_t(protocol_->WriteFailAction());
-    p.KermitMaxLen = protocol_->KermitMaxLen();
-    p.KermitMaxWindows = protocol_->KermitMaxWindows();
-    p.KermitTimeoutSecs = protocol_->KermitTimeoutSecs();
-    p.AsciiCharDelay = protocol_->AsciiCharDelay();
-    p.AsciiLineDelay = protocol_->AsciiLineDelay();
-    p.AsciiCRTranslation = uint32_t(protocol_->AsciiCRTranslation());
-    p.AsciiLFTranslation = uint32_t(protocol_->AsciiLFTranslation());
-    p.AsciiEOFTimeout = protocol_->AsciiEOFTimeout();
+    transfers_->applySettings();
 }
 
 void MainForm::captureSettings()
@@ -616,9 +535,8 @@ void MainForm::captureSettings()
         w.Left = x();
         w.Top = y();
     }
-    settings_.protocol.ZmodemAutoStart = zmodemAuto_;
+    transfers_->captureSettings();
     scripts_->captureSettings(settings_.script);
-    captureProtocolSettings();
 }
 
 // ---- Opening a session ----------------------------------------------------------------
@@ -627,14 +545,20 @@ bool MainForm::openLine(LineOpenError& err)
 {
     PortOptionValues v = port_.settings();
     if (v.TapiMode != 3) {
-        // There is no telephony service on this platform: a modem line is reached as a
-        // direct port. A telephony session is treated as a port that cannot be opened,
-        // so the user is led to the port dialog.
-        err.notAvailable = true;
-        err.message = "Telephony lines are not available on this system";
-        return false;
+        // A modem line opens through the telephony device, after any call has ended.
+        if (!dial_) {
+            err.notAvailable = true;
+            err.message = "Telephony lines are not available on this system";
+            return false;
+        }
+        dial_->OpenLine();
+        return true;
     }
     if (port_.isOpen())
+        return true;
+    // The modem's line is let go first; when that takes a while, the port opens once
+    // the telephony device reports its port closed.
+    if (dial_ && !dial_->ReleaseLine())
         return true;
     if (auto e = port_.open()) {
         err = *e;
@@ -686,7 +610,7 @@ void MainForm::PortOpen(const std::string& session)
     }
 
     terminal_.resetKeyboard();
-    zmodemAuto_ = settings_.protocol.ZmodemAutoStart;
+    transfers_->setAutoStart(settings_.protocol.ZmodemAutoStart);
     ArmZmodemTrigger();
     UpdateMenu();
     UpdateStatus();
@@ -705,22 +629,26 @@ void MainForm::UpdateMenu()
     action("VT100Item")->setChecked(emu == 3);
     action("ScrollbackItem")->setChecked(terminal_.Scrollback());
     bool tapi = port_.settings().TapiMode != 3;
-    for (const char* n : {"DialItem", "TapiItem", "HangupItem", "TapiSep"})
-        action(n)->setVisible(tapi);
-    action("DialItem")->setEnabled(tapi);
-    action("TapiItem")->setEnabled(tapi);
-    action("HangupItem")->setEnabled(false);
+    if (dial_) {
+        dial_->UpdateMenu(tapi);
+    } else {
+        for (const char* n : {"DialItem", "TapiItem", "HangupItem", "TapiSep"})
+            action(n)->setVisible(tapi);
+        action("DialItem")->setEnabled(tapi);
+        action("TapiItem")->setEnabled(tapi);
+        action("HangupItem")->setEnabled(false);
+    }
     bool anyProtocol = false;
     for (int t = 1; t <= 9; ++t) {
-        bool on = protocol_ && ProtocolAvailable(t);
+        bool on = transfers_->itemEnabled(t);
         anyProtocol = anyProtocol || on;
         action(QStringLiteral("Send%1Item").arg(t).toLatin1().constData())->setEnabled(on);
         action(QStringLiteral("Receive%1Item").arg(t).toLatin1().constData())->setEnabled(on);
     }
     for (const char* n : {"SendMenu", "ReceiveMenu"})
         if (QMenu* m = findChild<QMenu*>(QString::fromLatin1(n)))
-            m->setEnabled(anyProtocol && !transferRunning_);
-    action("ProtocolItem")->setEnabled(protocol_ != nullptr);
+            m->setEnabled(anyProtocol && !transfers_->running());
+    action("ProtocolItem")->setEnabled(transfers_->protocol() != nullptr);
     const QMimeData* md = QApplication::clipboard()->mimeData();
     action("PasteItem")->setEnabled(md && md->hasText());
 }
@@ -809,6 +737,13 @@ void MainForm::SessionDelimClick(int tag)
     if (!name)
         return;
     std::string path = SessionPath(*name);
+    if (dial_ && port_.settings().TapiMode != 3) {
+        // The session opens once the call has ended.
+        dial_->SwitchSession(path);
+        if (quitRequested_)
+            close();
+        return;
+    }
     DisarmZmodemTrigger();
     port_.close();
     PortOpen(path);
@@ -877,7 +812,7 @@ void MainForm::PasteItemClick()
 {
     const QMimeData* md = QApplication::clipboard()->mimeData();
     // While a transfer owns the line, pasted text would corrupt its stream.
-    if (!md || !md->hasText() || !port_.isOpen() || transferRunning_)
+    if (!md || !md->hasText() || !port_.isOpen() || transfers_->running())
         return;
     // Sent unchanged, line ends included, in the system's encoding.
     QByteArray bytes = md->text().toLocal8Bit();
@@ -1027,7 +962,7 @@ void MainForm::onLineLost(const std::string& reason)
     // opened again from Preferences / Port.
     router_.reset();
     terminal_.setActive(true);
-    zmodemHandle_ = 0;
+    transfers_->lineLost();
     statusTimer_->stop();
     driveLight_->setLit(false);
     UpdateStatus();
@@ -1107,155 +1042,12 @@ void MainForm::StatusTimerTimer()
 
 void MainForm::ArmZmodemTrigger()
 {
-    if (!zmodemStart_ || !port_.isOpen() || !zmodemAuto_ || zmodemHandle_ != 0)
-        return;
-    zmodemHandle_ = port_.addDataTrigger(kZmodemPattern);
+    transfers_->ArmZmodemTrigger();
 }
 
 void MainForm::DisarmZmodemTrigger()
 {
-    if (zmodemHandle_ != 0 && port_.isOpen())
-        port_.dropTrigger(zmodemHandle_);
-    zmodemHandle_ = 0;
-}
-
-// ---- File transfers -------------------------------------------------------------------
-
-namespace {
-bool isBatch(int type)
-{
-    return type >= protocols::ptYmodem && type <= protocols::ptKermit;
-}
-} // namespace
-
-void MainForm::SendItemClick(int tag)
-{
-    if (!protocol_ || !transferLine_ || transferRunning_ || !prompts_ || !ProtocolAvailable(tag))
-        return;
-    protocol_->setProtocolType(protocols::TProtocolType(tag));
-    protocol_->setTurnDelay(1);
-    const bool batch = isBatch(tag);
-    std::vector<QString> files =
-        prompts_->chooseSendFiles(QString::fromStdString(settings_.protocol.SendFile), batch);
-    if (files.empty())
-        return;
-    if (!batch)
-        files.resize(1);
-    sendFiles_.clear();
-    for (const QString& f : files)
-        sendFiles_.push_back(f.toStdString());
-    settings_.protocol.SendFile = sendFiles_.front();
-
-    DisarmZmodemTrigger();
-    detachListeners();
-    terminal_.setActive(false);
-    nextFileIndex_ = 0;
-    transferLine_->flushInput();
-    startTransfer(true);
-}
-
-void MainForm::ReceiveItemClick(int tag)
-{
-    if (!protocol_ || !transferLine_ || transferRunning_ || !ProtocolAvailable(tag))
-        return;
-    protocol_->setProtocolType(protocols::TProtocolType(tag));
-    receiveFiles();
-}
-
-void MainForm::receiveFiles()
-{
-    if (!protocol_ || !transferLine_ || transferRunning_)
-        return;
-    detachListeners();
-    terminal_.setActive(false);
-    protocol_->setTurnDelay(1);
-    DisarmZmodemTrigger();
-    if (prompts_) {
-        if (!isBatch(protocol_->ProtocolType())) {
-            if (auto path = prompts_->chooseReceiveFile(
-                    QString::fromStdString(settings_.protocol.ReceiveFile))) {
-                std::filesystem::path p(path->toStdString());
-                settings_.protocol.ReceiveFile = p.string();
-                // The old file goes first; if it cannot, the receive goes ahead anyway.
-                std::error_code ec;
-                std::filesystem::remove(p, ec);
-                protocol_->setDestinationDirectory(p.parent_path().string());
-                protocol_->setFileName(p.filename().string());
-            }
-        } else if (auto dir = prompts_->chooseDirectory(
-                       QString::fromStdString(settings_.protocol.BatchPath))) {
-            protocol_->setDestinationDirectory(dir->toStdString());
-            settings_.protocol.BatchPath = dir->toStdString();
-        }
-    }
-    startTransfer(false);
-}
-
-void MainForm::startTransfer(bool transmit)
-{
-    transferRunning_ = true;
-    UpdateMenu();
-    // A transfer that cannot start has raised its finish event already (queued), which
-    // hands the line back like any other end. If it ended without reporting an error (a
-    // closed line, no trigger slots left), the user still learns why nothing happened.
-    errorShown_ = false;
-    int rc = transmit ? transferLine_->beginTransmit(*protocol_)
-                      : transferLine_->beginReceive(*protocol_);
-    if (rc < 0 && !errorShown_)
-        ProtocolProtocolError(rc);
-}
-
-void MainForm::ProtocolProtocolNextFile(std::string& fileName)
-{
-    if (nextFileIndex_ < sendFiles_.size())
-        fileName = sendFiles_[nextFileIndex_++];
-    else
-        fileName.clear();
-}
-
-void MainForm::ProtocolProtocolFinish(int)
-{
-    if (!transferRunning_)
-        return;
-    transferRunning_ = false;
-    terminal_.setActive(true);
-    attachListeners();
-    ArmZmodemTrigger();
-    if (ledBarVisible()) {
-        // The lights show the line as it is now, not as it was when the transfer began.
-        setLightMonitoring(false);
-        setLightMonitoring(true);
-    }
-    UpdateMenu();
-    UpdateStatus();
-}
-
-void MainForm::ProtocolProtocolError(int code)
-{
-    errorShown_ = true;
-    if (protocol_)
-        protocol_->CancelTransfer();
-    std::string text = comm::ErrorText(code);
-    if (text.empty() || text == "Qarn exception" || text.rfind("Unknown error", 0) == 0)
-        text = std::to_string(code);
-    if (prompts_)
-        prompts_->error(QStringLiteral("Fatal protokol error:") + QString::fromStdString(text));
-}
-
-void MainForm::ProtocolItemClick()
-{
-    if (!protocol_ || !prompts_)
-        return;
-    bool autoStart = zmodemAuto_;
-    if (!prompts_->protocolOptions(*protocol_, autoStart))
-        return;
-    if (autoStart != zmodemAuto_) {
-        zmodemAuto_ = autoStart;
-        if (zmodemAuto_)
-            ArmZmodemTrigger();
-        else
-            DisarmZmodemTrigger();
-    }
+    transfers_->DisarmZmodemTrigger();
 }
 
 } // namespace zelvo::app

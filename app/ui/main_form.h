@@ -6,6 +6,7 @@
 #include "app/file_server_router.h"
 #include "app/session_list.h"
 #include "app/session_settings.h"
+#include "app/ui/transfer_controller.h"
 
 #include <QMainWindow>
 
@@ -24,6 +25,9 @@ class StatusLight;
 namespace zelvo::protocols {
 class Protocol;
 }
+namespace zelvo::telephony {
+class TelephonyDevice;
+}
 
 namespace zelvo::app {
 
@@ -34,6 +38,7 @@ struct LineOpenError;
 class TerminalAccess;
 class UserPrompts;
 class RfsStatistic;
+class DialController;
 
 // The file server's entry points; absent when the program runs without the library.
 struct FileServerFunctions {
@@ -43,7 +48,7 @@ struct FileServerFunctions {
     bool available() const { return receive && dispatch; }
 };
 
-class MainForm : public QMainWindow, private FileServerRouter::Host {
+class MainForm : public QMainWindow, private FileServerRouter::Host, private TransferController::Host {
     Q_OBJECT
 
 public:
@@ -60,13 +65,17 @@ public:
     // DriveLight.
     comm::StatusLight* light(const char* objectName) const;
     // Starts a Zmodem receive; without it the auto-start trigger is never armed.
-    void setZmodemStarter(std::function<void()> start) { zmodemStart_ = std::move(start); }
+    void setZmodemStarter(std::function<void()> start) { transfers_->setZmodemStarter(std::move(start)); }
     // The protocol component and the line it runs on. With them the File / Send and
     // Receive items of the protocols that have an engine, Preferences / Protocol and
     // the Zmodem auto-start work; the window takes the component's events.
     void setTransfer(protocols::Protocol* protocol, TransferLine* line);
-    // Whether a protocol type can run here (an engine exists for it).
-    static bool ProtocolAvailable(int type);
+    // The file transfer commands.
+    TransferController& transfers() { return *transfers_; }
+    // The telephony device; with it, sessions in telephony mode open through it and
+    // the Dial, Hangup and Tapi items work. Set before the window is shown.
+    void setTelephony(telephony::TelephonyDevice* device);
+    DialController* dialController() const { return dial_.get(); }
 
     // ---- Operations named by the window's design ----
     void PortOpen(const std::string& session);
@@ -101,14 +110,9 @@ public:
     void RfsInfoClick();
     void ExitItemClick();
     void StatusTimerTimer();
-    void SendItemClick(int tag);
-    void ReceiveItemClick(int tag);
-    void ProtocolItemClick();
-
-    // ---- The protocol component's events ----
-    void ProtocolProtocolNextFile(std::string& fileName);
-    void ProtocolProtocolFinish(int code);
-    void ProtocolProtocolError(int code);
+    void SendItemClick(int tag) { transfers_->SendItemClick(tag); }
+    void ReceiveItemClick(int tag) { transfers_->ReceiveItemClick(tag); }
+    void ProtocolItemClick() { transfers_->ProtocolItemClick(); }
 
     // ---- State, for the program and for tests ----
     const SessionList& sessions() const { return sessions_; }
@@ -117,10 +121,10 @@ public:
     bool ledBarVisible() const;
     bool driveLightLit() const;
     bool statusTimerActive() const;
-    uint16_t zmodemTriggerHandle() const { return zmodemHandle_; }
-    bool zmodemAutoStart() const { return zmodemAuto_; }
+    uint16_t zmodemTriggerHandle() const { return transfers_->zmodemTriggerHandle(); }
+    bool zmodemAutoStart() const { return transfers_->autoStart(); }
     // True from the start of a transfer until its finish event.
-    bool transferRunning() const { return transferRunning_; }
+    bool transferRunning() const { return transfers_->running(); }
     const FileServerRouter& router() const { return router_; }
     // True once the first activation has opened the line (or given up).
     bool started() const { return started_; }
@@ -154,12 +158,6 @@ private:
     bool openLine(LineOpenError& err);
     void onPortData(const uint8_t* bytes, size_t length);
     void onLineLost(const std::string& reason);
-    void receiveFiles();
-    void detachListeners();
-    void attachListeners();
-    void startTransfer(bool transmit);
-    void applyProtocolSettings();
-    void captureProtocolSettings();
     void onCaptureError(const std::string& message);
     bool saveStore(const std::function<void(platform::RegistryStore&)>& write);
 
@@ -169,25 +167,23 @@ private:
     void packetStarted() override;
     void packetEnded() override;
 
+    // TransferController::Host
+    void detachListeners() override;
+    void attachListeners() override;
+    void transferStateChanged() override;
+    void refreshLights() override;
+
     PortAccess& port_;
     TerminalAccess& terminal_;
     FileServerFunctions server_;
     std::string storePath_;
     UserPrompts* prompts_ = nullptr;
-    std::function<void()> zmodemStart_;
     std::function<void(bool)> lightMonitoring_;
-    protocols::Protocol* protocol_ = nullptr;
-    TransferLine* transferLine_ = nullptr;
-    std::vector<std::string> sendFiles_;
-    size_t nextFileIndex_ = 0;
-    bool transferRunning_ = false;
-    bool errorShown_ = false;
 
     SessionSettings settings_;
     SessionList sessions_;
     FileServerRouter router_;
-    bool zmodemAuto_ = false;
-    uint16_t zmodemHandle_ = 0;
+    std::unique_ptr<TransferController> transfers_;
     bool firstActivation_ = true;
     bool startMinimised_ = false;
     bool closing_ = false;
@@ -201,6 +197,7 @@ private:
     comm::StatusLight* driveLight_ = nullptr;
     QLabel* panels_[4] = {};
     QTimer* statusTimer_ = nullptr;
+    std::unique_ptr<DialController> dial_;
     QMenu* preferencesMenu_ = nullptr;
     QAction* sessionDelim_ = nullptr;
     std::vector<QAction*> sessionItems_;

@@ -2,6 +2,7 @@
 
 #include "app/line_directory.h"
 #include "app/main_form_logic.h"
+#include "app/ui/modem_list_dialog.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -73,6 +74,11 @@ PortOptionsDialog::PortOptionsDialog(LineDirectory& lines, QWidget* parent)
     device->setObjectName(QStringLiteral("DeviceBtn"));
     device->setAutoDefault(false);
     lineRow->addWidget(device);
+    auto* modems = new QPushButton(QStringLiteral("&Modems..."), comports);
+    modems->setObjectName(QStringLiteral("ModemsBtn"));
+    modems->setAutoDefault(false);
+    lineRow->addWidget(modems);
+    connect(modems, &QPushButton::clicked, this, &PortOptionsDialog::ModemsButtonClick);
     top->addWidget(comports);
     connect(portComboBox_, &QComboBox::activated, this, &PortOptionsDialog::PortComboBoxChange);
     connect(device, &QPushButton::clicked, this, &PortOptionsDialog::DeviceButtonClick);
@@ -174,13 +180,17 @@ void PortOptionsDialog::fillLineList()
                     QStringLiteral(" - local shell"),
                 shellNumber_);
     }
+    // The modems of the telephony device follow the direct ports.
+    for (const telephony::ModemConfig& m : lines_.modems())
+        portComboBox_->addItem(QString::fromStdString(m.name), -1);
     QApplication::restoreOverrideCursor();
 
     int select = -1;
     if (values_.TapiMode == 3)
         select = portComboBox_->findData(values_.ComNumber);
     else
-        select = portComboBox_->findText(QString::fromStdString(values_.Device));
+        select = portComboBox_->findText(QString::fromStdString(values_.Device),
+                                         Qt::MatchFixedString);
     if (select < 0 && values_.ComNumber <= 0 && portComboBox_->count() > 0) {
         // No line chosen yet (the first start): the local shell is suggested, since a
         // device node such as /dev/ttyS0 exists on most machines whether or not a
@@ -254,6 +264,15 @@ void PortOptionsDialog::accept()
         }
     }
     QDialog::accept();
+}
+
+void PortOptionsDialog::ModemsButtonClick()
+{
+    ModemListDialog d(lines_, this);
+    d.exec();
+    // The chosen line stays chosen when it is still there.
+    fillLineList();
+    enableSerial();
 }
 
 void PortOptionsDialog::DeviceButtonClick()

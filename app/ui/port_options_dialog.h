@@ -6,6 +6,8 @@
 // for example "exec:/bin/bash -l", which runs the command on a pseudo-terminal as the
 // line. When no local shell line is mapped yet, the list also offers one on the first
 // free number, so that a machine without serial hardware still reaches a working line.
+// The configured modems follow the direct ports; "Modems..." adds, edits and removes
+// them.
 
 #include "app/port_options_logic.h"
 
@@ -45,6 +47,8 @@ public:
 
     void PortComboBoxChange(int index);
     void DeviceButtonClick();
+    // Adds, edits and removes the modems of the line list.
+    void ModemsButtonClick();
 
     void accept() override;
 

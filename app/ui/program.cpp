@@ -3,10 +3,12 @@
 #include "app/com_port_access.h"
 #include "app/ui/com_select_form.h"
 #include "app/ui/main_form.h"
+#include "app/ui/modem_dialog.h"
 #include "app/ui/port_options_dialog.h"
 #include "app/ui/terminal_window_access.h"
 #include "app/ui/user_prompts.h"
 #include "comm/com_port.h"
+#include "comm/telephony/modem_device.h"
 #include "comm/ui/qt_ui_bridge.h"
 #include "comm/ui/sl_controller.h"
 #include "file_server/nerrit.h"
@@ -17,6 +19,8 @@
 #include "terminal/emulator.h"
 #include "terminal/keyboard_emulator.h"
 #include "terminal/ui/terminal_window.h"
+
+#include <QMessageBox>
 
 #include <unistd.h>
 
@@ -79,6 +83,8 @@ struct Program::Parts {
     std::string storePath = platform::RegistryStore::defaultPath();
     comm::QtUiBridge bridge;
     comm::ComPort port{bridge};
+    // After the port, which it hands its modem's line to.
+    telephony::ModemDevice modem{port, storePath};
     // Before the port's access object, whose transfer driver may still refer to it.
     protocols::Protocol protocol;
     terminal::Emulator emulator{terminal::etANSI};
@@ -139,6 +145,8 @@ Program::Program(const Options& options) : parts_(std::make_unique<Parts>())
     p.protocolStatus = std::make_unique<protocols::ProtocolStatus>(p.protocol, p.form.get());
     p.protocol.setStatusDisplay(p.protocolStatus.get());
     p.form->setTransfer(&p.protocol, &p.portAccess);
+    p.form->setTelephony(&p.modem);
+    p.modem.setLineConfigEditor([this](const std::string& name) { editModem(name); });
 
     comm::LightSet set;
     set.RXDLight = p.form->light("RxdLed");
@@ -155,6 +163,8 @@ Program::Program(const Options& options) : parts_(std::make_unique<Parts>())
 Program::~Program()
 {
     Parts& p = *parts_;
+    p.modem.setLineConfigEditor(nullptr);
+    p.form->setTelephony(nullptr);
     p.form->setLightMonitoring(nullptr);
     p.leds.setComPort(nullptr);
     p.form->setTransfer(nullptr, nullptr);
@@ -167,6 +177,32 @@ Program::~Program()
 MainForm& Program::form()
 {
     return *parts_->form;
+}
+
+void Program::editModem(const std::string& name)
+{
+    Parts& p = *parts_;
+    for (const telephony::ModemConfig& m : p.lines.modems()) {
+        if (!telephony::SameModemName(m.name, name))
+            continue;
+        // The session refers to the modem by name: the name stays.
+        ModemDialog d(false, p.form.get());
+        d.setWindowTitle(QStringLiteral("Line configuration"));
+        d.Load(m);
+        while (d.exec() == QDialog::Accepted) {
+            std::string error;
+            if (p.lines.saveModem(d.Result(), m.name, error))
+                return;
+            QMessageBox::warning(p.form.get(), QStringLiteral("Error"),
+                                 QStringLiteral("The modem cannot be changed:\n%1")
+                                     .arg(QString::fromStdString(error)));
+        }
+        return;
+    }
+    QMessageBox::warning(p.form.get(), QStringLiteral("Error"),
+                         QStringLiteral("There is no modem named \"%1\".\nAdd it with "
+                                        "Preferences / Port... / Modems...")
+                             .arg(QString::fromStdString(name)));
 }
 
 } // namespace zelvo::app

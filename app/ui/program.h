@@ -30,6 +30,9 @@ public:
     MainForm& form();
 
 private:
+    // "T&api...": the selected modem's settings.
+    void editModem(const std::string& name);
+
     struct Parts;
     std::unique_ptr<Parts> parts_;
 };

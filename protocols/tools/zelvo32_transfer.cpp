@@ -57,7 +57,7 @@ const char* kUsage =
     "  --8k                   8192-byte data subpackets\n"
     "  --honor-dir            keep the directory of received names (below the destination)\n"
     "  --include-dir          send the directory part of file names\n"
-    "  --keep-case            do not upper-case received file names\n"
+    "  --upcase               upper-case received file names (they keep their case)\n"
     "  --handshake-wait T     handshake time-out in ticks of 55 ms\n"
     "  --handshake-retry N    handshake attempts\n"
     "  --finish-wait T        wait for the end of the session, ticks\n"
@@ -126,6 +126,8 @@ int main(int argc, char** argv)
 
     Protocol p;
     p.setProtocolType(ptZmodem);
+    // Received names keep their case: "a.txt" and "A.TXT" are different files here.
+    p.setUpcaseFileNames(false);
     std::string line, protocolName = "zmodem", dir;
     uint32_t baud = 19200;
     bool quiet = false;
@@ -173,6 +175,7 @@ int main(int argc, char** argv)
         else if (a == "--honor-dir") p.setHonorDirectory(true);
         else if (a == "--include-dir") p.setIncludeDirectory(true);
         else if (a == "--keep-case") p.setUpcaseFileNames(false);
+        else if (a == "--upcase") p.setUpcaseFileNames(true);
         else if (a == "--handshake-wait") p.setHandshakeWait(number("--handshake-wait"));
         else if (a == "--handshake-retry") p.setHandshakeRetry(number("--handshake-retry"));
         else if (a == "--finish-wait") p.setFinishWait(number("--finish-wait"));
@@ -321,6 +324,10 @@ int main(int argc, char** argv)
             rc = direct.run(p, &gInterrupted);
         direct.close();
     }
+    // A batch whose last file was refused ends with that refusal's code; it ended as
+    // normally as one whose first file was refused.
+    if ((rc == -ecFileRejected || rc == -ecCantWriteFile) && skipped > 0)
+        rc = 0;
     if (rc != 0)
         return fail(ErrorText(rc));
     if (!quiet) {

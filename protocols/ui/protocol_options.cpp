@@ -143,8 +143,14 @@ bool ProtocolOptions::ZmodemAutoDetect() const
 
 void ProtocolOptions::toControls()
 {
-    // The list offers the first four actions; resume is not one of them.
-    gWriteFail->setCurrentIndex(std::min<int>(settings_.WriteFailAction(), 3));
+    // The list offers the first four actions. A stored resume is not one of them: it is
+    // shown as a fifth item, so that the dialog neither misnames it nor turns it into
+    // overwrite on OK.
+    while (gWriteFail->count() > 4)
+        gWriteFail->removeItem(gWriteFail->count() - 1);
+    if (settings_.WriteFailAction() == wfWriteResume)
+        gWriteFail->addItem("resume ");
+    gWriteFail->setCurrentIndex(std::min<int>(settings_.WriteFailAction(), gWriteFail->count() - 1));
     gHonorDirectory->setChecked(settings_.HonorDirectory());
     gIncludeDirectory->setChecked(settings_.IncludeDirectory());
     gRTSLowForWrite->setChecked(settings_.RTSLowForWrite());

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -225,6 +226,25 @@ TEST(ZmodemInterop, RzWithAndWithoutOverwrite)
     }
 }
 
+TEST(ZmodemInterop, SzAppendAddsTheWholeFile)
+{
+    NEED_LRZSZ();
+    Dirs d;
+    const auto incoming = randomBytes(70000, 43);
+    const auto local = randomBytes(100000, 44);
+    writeBytes(d.src + "/f.bin", incoming);
+    writeBytes(d.dst + "/f.bin", local);
+    Ours us;
+    PtyPair peerPty;
+    Relay relay(us.pty.master, peerPty.master);
+    Peer sz({"sz", "-q", "--append", "f.bin"}, peerPty, d.src);
+    EXPECT_EQ(us.receive(d.dst), 0);
+    EXPECT_EQ(sz.wait(20000), 0);
+    std::vector<uint8_t> expected = local;
+    expected.insert(expected.end(), incoming.begin(), incoming.end());
+    EXPECT_EQ(readBytes(d.dst + "/f.bin"), expected);
+}
+
 TEST(ZmodemInterop, AbsoluteNameFromSzIsRefusedWithHonorDirectory)
 {
     NEED_LRZSZ();
@@ -348,10 +368,26 @@ TEST(Zelvo32Transfer, CommandLineFrontEnd)
     Dirs d;
     const auto data = randomBytes(300000, 40);
     writeBytes(d.src + "/x y.bin", data);
-    const std::string cmd = tool + " receive --quiet --keep-case --line 'exec:cd " + d.src
+    const std::string cmd = tool + " receive --quiet --line 'exec:cd " + d.src
         + " && LD_PRELOAD=" ZELVO_FLUSH_SHIM " sz -q \"x y.bin\" 2>/dev/null' --dir " + d.dst;
     EXPECT_EQ(std::system(cmd.c_str()), 0);
-    EXPECT_EQ(readBytes(d.dst + "/x y.bin"), data);
+    EXPECT_EQ(readBytes(d.dst + "/x y.bin"), data) << "received names keep their case";
+
+    // A refused file gives the same exit status wherever it stands in the batch.
+    writeBytes(d.src + "/Old.txt", {'n'});
+    writeBytes(d.src + "/Fresh.txt", {'f'});
+    for (const char* order : {"Old.txt Fresh.txt", "Fresh.txt Old.txt"}) {
+        const std::string into = makeTempDir();
+        writeBytes(into + "/Old.txt", {'o'});
+        const std::string refuse = tool + " receive --quiet --option-override --file-option reject --line 'exec:cd "
+            + d.src + " && LD_PRELOAD=" ZELVO_FLUSH_SHIM " sz -q " + order + " 2>/dev/null' --dir " + into
+            + " 2>/dev/null";
+        const int status = std::system(refuse.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << order << ": " << status;
+        EXPECT_EQ(readBytes(into + "/Old.txt"), std::vector<uint8_t>{'o'});
+        EXPECT_EQ(readBytes(into + "/Fresh.txt"), std::vector<uint8_t>{'f'});
+        removeTree(into);
+    }
 
     // The same through the program's port component, the other way round.
     const std::string back = makeTempDir();

@@ -351,3 +351,33 @@ TEST(ProtocolComponent, GeneralPreparationRenamesOrSkipsExistingFiles)
     std::string missing = dir.str() + "/no/such/dir/x";
     EXPECT_EQ(p.Host().prepareReceiveFile(missing), -ENOENT);
 }
+
+// A link placed in the download folder, pointing out of it, is never written through,
+// and directories of honoured names are made only below the destination.
+TEST(ProtocolComponent, ReceivedNamesNeverGoThroughSymbolicLinks)
+{
+    TempDir dest, outside;
+    writeFile(outside.path / "victim", {'k', 'e', 'e', 'p'});
+    fs::create_symlink(outside.path / "victim", dest.path / "evil");
+    fs::create_directory_symlink(outside.path, dest.path / "linkdir");
+    Protocol p;
+    p.setUpcaseFileNames(false);
+    p.setDestinationDirectory(dest.str());
+    std::string path;
+    EXPECT_EQ(p.Host().resolveReceivedName("evil", path), psSkipFile);
+    EXPECT_NE(p.Snapshot().Detail.find("symbolic link"), std::string::npos) << p.Snapshot().Detail;
+
+    p.setHonorDirectory(true);
+    EXPECT_EQ(p.Host().resolveReceivedName("linkdir/new/x", path), psSkipFile);
+    EXPECT_FALSE(fs::exists(outside.path / "new")) << "no directory made through the link";
+    ASSERT_EQ(p.Host().resolveReceivedName("sub/dir/x", path), 0);
+    EXPECT_EQ(path, dest.str() + "/sub/dir/x");
+    EXPECT_TRUE(fs::is_directory(dest.path / "sub" / "dir"));
+
+    // The file preparation and the open refuse a link at the name as well.
+    p.setWriteFailAction(wfWriteAnyway);
+    std::string target = dest.str() + "/evil";
+    EXPECT_EQ(p.Host().prepareReceiveFile(target), psCantWriteFile);
+    EXPECT_LT(p.Host().openReceiveFile(dest.str() + "/evil", OpenMode::Create, 0), 0);
+    EXPECT_EQ(readFile(outside.path / "victim"), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+}

@@ -55,6 +55,17 @@ TEST(ProtocolOptionsDialog, RoundTripAndNonNumericFields)
     EXPECT_EQ(main.AsciiEOFTimeout(), 99u);
     EXPECT_EQ(ProtocolOptions::NumberFromText(" 12 "), 12u);
     EXPECT_EQ(ProtocolOptions::NumberFromText("-3"), 0u);
+
+    // Resume is kept as it is, and not offered where it was not set.
+    main.setWriteFailAction(wfWriteResume);
+    dlg.Load(main, false);
+    EXPECT_EQ(dlg.gWriteFail->currentText(), "resume ");
+    dlg.Save(main);
+    EXPECT_EQ(main.WriteFailAction(), wfWriteResume);
+    main.setWriteFailAction(wfWriteAnyway);
+    dlg.Load(main, false);
+    EXPECT_EQ(dlg.gWriteFail->count(), 4);
+    EXPECT_EQ(dlg.gWriteFail->currentText(), "overwrite ");
 }
 
 TEST(StatusWindow, ShownOnFirstRefreshedAndHiddenOnLast)

@@ -301,6 +301,63 @@ TEST(ZmodemEngines, CancelSequenceAndByteAccounting)
     EXPECT_EQ(sender.result(), -ecCancelRequested);
 }
 
+// Bytes after the protocol's last frame (the shell prompt printed when sz or rz ends)
+// are not the engine's: they are left for the terminal, and they end the wait for the
+// sender's "OO" when that got lost.
+TEST(ZmodemEngines, WhatFollowsTheLastFrameIsLeftForTheTerminal)
+{
+    ZmodemEncoder enc;
+    std::vector<uint8_t> zfin;
+    enc.hexHeader(zfin, ZFIN, {0, 0, 0, 0});
+    const std::string prompt = "user@host:~$ ";
+    auto bytes = [](std::vector<uint8_t> v, const std::string& tail) {
+        v.insert(v.end(), tail.begin(), tail.end());
+        return v;
+    };
+    for (const std::string& between : {std::string("OO"), std::string()}) {
+        FakeHost host;
+        ZmodemReceiver rx(host, fastSettings());
+        rx.start(0);
+        rx.poll(rx.deadline());
+        const auto chunk = bytes(zfin, between + prompt);
+        rx.receive(chunk.data(), chunk.size(), 1000);
+        ASSERT_TRUE(rx.done()) << "\"" << between << "\"";
+        EXPECT_EQ(rx.result(), 0);
+        EXPECT_EQ(rx.unusedInput(), prompt.size()) << "\"" << between << "\"";
+    }
+    {
+        // A repeated ZFIN is answered again, not taken for the far side's next words.
+        FakeHost host;
+        ZmodemReceiver rx(host, fastSettings());
+        rx.start(0);
+        rx.poll(rx.deadline());
+        rx.receive(zfin.data(), zfin.size(), 1000);
+        host.out.clear();
+        rx.receive(zfin.data(), zfin.size(), 1100);
+        EXPECT_FALSE(rx.done());
+        ASSERT_EQ(headersIn(host.out).size(), 1u);
+        const auto tail = bytes({}, "OO" + prompt);
+        rx.receive(tail.data(), tail.size(), 1200);
+        EXPECT_TRUE(rx.done());
+        EXPECT_EQ(rx.unusedInput(), prompt.size());
+    }
+    {
+        // The sender's side: the receiver's ZFIN, its line end, then rz has ended.
+        FakeHost host;
+        ZmodemSender tx(host, fastSettings());
+        tx.start(0);
+        std::vector<uint8_t> zrinit;
+        enc.hexHeader(zrinit, ZRINIT, {0, 0, 0, 0x23});
+        tx.receive(zrinit.data(), zrinit.size(), 10);
+        ASSERT_EQ(tx.currentState(), ZmodemSender::tzChkFinish);
+        const auto chunk = bytes(zfin, prompt);
+        tx.receive(chunk.data(), chunk.size(), 20);
+        ASSERT_TRUE(tx.done());
+        EXPECT_EQ(tx.result(), 0);
+        EXPECT_EQ(tx.unusedInput(), prompt.size());
+    }
+}
+
 TEST(ZmodemEngines, SilentSenderTimesOutAfterHandshakeRetries)
 {
     FakeHost host;
@@ -418,11 +475,13 @@ TEST(ZmodemManagement, RulesOfTheManagementByte)
     EXPECT_EQ(a.skipStatus, 0);
     EXPECT_EQ(a.mode, OpenMode::Append);
     EXPECT_EQ(a.offset, 1000u);
+    EXPECT_EQ(a.position, 0u) << "the whole incoming file goes after the local one";
     // Resume: conversion 3, incoming longer.
     D r = decide(zfoWriteProtect, local, 5000, 1, ZCRESUM);
     EXPECT_EQ(r.skipStatus, 0);
     EXPECT_EQ(r.mode, OpenMode::Resume);
     EXPECT_EQ(r.offset, 1000u);
+    EXPECT_EQ(r.position, 1000u);
     EXPECT_EQ(decide(zfoWriteProtect, local, 1000, 1, ZCRESUM).skipStatus, psCantWriteFile);
 }
 
@@ -485,6 +544,64 @@ TEST(ZmodemManagement, CrashRecoveryResumesAtTheLocalLength)
         EXPECT_LT(carried, 70000u) << "only the missing part travels";
         EXPECT_EQ(p.receiver->state().InitialPosition, 37000u);
     }
+}
+
+TEST(ZmodemManagement, AppendAddsTheWholeIncomingFile)
+{
+    const std::vector<uint8_t> incoming = randomBytes(5000, 14);
+    for (size_t localLength : {100u, 9000u}) {
+        for (bool receiverDecides : {false, true}) {
+            Pair p;
+            const auto local = randomBytes(localLength, 15);
+            p.rx.disk["f"].data = local;
+            if (receiverDecides) {
+                p.rxSettings.ZmodemOptionOverride = true;
+                p.rxSettings.ZmodemFileOption = zfoWriteAppend;
+            } else {
+                p.txSettings.ZmodemFileOption = zfoWriteAppend;
+            }
+            p.add("f", incoming);
+            ASSERT_TRUE(p.run());
+            std::vector<uint8_t> expected = local;
+            expected.insert(expected.end(), incoming.begin(), incoming.end());
+            EXPECT_EQ(p.rx.disk["f"].data, expected) << localLength << " " << receiverDecides;
+            EXPECT_EQ(p.sender->result(), 0);
+            EXPECT_EQ(p.receiver->result(), 0);
+            EXPECT_EQ(p.tx.sentComplete.size(), 1u);
+        }
+    }
+}
+
+// A receiver that appends by asking for its own length (past the end of our file) gets
+// the whole file numbered from there, and the end of file it expects.
+TEST(ZmodemManagement, SenderFollowsAReceiverThatAppendsAtItsLength)
+{
+    FakeHost host;
+    ZmodemSender tx(host, fastSettings());
+    MemFile f;
+    f.data = randomBytes(300, 16);
+    host.toSend.emplace_back("f", f);
+    tx.start(0);
+    ZmodemEncoder enc;
+    std::vector<uint8_t> h;
+    enc.hexHeader(h, ZRINIT, {0, 0, 0, 0x23});
+    tx.receive(h.data(), h.size(), 1);
+    host.out.clear();
+    h.clear();
+    enc.hexHeader(h, ZRPOS, ZmodemEncoder::position(5000));
+    tx.receive(h.data(), h.size(), 2);
+    auto hs = headersIn(host.out);
+    ASSERT_EQ(hs.size(), 2u);
+    EXPECT_EQ(hs[0].type, ZDATA);
+    EXPECT_EQ(hs[0].position(), 5000u);
+    EXPECT_EQ(hs[1].type, ZEOF);
+    EXPECT_EQ(hs[1].position(), 5300u);
+    EXPECT_EQ(tx.state().BytesTransferred, 300u);
+    h.clear();
+    enc.hexHeader(h, ZRINIT, {0, 0, 0, 0x23});
+    tx.receive(h.data(), h.size(), 3);
+    EXPECT_EQ(host.sentComplete.size(), 1u);
+    EXPECT_EQ(tx.currentState(), ZmodemSender::tzChkFinish);
 }
 
 TEST(ZmodemManagement, RefusedNameIsSkippedAndTheBatchGoesOn)
