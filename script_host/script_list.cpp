@@ -17,7 +17,11 @@ const std::string* ScriptList::byTag(int tag) const
 
 std::string ScriptList::Caption(size_t position, const std::string& path)
 {
-    return "&" + std::to_string(position) + " " + FileNamePart(path);
+    std::string caption(1, '&');
+    caption += std::to_string(position);
+    caption += ' ';
+    caption += FileNamePart(path);
+    return caption;
 }
 
 int MessageLine(const std::string& message)
