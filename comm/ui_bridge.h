@@ -10,16 +10,16 @@
 //
 // Two implementations: EventLoopBridge (plain C++, comm/event_loop_bridge.h) for tests
 // and command-line tools, and a Qt one in the program. A Qt implementation maps:
-//   post(fn)          -> QMetaObject::invokeMethod(context, fn, Qt::QueuedConnection)
+//   post(fn)          -> an event carrying fn, posted to the context object
 //   send(fn, ms)      -> on the UI thread: fn() directly; elsewhere: a shared state
-//                        {mutex, cv, started, done, cancelled}; invokeMethod a lambda that
+//                        {mutex, cv, started, done, cancelled}; post a lambda that
 //                        marks started (unless cancelled), runs fn, marks done; wait on
 //                        the cv until done, or until the deadline if not yet started,
 //                        then mark cancelled and return false
 //   pumpPending()     -> QCoreApplication::processEvents()
 //   waitAndPump(c,ms) -> a QEventLoop quit by a QTimer(ms) or by wake() (a queued call
 //                        that re-tests c), looping while !c()
-//   wake()            -> QMetaObject::invokeMethod(context, [this]{ retest }, Queued)
+//   wake()            -> post [this]{ retest }
 //   isUiThread()      -> QThread::currentThread() == context->thread()
 
 #include <functional>

@@ -26,6 +26,7 @@ enum DosError : uint16_t {
     kErrDiskFull = 112,
     kErrInvalidName = 123,
     kErrDirNotEmpty = 145,
+    kErrNotLocked = 158,
 };
 
 uint16_t dosErrorFromErrno(int err);

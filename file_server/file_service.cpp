@@ -263,10 +263,45 @@ FileService::Reply FileService::close(const Params& in)
     return {true, rc == 0 ? uint16_t(kErrNone) : dosErrorFromErrno(err), 0};
 }
 
+namespace {
+
+bool overlaps(uint64_t offsetA, uint64_t lengthA, uint64_t offsetB, uint64_t lengthB)
+{
+    return offsetA < offsetB + lengthB && offsetB < offsetA + lengthA;
+}
+
+// Sets or clears an open-file-description lock, which also keeps other programs that
+// lock the file out of the range.
+int setHostLock(int fd, short type, uint32_t offset, uint32_t length)
+{
+    struct flock fl = {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = off_t(offset);
+    fl.l_len = off_t(length);
+    return ::fcntl(fd, F_OFD_SETLK, &fl) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+bool FileService::lockedByOtherSlot(const Slot& self, uint64_t offset, uint64_t length) const
+{
+    for (const Slot& other : slots_) {
+        if (&other == &self || other.fd < 0 || other.device != self.device || other.inode != self.inode)
+            continue;
+        for (const LockedRange& r : other.locks)
+            if (overlaps(offset, length, r.offset, r.length))
+                return true;
+    }
+    return false;
+}
+
 uint16_t FileService::rangeConflict(const Slot& s, uint64_t offset, uint64_t length, bool writing)
 {
     if (length == 0)
         return kErrNone;
+    if (lockedByOtherSlot(s, offset, length))
+        return kErrLockViolation;
     struct flock fl = {};
     fl.l_type = writing ? F_WRLCK : F_RDLCK;
     fl.l_whence = SEEK_SET;
@@ -277,21 +312,37 @@ uint16_t FileService::rangeConflict(const Slot& s, uint64_t offset, uint64_t len
     return fl.l_type == F_UNLCK ? kErrNone : kErrLockViolation;
 }
 
-uint16_t FileService::rangeLock(const Slot& s, uint32_t offset, uint32_t length, short type)
+uint16_t FileService::lockRange(Slot& s, uint32_t offset, uint32_t length)
 {
     // A range of no bytes locks nothing (for fcntl a length of 0 would mean "to the end").
     if (length == 0)
         return kErrNone;
-    struct flock fl = {};
-    // A file opened only for reading can hold only a shared lock; it still keeps writers out.
-    fl.l_type = (type == F_WRLCK && s.access == 0) ? short(F_RDLCK) : type;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = off_t(offset);
-    fl.l_len = off_t(length);
-    if (::fcntl(s.fd, F_OFD_SETLK, &fl) != 0) {
-        const int err = errno;
+    if (lockedByOtherSlot(s, offset, length))
+        return kErrLockViolation;
+    for (const LockedRange& r : s.locks)
+        if (overlaps(offset, length, r.offset, r.length))
+            return kErrLockViolation;
+    // A descriptor opened only for reading can hold only a shared host lock; the table
+    // above still makes the range exclusive among the server's handles.
+    const int err = setHostLock(s.fd, s.access == 0 ? short(F_RDLCK) : short(F_WRLCK), offset, length);
+    if (err != 0)
         return (err == EAGAIN || err == EACCES) ? uint16_t(kErrLockViolation) : dosErrorFromErrno(err);
-    }
+    s.locks.push_back({offset, length});
+    return kErrNone;
+}
+
+uint16_t FileService::unlockRange(Slot& s, uint32_t offset, uint32_t length)
+{
+    if (length == 0)
+        return kErrNone;
+    auto it = std::find_if(s.locks.begin(), s.locks.end(),
+                           [&](const LockedRange& r) { return r.offset == offset && r.length == length; });
+    if (it == s.locks.end())
+        return kErrNotLocked;
+    const int err = setHostLock(s.fd, F_UNLCK, offset, length);
+    if (err != 0)
+        return dosErrorFromErrno(err);
+    s.locks.erase(it);
     return kErrNone;
 }
 
@@ -390,7 +441,7 @@ FileService::Reply FileService::lock(const Params& in)
     Slot* s = slot(in.u16(0));
     if (!s)
         return {true, kErrInvalidHandle, 0};
-    return {true, rangeLock(*s, in.u32(2), in.u32(6), F_WRLCK), 0};
+    return {true, lockRange(*s, in.u32(2), in.u32(6)), 0};
 }
 
 FileService::Reply FileService::lockUnlock(const Params& in)
@@ -400,8 +451,9 @@ FileService::Reply FileService::lockUnlock(const Params& in)
     Slot* s = slot(in.u16(0));
     if (!s)
         return {true, kErrInvalidHandle, 0};
-    const short type = in.u16(2) == 0 ? short(F_WRLCK) : short(F_UNLCK);
-    return {true, rangeLock(*s, in.u32(4), in.u32(8), type), 0};
+    if (in.u16(2) == 0)
+        return {true, lockRange(*s, in.u32(4), in.u32(8)), 0};
+    return {true, unlockRange(*s, in.u32(4), in.u32(8)), 0};
 }
 
 FileService::Reply FileService::diskSpace(const Params& in, uint8_t* out)
@@ -625,7 +677,7 @@ FileService::Reply FileService::takeSlot(int fd, int number, uint16_t owner, int
         ::close(fd);
         return {true, kErrAccessDenied, 0};
     }
-    slots_[number] = Slot{owner, fd, access};
+    slots_[number] = Slot{owner, fd, access, st.st_dev, st.st_ino, {}};
     fillOpenBlock(out, uint16_t(number), PathResolver::attributesOf(name, st), st);
     return {true, kErrNone, uint16_t(kOpenBlock)};
 }

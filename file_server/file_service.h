@@ -10,6 +10,8 @@
 #include "file_server/drive_table.h"
 #include "file_server/path_resolver.h"
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -76,10 +78,18 @@ public:
     size_t searchCount() const { return searches_.size(); }
 
 private:
+    // A byte range locked through a slot, exactly as the client asked for it.
+    struct LockedRange {
+        uint32_t offset = 0;
+        uint32_t length = 0;
+    };
     struct Slot {
         uint16_t owner = 0;
         int fd = -1;
         int access = 0; // 0 read, 1 write, 2 read and write
+        dev_t device = 0;  // identity of the open file, to find other slots' locks on it
+        ino_t inode = 0;
+        std::vector<LockedRange> locks;
     };
     struct Search {
         uint16_t owner = 0;
@@ -128,8 +138,14 @@ private:
     int freeSlot() const;
     // Lists the entries of a normalised pattern's directory that match its last component.
     uint16_t searchPattern(const std::string& pattern, HostPath& dir, std::vector<DirEntry>& found);
-    // Takes a range lock, or tests whether another holder's lock covers the range.
-    uint16_t rangeLock(const Slot& s, uint32_t offset, uint32_t length, short type);
+    // Locks and unlocks byte ranges as DOS does: a lock is exclusive whatever the open
+    // mode, overlaps no range locked through any handle (the slot's own included), and an
+    // unlock must name a locked range exactly (else kErrNotLocked).
+    uint16_t lockRange(Slot& s, uint32_t offset, uint32_t length);
+    uint16_t unlockRange(Slot& s, uint32_t offset, uint32_t length);
+    // Whether a slot other than `self` holds a lock on the same file overlapping the range.
+    bool lockedByOtherSlot(const Slot& self, uint64_t offset, uint64_t length) const;
+    // Tests whether another holder's lock covers the range a read or write would touch.
     uint16_t rangeConflict(const Slot& s, uint64_t offset, uint64_t length, bool writing);
     static void fillFindBlock(uint8_t* out, uint32_t id, const DirEntry& e);
     static void fillOpenBlock(uint8_t* out, uint16_t slot, uint16_t attributes, const struct stat& st);

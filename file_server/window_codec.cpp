@@ -77,10 +77,6 @@ int WindowEncoder::encode(const uint8_t* in, size_t n, uint8_t* out)
     while (r < n) {
         if (o > n - 2)
             return -1;
-        // Data that has not shrunk at all by half way (compressed or random bytes) will not
-        // shrink enough to matter: give up early instead of searching to the end.
-        if (r >= n / 2 && r >= 256 && o >= r)
-            return -1;
         // Longest earlier match for the bytes at r.
         size_t length = 0;
         size_t from = 0;

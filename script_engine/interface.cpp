@@ -242,23 +242,31 @@ HostFunction* ScriptAddFunction(ScriptHandle* handle, const char* name, const ch
 
 int ScriptCompile(ScriptHandle* handle, const char* path)
 {
-    if (!handle || !path || handle->running)
+    if (!handle || !path || handle->running || handle->compiling)
         return 0;
+    handle->compiling = true;
     dropProgram(handle);
+    int result = 0;
     try {
-        return compile(handle, path);
+        result = compile(handle, path);
     } catch (const std::bad_alloc&) {
         dropProgram(handle);
         reportError(handle, "Error: Out of memory.");
     } catch (...) {
         dropProgram(handle);
     }
-    return 0;
+    handle->compiling = false;
+    // The error callback closed the instance while it was being compiled.
+    if (handle->closePending) {
+        destroy(handle);
+        return 0;
+    }
+    return result;
 }
 
 int ScriptExecute(ScriptHandle* handle)
 {
-    if (!handle || handle->running || !handle->code)
+    if (!handle || handle->running || handle->compiling || !handle->code)
         return 1;
     handle->running = true;
     try {
@@ -277,7 +285,7 @@ void ScriptClose(ScriptHandle* handle)
 {
     if (!handle)
         return;
-    if (handle->running) {
+    if (handle->running || handle->compiling) {
         handle->closePending = true;
         return;
     }

@@ -56,8 +56,10 @@
  *    and the calls the program makes still reach the functions it was compiled against.
  *  - ScriptReturnStr(null) returns the empty string. Argument indices out of range read
  *    as integer 0 / null. Calls of ScriptCompile or ScriptExecute from inside a callback
- *    are refused (0 and 1); ScriptClose from inside one stops the run and frees the
- *    instance when ScriptExecute returns, after which the handle must not be used.
+ *    are refused (0 and 1), during a run and during a compilation alike; ScriptClose
+ *    from inside one stops the run and frees the instance when ScriptExecute returns
+ *    (or, from the error callback during a compilation, when ScriptCompile returns 0),
+ *    after which the handle must not be used.
  */
 #pragma once
 

@@ -65,6 +65,9 @@ struct ScriptHandle {
     int32_t nextFileHandle = 1;
 
     bool running = false;
+    // Set while ScriptCompile works: the error callback may be called then, and a call
+    // back into the instance must not touch the program under construction.
+    bool compiling = false;
     bool closePending = false;
     bool inHostCall = false;
     // An error noticed inside an export called by a host function (which must not

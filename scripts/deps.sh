@@ -10,4 +10,5 @@ $SUDO apt-get install -y --no-install-recommends \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   qt6-base-dev libgl-dev libxkbcommon-dev fonts-dejavu-core \
   libvterm-dev lrzsz ckermit gkermit socat lua5.4 \
-  clang libclang-rt-dev
+  clang libclang-rt-dev \
+  ccache gcovr gzip dpkg-dev desktop-file-utils file

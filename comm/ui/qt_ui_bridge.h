@@ -37,12 +37,18 @@ public:
     QObject* context() { return &context_; }
 
 private:
+    // Runs the calls posted to it (see qt_ui_bridge.cpp).
+    class Receiver : public QObject {
+    public:
+        bool event(QEvent* e) override;
+    };
+
     // Runs fn on the UI thread, catching what it throws, then lets a waiting
     // waitAndPump re-test its condition.
     void runGuarded(const std::function<void()>& fn);
     void retest();
 
-    QObject context_;
+    Receiver context_;
     std::vector<QEventLoop*> waits_; // waitAndPump loops in progress, innermost last
     std::function<void(std::exception_ptr)> exceptionHandler_;
 };

@@ -30,7 +30,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 extern char** environ;
@@ -137,9 +139,21 @@ protected:
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+        // The file server's default drive and the program's files go to the test's own
+        // home, never the user's.
+        if (const char* home = std::getenv("HOME"))
+            savedHome_ = home;
+        ::setenv("HOME", dir_.c_str(), 1);
         store_ = platform::RegistryStore::defaultPath();
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    void TearDown() override
+    {
+        if (savedHome_)
+            ::setenv("HOME", savedHome_->c_str(), 1);
+        else
+            ::unsetenv("HOME");
+        fs::remove_all(dir_);
+    }
 
     void mapDefault(int number, const std::string& device)
     {
@@ -154,6 +168,7 @@ protected:
 
     fs::path dir_;
     std::string store_;
+    std::optional<std::string> savedHome_;
 };
 
 } // namespace
@@ -191,6 +206,8 @@ TEST_F(ProgramTest, FileServerRequestFromThePeerIsAnsweredByteForByte)
         peer.write(request(99, 0x1234));
         EXPECT_EQ(peer.read(20), reply(5, 0x1234));
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.Active(); }, 5000));
+        // With no drive configured, C: is served from the (test's) home directory.
+        EXPECT_TRUE(fs::is_directory(dir_ / "zelvo32-share"));
 
         // A second request without its own start sequence is only text for the terminal.
         uint64_t shown = window.bytesShown();

@@ -281,6 +281,44 @@ TEST_F(Locks, LockedRangesKeepOtherHandlesOut)
     EXPECT_EQ(client.call(7, le16(0)).result, 87);
 }
 
+TEST_F(Locks, LocksAreExclusiveDoNotNestAndUnlockOnlyWhatWasLocked)
+{
+    writeFile("c/DB.DAT", std::string(100, 'd'));
+    ASSERT_EQ(client.open("C:\\DB.DAT", 0).result, 0); // read only
+    ASSERT_EQ(client.open("C:\\DB.DAT", 0).result, 0); // read only
+    ASSERT_EQ(client.open("C:\\DB.DAT", 2).result, 0);
+    auto lock = [&](int slot, uint32_t offset, uint32_t length) {
+        return client.call(7, cat({le16(uint16_t(slot)), le32(offset), le32(length)})).result;
+    };
+    auto lockUnlock = [&](int slot, int action, uint32_t offset, uint32_t length) {
+        return client.call(8, cat({le16(uint16_t(slot)), le16(uint16_t(action)), le32(offset), le32(length)})).result;
+    };
+    // A lock through a read-only handle keeps every other handle out, readers included.
+    EXPECT_EQ(lock(0, 10, 20), 0);
+    EXPECT_EQ(lock(1, 25, 10), 33);
+    EXPECT_EQ(lockUnlock(2, 0, 0, 11), 33);
+    EXPECT_EQ(client.read(1, 15, 2).result, 33);
+    EXPECT_EQ(client.write(2, 29, Bytes{'x'}).result, 33);
+    EXPECT_EQ(client.read(0, 15, 2).result, 0);
+    // The holder cannot lock its own range again, nor a part of it.
+    EXPECT_EQ(lock(0, 10, 20), 33);
+    EXPECT_EQ(lockUnlock(0, 0, 29, 5), 33);
+    EXPECT_EQ(lock(0, 30, 5), 0); // adjacent is fine
+    // An unlock names exactly a range that was locked through the same handle.
+    EXPECT_EQ(lockUnlock(0, 1, 12, 5), 158);
+    EXPECT_EQ(lockUnlock(0, 1, 10, 25), 158);
+    EXPECT_EQ(lockUnlock(1, 1, 10, 20), 158);
+    EXPECT_EQ(lockUnlock(2, 1, 50, 5), 158);
+    EXPECT_EQ(lockUnlock(0, 1, 10, 20), 0);
+    EXPECT_EQ(lockUnlock(0, 1, 10, 20), 158);
+    // The adjacent lock is still held; what was unlocked is free for the others.
+    EXPECT_EQ(lock(2, 30, 1), 33);
+    EXPECT_EQ(lock(1, 10, 20), 0);
+    EXPECT_EQ(client.write(2, 12, Bytes{'x'}).result, 33);
+    EXPECT_EQ(client.close(1).result, 0);
+    EXPECT_EQ(client.write(2, 12, Bytes{'x'}).result, 0);
+}
+
 // ---- attributes, disk space, current directory ------------------------------------------
 
 using Attributes = ServerTest;

@@ -156,6 +156,14 @@ TEST(Window, GivesUpOnDataThatDoesNotRepeat)
     for (uint8_t& b : noise)
         b = uint8_t(rng());
     EXPECT_TRUE(libWindowEncode(noise).empty());
+
+    // Noise first and repeats after it: the whole still shrinks, and is packed.
+    for (size_t i = 600; i < noise.size(); ++i)
+        noise[i] = noise[i % 40];
+    const Bytes packed = libWindowEncode(noise);
+    ASSERT_FALSE(packed.empty());
+    EXPECT_LT(packed.size(), noise.size());
+    EXPECT_EQ(libWindowDecode(packed), noise);
 }
 
 TEST(Codecs, RoundTripAgainstTheReferenceImplementation)

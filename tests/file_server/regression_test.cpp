@@ -14,18 +14,21 @@ namespace {
 
 TEST(FuzzRegressions, KeptInputsRunCleanly)
 {
-    const std::filesystem::path dir(ZELVO_FS_REGRESSIONS);
-    size_t count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        if (!entry.is_regular_file() || entry.path().filename() == "README")
-            continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        SCOPED_TRACE(entry.path().string());
-        rfs_fuzz::runInput(data.data(), data.size());
-        ++count;
+    // The fuzz target's seeds and the inputs kept from its runs.
+    const std::filesystem::path base(ZELVO_FS_FUZZ_INPUTS);
+    for (const char* folder : {"corpus/fuzz_file_server", "regressions/fuzz_file_server"}) {
+        size_t count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(base / folder)) {
+            if (!entry.is_regular_file())
+                continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            SCOPED_TRACE(entry.path().string());
+            rfs_fuzz::runInput(data.data(), data.size());
+            ++count;
+        }
+        EXPECT_GT(count, 0u) << folder;
     }
-    EXPECT_GT(count, 0u);
 }
 
 TEST(FuzzRegressions, RandomRequestListsRunCleanly)

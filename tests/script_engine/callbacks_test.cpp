@@ -131,6 +131,64 @@ TEST_F(CallbackTest, CloseFromACallbackEndsTheRunAndFreesTheInstanceAfterwards)
     EXPECT_EQ(joinedErrors(), "Runtime error: line 2 - Execution interrupted.");
 }
 
+// The error callback is the one callback that runs during a compilation (while parsing
+// and while generating code); calls back into the instance from there are refused or,
+// for ScriptClose, deferred until ScriptCompile returns.
+const char* gScriptPath = nullptr;
+std::vector<int> gReentryResults;
+bool gCloseFromError = false;
+
+void reenterOnError(const char* message)
+{
+    recorder().errors.emplace_back(message);
+    if (gCloseFromError) {
+        ScriptClose(gRunning);
+        return;
+    }
+    gReentryResults.push_back(ScriptCompile(gRunning, gScriptPath));
+    gReentryResults.push_back(ScriptExecute(gRunning));
+}
+
+TEST_F(CallbackTest, CompileAndExecuteFromTheErrorCallbackAreRefusedDuringCompilation)
+{
+    // A parse error, then an error the code generator finds while it writes the program.
+    TempScript parseError("main() { x = ; }\n");
+    TempScript codegenError("main() {\n  print(\"a\");\n  nowhere(1);\n  print(\"b\");\n}\n");
+    TempScript good("main() { print(\"ok\"); }\n");
+    gRunning = newInstance();
+    ScriptSetErrorFunc(gRunning, reenterOnError);
+    gCloseFromError = false;
+    gReentryResults.clear();
+    gScriptPath = good.path();
+    EXPECT_EQ(ScriptCompile(gRunning, parseError.path()), 0);
+    EXPECT_EQ(ScriptCompile(gRunning, codegenError.path()), 0);
+    EXPECT_EQ(gReentryResults, (std::vector<int>{0, 1, 0, 1}));
+    EXPECT_EQ(joinedErrors(), "Line 1: syntax error\nError: Line 3 - Undefined Symbol 'nowhere'.");
+    EXPECT_EQ(recorder().out, "");
+    // The instance is intact and compiles the next script as usual.
+    ASSERT_EQ(ScriptCompile(gRunning, good.path()), 1);
+    EXPECT_EQ(ScriptExecute(gRunning), 1);
+    EXPECT_EQ(recorder().out, "ok");
+    ScriptClose(gRunning);
+}
+
+TEST_F(CallbackTest, CloseFromTheErrorCallbackFreesTheInstanceWhenCompilationEnds)
+{
+    TempScript parseError("main() { x = ; }\n");
+    TempScript codegenError("main() {\n  nowhere(1);\n  elsewhere(2);\n}\n");
+    gCloseFromError = true;
+    for (const TempScript* file : {&parseError, &codegenError}) {
+        recorder().reset();
+        gRunning = newInstance();
+        ScriptSetErrorFunc(gRunning, reenterOnError);
+        // Reported as failed; the sanitizers check that nothing was used after the free
+        // and that nothing leaked.
+        EXPECT_EQ(ScriptCompile(gRunning, file->path()), 0);
+        EXPECT_FALSE(recorder().errors.empty());
+    }
+    gCloseFromError = false;
+}
+
 struct LexerInputTest : CallbackTest {};
 
 TEST_F(LexerInputTest, EmptyFileIsASyntaxErrorOnLineOne)

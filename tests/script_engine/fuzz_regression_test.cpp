@@ -1,4 +1,4 @@
-// Replays the inputs kept under fuzz/script_engine/regression (minimised fuzzer findings
+// Replays the inputs kept under fuzz/script_engine/regressions (minimised fuzzer findings
 // and hand-made hostile scripts) the way the fuzz target runs them: compile, then two
 // runs under an instruction budget. The sanitizers turn any fault into a failure.
 #include <gtest/gtest.h>

@@ -83,9 +83,8 @@ TEST(TermRobustness, TruncatedSequenceAtEndOfInputContinuesLater)
 
 TEST(TermRobustness, ReplayFuzzFindings)
 {
-    const std::filesystem::path dir = std::filesystem::path(ZELVO_SOURCE_DIR) / "fuzz/terminal/regressions";
-    if (!std::filesystem::exists(dir))
-        GTEST_SKIP() << "no recorded findings";
+    const std::filesystem::path dir = std::filesystem::path(ZELVO_SOURCE_DIR) / "fuzz/terminal/regressions/fuzz_terminal_emulators";
+    ASSERT_TRUE(std::filesystem::is_directory(dir)) << dir;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         std::ifstream in(entry.path(), std::ios::binary);
         std::stringstream ss;
