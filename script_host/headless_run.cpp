@@ -140,17 +140,23 @@ int HeadlessRun::Run()
             return kNotCompiled;
         }
     }
+    // What the line says before the script starts is kept for it: a prompt that comes
+    // while the script is still being compiled is the script's to read.
+    std::string early;
+    p.access.onData = [&early](const uint8_t* d, size_t n) {
+        early.append(reinterpret_cast<const char*>(d), n);
+        if (early.size() > 2 * LineWait::kMaxBacklog)
+            early.erase(0, early.size() - LineWait::kMaxBacklog);
+    };
     if (!options_.device.empty()) {
         std::string error;
         if (!openLine(error)) {
+            p.access.onData = nullptr;
             std::fprintf(options_.err, "zelvo32-script: cannot open the line %s: %s\n",
                          options_.device.c_str(), error.c_str());
             return kNotCompiled;
         }
     }
-    // Nobody shows the line between the script's waits; what arrives then is read by
-    // the script's next wait.
-    p.access.onData = [](const uint8_t*, size_t) {};
 
     if (options_.progress) {
         std::FILE* err = options_.err;
@@ -172,7 +178,11 @@ int HeadlessRun::Run()
         };
     }
 
-    p.runner.setBinding({&p.access, &p.access, &p.protocol});
+    // From here on the script's waits read the line; nothing else shows it. No event is
+    // handled between taking the early bytes and the script's start.
+    HostBinding binding{&p.access, &p.access, &p.protocol, std::move(early)};
+    p.access.onData = [](const uint8_t*, size_t) {};
+    p.runner.setBinding(binding);
     const ScriptRunner::Result r = p.runner.Run(options_.script, false, *this);
     std::fflush(options_.out);
     p.protocol.OnProtocolStatus = nullptr;

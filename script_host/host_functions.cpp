@@ -99,7 +99,7 @@ bool HostFunctions::Register(ScriptHandle* handle, const HostBinding& binding)
     active_ = this;
     binding_ = binding;
     transfer_.bind(binding.port, binding.line, binding.protocol);
-    wait_.attach(binding.port);
+    wait_.attach(binding.port, binding.received);
     error_.clear();
     return true;
 }

@@ -40,6 +40,9 @@ struct HostBinding {
     app::PortAccess* port = nullptr;
     app::TransferLine* line = nullptr;
     protocols::Protocol* protocol = nullptr;
+    // Bytes that came on the line before the run and that nobody has shown yet (a line
+    // opened for the script); the script reads them first.
+    std::string received;
 };
 
 class HostFunctions {

@@ -36,10 +36,12 @@ int64_t LineWait::TimeoutMs(int seconds)
     return int64_t(seconds) * 18 * platform::kTickMs;
 }
 
-void LineWait::attach(app::PortAccess* port)
+void LineWait::attach(app::PortAccess* port, const std::string& earlier)
 {
     detach();
     backlog_.clear();
+    const size_t keep = std::min(earlier.size(), kMaxBacklog);
+    backlog_.assign(earlier.end() - std::ptrdiff_t(keep), earlier.end());
     echo_ = false;
     want_ = Want::Nothing;
     port_ = port;

@@ -42,9 +42,9 @@ public:
     LineWait(const LineWait&) = delete;
     LineWait& operator=(const LineWait&) = delete;
 
-    // The start of a run: echo off, backlog empty, and the listener put in front of the
-    // port's data event.
-    void attach(app::PortAccess* port);
+    // The start of a run: echo off, the backlog holding what came before (if anyone
+    // kept it), and the listener put in front of the port's data event.
+    void attach(app::PortAccess* port, const std::string& earlier = {});
     // The end of a run: the port's data event is given back (unless someone else has
     // replaced the listener meanwhile) and the unread backlog is shown in the terminal.
     void detach();

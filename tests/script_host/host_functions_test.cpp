@@ -26,7 +26,7 @@ protected:
     std::string run(const std::string& body, bool step = false)
     {
         ScriptFile file("void main()\n{\n" + body + "\n}\n");
-        runner_.setBinding({&port_, nullptr, nullptr});
+        runner_.setBinding({&port_, nullptr, nullptr, early_});
         ScriptRunner::Result r = runner_.Run(file.path(), step, observer_);
         EXPECT_TRUE(r.started);
         return observer_.console;
@@ -38,6 +38,7 @@ protected:
     void timeOut() { env_.events.push_back(nullptr); }
     std::string firstError() const { return observer_.errors.empty() ? "" : observer_.errors[0]; }
 
+    std::string early_; // what the line said before the run
     FakePort port_;
     ScriptedEnvironment env_;
     RecordingObserver observer_;
@@ -136,6 +137,19 @@ TEST_F(HostTest, ReceiveReadsTheLineAsAStream)
     // the text a Waitfor read.
     EXPECT_EQ(out, "65 66 1 32 120 0");
     EXPECT_EQ(env_.timeouts.back(), 1980);
+}
+
+TEST_F(HostTest, WhatCameBeforeTheRunIsReadFirst)
+{
+    early_ = "banner\r\nlogin: ";
+    arrive("Password: ");
+    const std::string out = run(R"(
+        var r;
+        r = Waitfor("login:", 0); print(r, " ");
+        r = Waitfor("Password:", 1); print(r);
+    )");
+    EXPECT_EQ(out, "1 1");
+    EXPECT_EQ(env_.terminal, "banner\r\nlogin: Password: ");
 }
 
 TEST_F(HostTest, EchoFollowsTheLastWaitforOfTheRun)
