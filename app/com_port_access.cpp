@@ -140,6 +140,11 @@ bool ComPortAccess::isOpen() const
     return port_.Open();
 }
 
+void ComPortAccess::setExecTerminalType(const std::string& term)
+{
+    port_.setExecTerminalType(term);
+}
+
 std::optional<LineOpenError> ComPortAccess::open()
 {
     try {

@@ -31,6 +31,7 @@ public:
     std::string deviceOf(int comNumber) const override;
     bool isOpen() const override;
     std::optional<LineOpenError> open() override;
+    void setExecTerminalType(const std::string& term) override;
     void close() override;
     void putBlock(const uint8_t* data, size_t length) override;
     uint16_t addDataTrigger(std::string_view pattern) override;

@@ -33,6 +33,8 @@ public:
 
     virtual bool isOpen() const = 0;
     virtual std::optional<LineOpenError> open() = 0;
+    // TERM that the command of an exec: line gets at the next open.
+    virtual void setExecTerminalType(const std::string& term) { (void)term; }
     virtual void close() = 0;
 
     virtual void putBlock(const uint8_t* data, size_t length) = 0;

@@ -1,5 +1,7 @@
 #include "app/session_settings.h"
 
+#include "terminal/emulator_type.h"
+
 #include <cctype>
 #include <cstdio>
 
@@ -45,6 +47,14 @@ public:
     }
 
     void boolean(std::string_view name, bool& target) const { target = dword(name) != 0; }
+
+    // A value added beside the specified ones: stores written before it lack it, and
+    // the target then keeps its value.
+    void optionalBoolean(std::string_view name, bool& target) const
+    {
+        if (auto v = store_.readDword(key_, name))
+            target = *v != 0;
+    }
 
     // A missing string reads as empty; a value stored as an integer is a type failure.
     std::string text(std::string_view name) const
@@ -155,8 +165,9 @@ void readProtocol(const GroupReader& r, ProtocolSettings& p)
 
 void readEmulator(const GroupReader& r, EmulatorSettings& e)
 {
-    r.number("Type", e.EmulatorType, 0, 4);
+    r.number("Type", e.EmulatorType, 0, terminal::kMaxEmulatorType);
     e.Keyboard = r.text("Keyboard");
+    r.optionalBoolean("VisualBell", e.VisualBell);
 }
 
 void readWindow(const GroupReader& r, WindowSettings& w)
@@ -354,6 +365,7 @@ void WriteRegistry(RegistryStore& store, std::string_view sessionPath, const Ses
     k = GroupKey(sessionPath, "Emulator");
     store.writeDword(k, "Type", s.emulator.EmulatorType);
     putString(store, k, "Keyboard", s.emulator.Keyboard);
+    store.writeDword(k, "VisualBell", s.emulator.VisualBell ? 1 : 0);
 
     k = GroupKey(sessionPath, "window");
     const WindowSettings& w = s.window;
@@ -381,6 +393,12 @@ void WriteRegistry(RegistryStore& store, std::string_view sessionPath, const Ses
     store.writeDword(k, "Count", uint32_t(scripts.size()));
     for (size_t i = 0; i < scripts.size(); ++i)
         store.writeString(k, "Script" + std::to_string(i), *scripts[i]);
+}
+
+void ApplyFirstStartDefaults(const ReadReport& report, SessionSettings& s)
+{
+    if (report.emulator == GroupRead::Absent)
+        s.emulator.EmulatorType = terminal::etXterm;
 }
 
 std::vector<std::string> ReadSessions(const RegistryStore& store)

@@ -84,8 +84,10 @@ struct ProtocolSettings {
 };
 
 struct EmulatorSettings {
-    uint32_t EmulatorType = 1; // "Type": etNone 0, etANSI 1, etVT52 2, etVT100 3, etANSIBBS 4
+    // "Type": etNone 0, etANSI 1, etVT52 2, etVT100 3, etANSIBBS 4, etXterm 5
+    uint32_t EmulatorType = 1;
     std::string Keyboard;      // key map record in use; empty keeps the emulator's own choice
+    bool VisualBell = false;   // "VisualBell" (added): the bell flashes the page, no beep
 
     bool operator==(const EmulatorSettings&) const = default;
 };
@@ -162,6 +164,10 @@ ReadReport ReadRegistry(const platform::RegistryStore& store, std::string_view s
 // cannot keep (line breaks) are left out; every other value is written.
 void WriteRegistry(platform::RegistryStore& store, std::string_view sessionPath,
                    const SessionSettings& s);
+
+// A "default" session that the store does not hold yet (a first start) takes the xterm
+// emulation, which the hosts of today expect; a stored session keeps its emulation.
+void ApplyFirstStartDefaults(const ReadReport& report, SessionSettings& s);
 
 // The stored session names in menu order; empty when the root or the list is missing.
 std::vector<std::string> ReadSessions(const platform::RegistryStore& store);

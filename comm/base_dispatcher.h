@@ -173,6 +173,13 @@ public:
     bool RS485Mode() const { return rs485_; }
     void SetPriorityBoost(int boost);
     virtual int SetQueueSizes(uint32_t inSize, uint32_t outSize) = 0;
+    // Tells a program on a pseudo-terminal line the size of its terminal (it gets
+    // SIGWINCH); lines of other kinds have no size and ignore it.
+    virtual int SetWindowSize(uint16_t rows, uint16_t cols, uint16_t width, uint16_t height)
+    {
+        (void)rows, (void)cols, (void)width, (void)height;
+        return 0;
+    }
     // True once the far end has hung up (an exec: command ended, a pty peer closed):
     // the line then reads as carrier lost (DCD off with its change bit set) and the
     // device is no longer watched.

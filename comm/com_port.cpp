@@ -127,6 +127,7 @@ void ComPort::doOpen()
         return;
     }
     auto d = std::make_unique<PosixDispatcher>(this, &bridge_);
+    d->SetChildTerminalType(execTerm_);
     int rc;
     if (tapi) {
         // The telephony layer's line keeps the speed and framing it was set up with,

@@ -109,6 +109,10 @@ public:
     void setTracing(TTraceLogState v);
     uint32_t TraceSize() const { return traceSize_; }
     void setTraceSize(uint32_t v);
+    // TERM for the command of an exec: line, given when it starts; empty passes the
+    // program's own environment unchanged.
+    const std::string& ExecTerminalType() const { return execTerm_; }
+    void setExecTerminalType(const std::string& v) { execTerm_ = v; }
     const std::string& TraceName() const { return traceName_; }
     void setTraceName(const std::string& v) { traceName_ = v; }
     bool TraceHex() const { return traceHex_; }
@@ -292,6 +296,7 @@ private:
     TTraceLogState tracing_ = tlOff;
     uint32_t traceSize_ = 10000;
     std::string traceName_ = "Qarn.TRC";
+    std::string execTerm_;
     bool traceHex_ = true;
     TTraceLogState logging_ = tlOff;
     uint32_t logSize_ = 10000;

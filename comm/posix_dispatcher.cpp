@@ -114,7 +114,7 @@ int PosixDispatcher::OpenDevice(const std::string& name, uint32_t, uint32_t)
         int lines = 0;
         hasModemLines_ = !adoptPty_ && ::ioctl(fd_, TIOCMGET, &lines) == 0;
     } else if (IsExecDevice(name)) {
-        const int rc = child_.Start(name.substr(std::char_traits<char>::length(ExecPrefix)), fd_);
+        const int rc = child_.Start(name.substr(std::char_traits<char>::length(ExecPrefix)), fd_, childTerm_);
         if (rc < 0)
             return rc;
         isPtyMaster_ = true;
@@ -176,6 +176,18 @@ void PosixDispatcher::CloseDevice()
     wakeFd_ = killFd_ = -1;
     isPtyMaster_ = false;
     hasModemLines_ = false;
+}
+
+int PosixDispatcher::SetWindowSize(uint16_t rows, uint16_t cols, uint16_t width, uint16_t height)
+{
+    if (fd_ < 0 || !isPtyMaster_)
+        return 0;
+    winsize ws{};
+    ws.ws_row = rows;
+    ws.ws_col = cols;
+    ws.ws_xpixel = width;
+    ws.ws_ypixel = height;
+    return ::ioctl(fd_, TIOCSWINSZ, &ws) == 0 ? 0 : -errno;
 }
 
 int PosixDispatcher::SetQueueSizes(uint32_t inSize, uint32_t)

@@ -51,6 +51,10 @@ public:
     ~PosixDispatcher() override;
 
     int SetQueueSizes(uint32_t inSize, uint32_t outSize) override;
+    int SetWindowSize(uint16_t rows, uint16_t cols, uint16_t width, uint16_t height) override;
+    // TERM for the command of an exec: line (empty: the environment as it is); takes
+    // effect at the next open.
+    void SetChildTerminalType(const std::string& term) { childTerm_ = term; }
     // A line that the telephony device has open already (a modem after its call was
     // placed, or in pass-through): OpenPort with an empty name works on a duplicate of
     // fd, and closing closes only that duplicate, so the device keeps its line. isPty
@@ -100,6 +104,7 @@ private:
     bool hasModemLines_ = false;
     bool isPtyMaster_ = false;
     PtyChild child_;
+    std::string childTerm_;
     DeviceControlBlock applied_;
     uint8_t lastLines_ = 0;
     struct Counts { int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0; } counts_;

@@ -9,13 +9,15 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
 namespace zelvo::comm {
 
-int PtyChild::Start(const std::string& command, int& masterFd)
+int PtyChild::Start(const std::string& command, int& masterFd, const std::string& term)
 {
     Terminate();
     int master = -1, slave = -1;
@@ -27,6 +29,15 @@ int PtyChild::Start(const std::string& command, int& masterFd)
     // Everything the child needs is prepared before fork: after it only
     // async-signal-safe calls are made.
     const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
+    // The environment, with TERM replaced when one is given.
+    const std::string termEntry = "TERM=" + term;
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e)
+        if (term.empty() || std::strncmp(*e, "TERM=", 5) != 0)
+            envp.push_back(*e);
+    if (!term.empty())
+        envp.push_back(const_cast<char*>(termEntry.c_str()));
+    envp.push_back(nullptr);
     sigset_t all, old;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &old);
@@ -47,7 +58,7 @@ int PtyChild::Start(const std::string& command, int& masterFd)
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::execve("/bin/sh", const_cast<char* const*>(argv), environ);
+        ::execve("/bin/sh", const_cast<char* const*>(argv), envp.data());
         ::_exit(127);
     }
     const int forkErr = errno;

@@ -17,8 +17,8 @@ public:
     PtyChild& operator=(const PtyChild&) = delete;
 
     // Starts command; on success masterFd is the line (O_NONBLOCK, close-on-exec) and
-    // 0 is returned, else minus errno.
-    int Start(const std::string& command, int& masterFd);
+    // 0 is returned, else minus errno. A non-empty term becomes the command's TERM.
+    int Start(const std::string& command, int& masterFd, const std::string& term = {});
     // Ends and reaps the child (SIGHUP, up to graceMs, then SIGKILL).
     void Terminate(int graceMs = 300);
     // Reaps the child if it has exited; true when it is gone.

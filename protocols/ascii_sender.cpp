@@ -66,6 +66,15 @@ void AsciiSender::lineLost(int64_t)
 {
     if (done_)
         return;
+    // The whole file was written to the line; the far side has hung up since.
+    if (state_ == taFinDrain && !waitingForOutput()) {
+        fileOpen_ = false;
+        host_.closeSendFile(true);
+        setStatus(psEndFile);
+        host_.reportStatus(st_, kStatusLast);
+        finish(0);
+        return;
+    }
     setStatus(psAbortNoCarrier);
     host_.reportError(-ecAbortNoCarrier);
     finish(-ecAbortNoCarrier);

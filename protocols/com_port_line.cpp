@@ -1,7 +1,9 @@
 #include "protocols/com_port_line.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "comm/comm_types.h"
@@ -172,8 +174,31 @@ void ComPortLine::handle(uint16_t msg, uint32_t wParam)
     default:
         break;
     }
+    waitOutShortPauses();
     if (proto_->InProgress())
         rearm();
+}
+
+void ComPortLine::waitOutShortPauses()
+{
+    // The timer triggers count in ticks of 55 ms. A shorter wait that an engine asks for
+    // (the character delay of an ASCII send) is waited out here, to the millisecond, as
+    // long as such waits add up to no more than a quarter second per notification.
+    constexpr int64_t kMaxHeldMs = 250;
+    int64_t held = 0;
+    while (proto_->InProgress()) {
+        const ProtocolEngine* engine = proto_->engine();
+        if (!engine || engine->deadline() == ProtocolEngine::kNoDeadline)
+            return;
+        const int64_t wait = engine->deadline() - platform::monotonicMs();
+        if (wait >= platform::kTickMs || held + std::max<int64_t>(wait, 0) > kMaxHeldMs)
+            return;
+        if (wait > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+            held += wait;
+        }
+        proto_->service();
+    }
 }
 
 void ComPortLine::takeInput(uint32_t count)
@@ -284,6 +309,13 @@ void ComPortLine::flushInput()
 uint32_t ComPortLine::baudRate()
 {
     return port_.Baud();
+}
+
+bool ComPortLine::nominalRate()
+{
+    // A line without modem lines is a pseudo-terminal (an exec: command): its rate is
+    // a setting that nothing keeps to.
+    return disp_ && !disp_->HasModemLines();
 }
 
 bool ComPortLine::carrier()

@@ -57,6 +57,7 @@ public:
     void flushOutput() override;
     void flushInput() override;
     uint32_t baudRate() override;
+    bool nominalRate() override;
     bool carrier() override;
     void setRTS(bool on) override;
     void wake() override;
@@ -83,6 +84,7 @@ private:
     void rearm();
     void takeInput(uint32_t count);
     void takeWaitingInput();
+    void waitOutShortPauses();
     void deliverFinish();
     void release();
 

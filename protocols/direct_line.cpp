@@ -188,6 +188,13 @@ void DirectLine::flushInput()
         ::tcflush(fd_, TCIFLUSH);
 }
 
+bool DirectLine::nominalRate()
+{
+    // A command's pseudo-terminal, or any device without modem lines, is not paced.
+    int bits = 0;
+    return child_.pid() > 0 || fd_ < 0 || ::ioctl(fd_, TIOCMGET, &bits) != 0;
+}
+
 bool DirectLine::carrier()
 {
     if (hungUp_)

@@ -52,6 +52,7 @@ public:
     void flushOutput() override;
     void flushInput() override;
     uint32_t baudRate() override { return baud_; }
+    bool nominalRate() override;
     bool carrier() override;
     void setRTS(bool on) override;
     void wake() override;

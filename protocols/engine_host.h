@@ -27,6 +27,10 @@ struct TransferState {
     std::string PathName;          // local path of the current file
     std::string Detail;            // why the current file was skipped, when it was
     const char* stateName = "";    // the engine's current state, for traces
+    // Bytes that crossed the line since the current file started, each way; kept by the
+    // component, for the efficiency of lines whose rate is only nominal.
+    uint64_t LineBytesIn = 0;
+    uint64_t LineBytesOut = 0;
 };
 
 // A file chosen for sending.

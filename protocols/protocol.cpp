@@ -264,6 +264,9 @@ int Protocol::begin(bool transmit)
     transferStartMs_ = now;
     {
         std::lock_guard<std::mutex> lock(snapshotMutex_);
+        record_ = TransferRecord{};
+        record_.type = ProtocolType_;
+        record_.transmit = transmit;
         snapshot_ = TransferState{};
         snapshot_.fileStartMs = now;
         snapshot_.BlockCheck = BlockCheckMethod_;
@@ -274,6 +277,9 @@ int Protocol::begin(bool transmit)
         endTransfer(-2007);
         return -2007;
     }
+    nominalRate_ = line_->nominalRate();
+    lineIn_ = lineOut_ = 0;
+    fileLineIn_ = fileLineOut_ = 0;
     const EngineKind* kind = findEngine(ProtocolType_);
     const EngineFactory factory = kind ? (transmit ? kind->transmit : kind->receive) : nullptr;
     if (!factory) {
@@ -336,6 +342,11 @@ void Protocol::endTransfer(int code)
         publish(engine_->state());
     file_.abandon();
     lastResult_ = code;
+    {
+        std::lock_guard<std::mutex> lock(snapshotMutex_);
+        record_.result = code;
+        record_.elapsedMs = monotonicMs() - transferStartMs_;
+    }
     running_ = false;
     showDisplay(false);
     auto finished = [this, code] {
@@ -356,6 +367,7 @@ size_t Protocol::lineData(const uint8_t* data, size_t n)
     if (!running_ || !engine_)
         return 0;
     const int64_t now = monotonicMs();
+    lineIn_ += n;
     size_t taken = n;
     if (cancelRequested_.exchange(false)) {
         engine_->cancel(now);
@@ -404,6 +416,12 @@ int64_t Protocol::nextServiceMs() const
     return std::min(engine_->deadline(), nextStatusMs_);
 }
 
+TransferRecord Protocol::LastTransfer() const
+{
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    return record_;
+}
+
 TransferState Protocol::Snapshot() const
 {
     std::lock_guard<std::mutex> lock(snapshotMutex_);
@@ -414,6 +432,8 @@ void Protocol::publish(const TransferState& state)
 {
     std::lock_guard<std::mutex> lock(snapshotMutex_);
     snapshot_ = state;
+    snapshot_.LineBytesIn = lineIn_ - fileLineIn_;
+    snapshot_.LineBytesOut = lineOut_ - fileLineOut_;
 }
 
 int64_t Protocol::ElapsedTicks() const
@@ -430,12 +450,18 @@ uint32_t Protocol::baudRate() const
 
 uint32_t Protocol::EstimateTransferSecs(uint64_t n) const
 {
-    const uint64_t s = baudRate() / 10;
-    uint64_t l = Snapshot().BlockLength;
+    uint32_t l = Snapshot().BlockLength;
     if (l == 0)
         l = blockLength_;
-    const uint64_t turn = static_cast<uint64_t>(TurnDelay_) * s / 1000;
-    const uint64_t denom = l + Overhead_ + turn;
+    return EstimateSecs(n, baudRate(), l, Overhead_, TurnDelay_);
+}
+
+uint32_t EstimateSecs(uint64_t n, uint32_t baud, uint32_t blockLength, uint32_t overhead, uint32_t turnDelayMs)
+{
+    const uint64_t s = baud / 10;
+    const uint64_t l = blockLength;
+    const uint64_t turn = static_cast<uint64_t>(turnDelayMs) * s / 1000;
+    const uint64_t denom = l + overhead + turn;
     const uint64_t efficiency = denom ? l * 100 / denom : 0;
     const uint64_t e = s * efficiency / 100;
     if (n == 0 || e < 1)
@@ -493,7 +519,12 @@ size_t Protocol::outputUsed()
 
 int Protocol::putBlock(const uint8_t* data, size_t n)
 {
-    return line_ ? line_->putBlock(data, n) : -2007;
+    if (!line_)
+        return -2007;
+    const int rc = line_->putBlock(data, n);
+    if (rc >= 0)
+        lineOut_ += n;
+    return rc;
 }
 
 void Protocol::flushOutput()
@@ -751,6 +782,18 @@ int Protocol::closeReceiveFile(bool completed, int64_t mtime)
 
 void Protocol::reportStatus(const TransferState& state, unsigned flags)
 {
+    if (flags & kStatusFirst) {
+        fileLineIn_ = lineIn_;
+        fileLineOut_ = lineOut_;
+    }
+    if ((flags & kStatusLast) && state.ProtocolStatus == psEndFile) {
+        TransferRecord::File f;
+        f.path = state.PathName;
+        f.bytes = state.BytesTransferred > state.InitialPosition ? state.BytesTransferred - state.InitialPosition : 0;
+        f.size = std::max(state.FileLength, state.BytesTransferred);
+        std::lock_guard<std::mutex> lock(snapshotMutex_);
+        record_.files.push_back(std::move(f));
+    }
     TransferState st = state;
     if (st.Detail.empty() && (st.ProtocolStatus == psSkipFile || st.ProtocolStatus == psFileRejected))
         st.Detail = rejectDetail_;

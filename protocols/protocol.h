@@ -25,6 +25,7 @@
 #include "protocols/protocol_engine.h"
 #include "protocols/protocol_line.h"
 #include "protocols/protocol_types.h"
+#include "protocols/transfer_summary.h"
 
 namespace zelvo::protocols {
 
@@ -161,8 +162,14 @@ public:
     // Seconds needed for n bytes at the port's speed with this protocol's overheads.
     uint32_t EstimateTransferSecs(uint64_t n) const;
     uint32_t baudRate() const;
+    // The line's rate is only nominal (taken when the transfer starts).
+    bool NominalRate() const { return nominalRate_; }
+    // The running (or last) transfer sends.
+    bool Transmitting() const { return transmitting_; }
     // The code of the last finished transfer, and the last error reported during it.
     int LastResult() const { return lastResult_; }
+    // The files the running or last transfer completed, its time and its result.
+    TransferRecord LastTransfer() const;
     int LastError() const { return lastError_; }
 
     // The services the engines use (files, line, reports), for tests and tools.
@@ -227,6 +234,9 @@ private:
 
     std::unique_ptr<ProtocolEngine> engine_;
     bool transmitting_ = false;
+    bool nominalRate_ = false;
+    std::atomic<uint64_t> lineIn_{0}, lineOut_{0};
+    uint64_t fileLineIn_ = 0, fileLineOut_ = 0; // the counts when the current file started
     std::atomic<bool> running_{false};
     std::atomic<bool> cancelRequested_{false};
     int lastResult_ = 0;
@@ -234,6 +244,7 @@ private:
 
     mutable std::mutex snapshotMutex_;
     TransferState snapshot_;
+    TransferRecord record_;    // under snapshotMutex_
     int64_t transferStartMs_ = 0;
 
     FileBuffer file_;
@@ -248,5 +259,9 @@ private:
 };
 
 #undef ZELVO_PROTOCOL_PROPERTY
+
+// Seconds for n bytes at a line speed (bits per second) with a protocol's block length,
+// overhead per block and turn-around delay; 0 when n is 0 or the speed is unknown.
+uint32_t EstimateSecs(uint64_t n, uint32_t baud, uint32_t blockLength, uint32_t overhead, uint32_t turnDelayMs);
 
 } // namespace zelvo::protocols

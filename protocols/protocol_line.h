@@ -20,6 +20,9 @@ public:
     virtual void flushInput() = 0;
     // Bits per second, 0 when unknown.
     virtual uint32_t baudRate() = 0;
+    // True when that rate paces nothing (a pseudo-terminal): the status window then
+    // goes by the measured throughput.
+    virtual bool nominalRate() { return false; }
     virtual bool carrier() = 0;
     virtual void setRTS(bool on) = 0;
     // Asks the driver to call Protocol::service() soon, from its own thread.

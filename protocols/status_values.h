@@ -38,6 +38,24 @@ std::string MinutesSeconds(uint64_t seconds);
 // A file name without its directory; longer than 18 characters, its beginning and "...".
 std::string ShortFileName(const std::string& path);
 
+// What the texts are computed from.
+struct StatusInputs {
+    TransferState state;
+    TProtocolType type = ptNoProtocol;
+    uint32_t baud = 0;            // bits per second, 0 when unknown
+    bool nominalRate = false;     // the rate paces nothing (a pseudo-terminal)
+    bool transmitting = false;
+    uint32_t overhead = 0;
+    uint32_t turnDelayMs = 0;
+    uint32_t kermitWindows = 0;
+    int64_t nowMs = 0;
+};
+
+// On a line with a real rate the estimates come from that rate and the protocol's
+// overheads, and the efficiency is the throughput against the rate. Where the rate is
+// only nominal they come from the measured throughput and the bytes that crossed the
+// line, and are left empty until a second has passed. The efficiency never exceeds 100%.
+StatusValues ComputeStatusValues(const StatusInputs& in);
 StatusValues ComputeStatusValues(const Protocol& protocol);
 
 } // namespace zelvo::protocols

@@ -121,6 +121,13 @@ void XmodemReceiver::lineLost(int64_t)
 {
     if (done_)
         return;
+    // Between the files of a batch every file so far is complete: a sender that hangs
+    // up there (its empty block 0 lost) has sent the whole batch.
+    if (batch_ && expectHeader_ && started_ && !fileOpen_) {
+        setStatus(psOK);
+        finish(0);
+        return;
+    }
     setStatus(psAbortNoCarrier);
     host_.reportError(-ecAbortNoCarrier);
     finish(-ecAbortNoCarrier);
@@ -136,8 +143,14 @@ void XmodemReceiver::receive(const uint8_t* data, size_t n, int64_t nowMs)
             std::memcpy(block_.data() + have_, data + i, take);
             have_ += take;
             i += take;
-            if (have_ == need_ && !processBlockAndPurge(nowMs))
-                break; // a damaged block: the rest of this read is its remains
+            if (have_ == need_) {
+                if (!processBlockAndPurge(nowMs))
+                    break; // a damaged block: the rest of this read is its remains
+            } else if (cancelInBlock()) {
+                // A sender that cancels mid-block cuts the block short with its cancel
+                // sequence: if the line then stays quiet, that was the end.
+                deadline_ = std::min(deadline_, nowMs + kCancelQuietMs);
+            }
             continue;
         }
         const uint8_t c = data[i++];
@@ -288,12 +301,12 @@ void XmodemReceiver::dataBlock(uint8_t number, const uint8_t* data, size_t lengt
         st_.BlockErrors = 0;
         if (!discarding_)
             setStatus(psOK);
-        if (!streaming_)
-            reply(ACK);
+        // Acknowledged also when streaming: a streaming sender ignores it, and a sender
+        // that answers 'G' like 'C' (lrzsz's sx does) waits for it.
+        reply(ACK);
     } else if (number == static_cast<uint8_t>(expected_ - 1)) {
         // A repeat of the last block: its acknowledgement was lost.
-        if (!streaming_)
-            reply(ACK);
+        reply(ACK);
         st_.BlockErrors = 0;
         setStatus(psDuplicateBlock);
     } else {
@@ -374,8 +387,28 @@ void XmodemReceiver::poll(int64_t nowMs)
         onTimeout(nowMs);
 }
 
+bool XmodemReceiver::cancelInBlock() const
+{
+    // At least two CAN, then nothing but backspaces, at the end of what was collected.
+    size_t i = have_;
+    while (i > 0 && block_[i - 1] == BS)
+        --i;
+    int cans = 0;
+    while (i > 0 && block_[i - 1] == CAN && cans < 2) {
+        --i;
+        ++cans;
+    }
+    return cans >= 2;
+}
+
 void XmodemReceiver::onTimeout(int64_t nowMs)
 {
+    if (collecting() && cancelInBlock()) {
+        discardOutput();
+        setStatus(psCancelRequested);
+        finish(-ecCancelRequested);
+        return;
+    }
     if (!started_) {
         // The handshake: the start character again, every HandshakeWait; each repeat
         // counts as a block error.

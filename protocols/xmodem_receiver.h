@@ -8,7 +8,8 @@
 // block number that does not match its complement) is asked for again with NAK; a
 // repeated block is acknowledged and dropped; any other block number is a sequence
 // error that cancels the transfer. The sixth error on one block ends the transfer;
-// with streaming the first one does.
+// with streaming the first one does. Blocks are acknowledged also when streaming: a
+// streaming sender ignores that, and a sender that treats 'G' like 'C' needs it.
 
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ public:
     static const char* stateName(State s);
 
     static constexpr uint32_t kMaxBlockErrors = 5;
+    // Quiet after a cancel sequence inside a block that ends the transfer as cancelled.
+    static constexpr int64_t kCancelQuietMs = 1000;
 
     XmodemReceiver(EngineHost& host, const EngineSettings& settings);
 
@@ -47,6 +50,7 @@ private:
     void setState(State s, int64_t nowMs, int64_t waitMs);
     bool waitingForBlock() const;
     bool collecting() const;
+    bool cancelInBlock() const;
     void beginBlock(size_t length, int64_t nowMs);
     // False when the block was damaged (the rest of the read is dropped with it).
     bool processBlockAndPurge(int64_t nowMs);

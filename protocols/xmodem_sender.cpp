@@ -129,6 +129,18 @@ void XmodemSender::lineLost(int64_t)
 {
     if (done_)
         return;
+    // Every block was acknowledged: a receiver that hangs up instead of acknowledging
+    // the end of the file (or of the batch) has what it needs.
+    if ((state_ == txEotReply && !batch_) || state_ == tyFinishd) {
+        if (fileOpen_) {
+            fileOpen_ = false;
+            host_.closeSendFile(true);
+            setStatus(psEndFile);
+            host_.reportStatus(st_, kStatusLast);
+        }
+        finish(0);
+        return;
+    }
     setStatus(psAbortNoCarrier);
     host_.reportError(-ecAbortNoCarrier);
     finish(-ecAbortNoCarrier);
@@ -169,12 +181,22 @@ bool XmodemSender::takeStartChar(uint8_t c)
 void XmodemSender::receive(const uint8_t* data, size_t n, int64_t nowMs)
 {
     unused_ = 0;
+    bool stale = false;
     for (size_t i = 0; i < n && !done_; ++i) {
+        // What came with a reply in the same read cannot answer the block sent on it;
+        // only a cancel still counts.
+        if (stale && data[i] != CAN) {
+            cans_ = 0;
+            continue;
+        }
+        const uint64_t sentBefore = blocksSent_;
         onByte(data[i], nowMs);
         if (done_) {
             unused_ = n - i - 1;
             return;
         }
+        if (blocksSent_ != sentBefore && !isStreamingSend(state_))
+            stale = true;
     }
     if (done_)
         return;
@@ -309,6 +331,7 @@ void XmodemSender::nextBatchFile(int64_t nowMs)
         block_.clear();
         AppendBlock(block_, 0, nullptr, 0, kShortBlock, crc_, 0);
         queue(block_.data(), block_.size());
+        ++blocksSent_;
         pump();
         st_.BlockErrors = 0;
         setStatus(psOK);
@@ -326,6 +349,7 @@ void XmodemSender::sendBlockZero(int64_t nowMs)
     block_.clear();
     AppendBlock(block_, 0, info.data(), info.size(), info.size() <= kShortBlock ? kShortBlock : kLongBlock, crc_, 0);
     queue(block_.data(), block_.size());
+    ++blocksSent_;
     pump();
     st_.BlockErrors = 0;
     setState(tySndFlName, nowMs, -1);
@@ -377,6 +401,7 @@ void XmodemSender::queueBlock(uint64_t offset, int64_t nowMs)
     block_.clear();
     AppendBlock(block_, blockNum_, buf_.data(), blockData_, length, crc_, SUB);
     queue(block_.data(), block_.size());
+    ++blocksSent_;
     pump();
 }
 
@@ -421,9 +446,12 @@ void XmodemSender::sendBlocks(int64_t nowMs)
 
 int64_t XmodemSender::replyWaitMs() const
 {
-    // The reply cannot come before the block has left: the time the line needs for what
-    // still waits is added to the block wait.
-    int64_t ms = settings_.XYmodemBlockWaitMs;
+    // The receiver repeats its NAK every block wait; the sender gives it one and a half
+    // of them before it resends on its own, so that the two never cross (a block sent
+    // twice earns two acknowledgements, and the second would pass for the next
+    // block's). The reply cannot come before the block has left: the time the line
+    // needs for what still waits is added.
+    int64_t ms = settings_.XYmodemBlockWaitMs + settings_.XYmodemBlockWaitMs / 2;
     const uint64_t cps = host_.lineSpeed() / 10;
     if (cps)
         ms += static_cast<int64_t>(pendingOutput() * 1000 / cps);
@@ -461,6 +489,7 @@ void XmodemSender::blockError(int status, int64_t nowMs)
         return;
     }
     queue(block_.data(), block_.size());
+    ++blocksSent_;
     pump();
     awaitReply(state_, nowMs);
 }
@@ -469,6 +498,7 @@ void XmodemSender::sendEot(int64_t nowMs)
 {
     block_.assign(1, EOT);
     queue(block_.data(), block_.size());
+    ++blocksSent_;
     pump();
     st_.BlockErrors = 0;
     setState(txFirstEOT, nowMs, -1);

@@ -76,6 +76,7 @@ private:
     uint64_t offset_ = 0;       // file offset of the block awaiting its reply
     size_t blockData_ = 0;      // file bytes in that block
     uint8_t blockNum_ = 1;
+    uint64_t blocksSent_ = 0;   // blocks (and EOTs) put on the line, resends included
     int64_t drainEndMs_ = 0;
     std::vector<uint8_t> block_; // the last block, for resending
     std::vector<uint8_t> buf_;

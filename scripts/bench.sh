@@ -12,3 +12,6 @@ for b in "$BUILD"/bin/bench_*; do
   echo "== $(basename "$b")"
   "$b" || echo "$(basename "$b") failed with status $?"
 done
+# The xterm emulation on its UTF-8 stream, beside libvterm.
+echo "== bench_terminal_throughput --emulation xterm"
+"$BUILD"/bin/bench_terminal_throughput --emulation xterm || echo "xterm throughput failed with status $?"

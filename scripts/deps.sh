@@ -9,6 +9,6 @@ $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config git ca-certificates \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   qt6-base-dev libgl-dev libxkbcommon-dev fonts-dejavu-core \
-  libvterm-dev lrzsz ckermit gkermit socat lua5.4 \
+  libvterm-dev lrzsz ckermit gkermit socat lua5.4 vim less procps \
   clang libclang-rt-dev \
   ccache gcovr gzip dpkg-dev desktop-file-utils file

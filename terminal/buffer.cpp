@@ -1,7 +1,7 @@
 #include "terminal/buffer.h"
 
 #include "terminal/line_output.h"
-#include "terminal/terminal_emulator.h"
+#include "terminal/emulation.h"
 #include "terminal/terminal_errors.h"
 
 #include <algorithm>
@@ -53,19 +53,31 @@ Buffer::~Buffer()
 
 int Buffer::bNewBuffer(int rows, int cols, int pageHeight)
 {
-    if (cols < 1 || cols > kMaxCols || pageHeight < 1 || rows < pageHeight
-        || static_cast<long>(rows) * cols > kMaxCells)
+    const int maxCols = unicode_ ? kMaxUnicodeCols : kMaxCols;
+    const long maxCells = unicode_ ? kMaxUnicodeCells : kMaxCells;
+    if (cols < 1 || cols > maxCols || pageHeight < 1 || rows < pageHeight
+        || static_cast<long>(rows) * cols > maxCells)
         return kErrBufferSize;
     const std::size_t cells = static_cast<std::size_t>(rows) * cols;
     std::vector<uint8_t> chars, colors, stored, attrs;
+    std::vector<uint32_t> codes, fores, backs;
     try {
         chars.assign(cells, ' ');
         colors.assign(cells, 0);
         stored.assign(cells, 0);
         attrs.assign(cells, 0);
+        if (unicode_) {
+            codes.assign(cells, ' ');
+            fores.assign(cells, colorDefault);
+            backs.assign(cells, colorDefault);
+        }
     } catch (const std::bad_alloc&) {
         throw std::runtime_error("Buffer allocation failed");
     }
+    codes_.swap(codes);
+    fores_.swap(fores);
+    backs_.swap(backs);
+    clusters_.clear();
     // Only the first page starts in the current colours; the rows below it are coloured
     // as they come into use.
     std::memset(colors.data(), curColor_, static_cast<std::size_t>(pageHeight) * cols);
@@ -94,6 +106,8 @@ void Buffer::resetState()
     resetHorizontalTabStops(cols_);
     vTabs_.assign(kMaxVertTabs, 0);
     saved_ = SavedCursor{};
+    altScreen_ = false;
+    altSaved_ = SavedPage{};
     marking_ = false;
     dispTop_ = 0;
     viewCol_ = 0;
@@ -239,9 +253,10 @@ void Buffer::scrollRegionUp()
 {
     const int top = topMargin_ - 1;
     const int bot = bottomMargin_ - 1;
-    if (top > 0) {
+    if (top > 0 || altScreen_) {
         // A region that starts below the page's top scrolls in place; its top line is
-        // lost and the rows above it stay where they are.
+        // lost and the rows above it stay where they are. The alternate screen has no
+        // scrollback at all.
         shiftRows(top, bot, 1);
         blank(viewRow_ + bot, 0, cols_, curColor_, curAttr_);
         return;
@@ -293,6 +308,11 @@ void Buffer::copyRow(int from, int to)
     std::memcpy(colors_.data() + dst, colors_.data() + src, cols_);
     std::memcpy(stored_.data() + dst, stored_.data() + src, cols_);
     std::memcpy(attrs_.data() + dst, attrs_.data() + src, cols_);
+    if (unicode_) {
+        std::memcpy(codes_.data() + dst, codes_.data() + src, cols_ * sizeof(uint32_t));
+        std::memcpy(fores_.data() + dst, fores_.data() + src, cols_ * sizeof(uint32_t));
+        std::memcpy(backs_.data() + dst, backs_.data() + src, cols_ * sizeof(uint32_t));
+    }
 }
 
 void Buffer::blank(int r, int c0, int c1, uint8_t color, uint8_t attr)
@@ -301,6 +321,13 @@ void Buffer::blank(int r, int c0, int c1, uint8_t color, uint8_t attr)
         return;
     const int off = physOffset(r) + c0;
     const std::size_t n = static_cast<std::size_t>(c1 - c0);
+    if (unicode_) {
+        // Erased cells keep only the colours of the pen.
+        attr = 0;
+        std::fill_n(codes_.data() + off, n, uint32_t(' '));
+        std::fill_n(fores_.data() + off, n, pen_.fore);
+        std::fill_n(backs_.data() + off, n, pen_.back);
+    }
     std::memset(chars_.data() + off, ' ', n);
     std::memset(colors_.data() + off, displayColor(color, attr, blinkOn_), n);
     std::memset(stored_.data() + off, color, n);
@@ -482,7 +509,13 @@ void Buffer::insertBlanks(int n)
     const std::size_t moved = static_cast<std::size_t>(cols_ - col_ - n);
     for (auto* plane : {&chars_, &colors_, &stored_, &attrs_})
         std::memmove(plane->data() + off + n, plane->data() + off, moved);
+    if (unicode_) {
+        for (auto* plane : {&codes_, &fores_, &backs_})
+            std::memmove(plane->data() + off + n, plane->data() + off, moved * sizeof(uint32_t));
+    }
     blank(row_, col_, col_ + n, curColor_, 0);
+    if (unicode_)
+        repairWide(row_);
     touch(row_, col_, cols_ - 1);
 }
 
@@ -495,7 +528,13 @@ void Buffer::deleteChars(int n)
     const std::size_t moved = static_cast<std::size_t>(cols_ - col_ - n);
     for (auto* plane : {&chars_, &colors_, &stored_, &attrs_})
         std::memmove(plane->data() + off, plane->data() + off + n, moved);
+    if (unicode_) {
+        for (auto* plane : {&codes_, &fores_, &backs_})
+            std::memmove(plane->data() + off, plane->data() + off + n, moved * sizeof(uint32_t));
+    }
     blank(row_, cols_ - n, cols_, curColor_, 0);
+    if (unicode_)
+        repairWide(row_);
     touch(row_, col_, cols_ - 1);
 }
 
@@ -910,6 +949,16 @@ std::string Buffer::markedText() const
     for (int r = sr; r <= er; ++r) {
         const int c0 = (r == sr) ? sc : 0;
         const int c1 = (r == er) ? ec + 1 : cols_;
+        if (unicode_) {
+            std::string line;
+            for (int c = c0; c < c1; ++c)
+                appendUtf8(codeAt(r, c), line);
+            while (!line.empty() && line.back() == ' ')
+                line.pop_back();
+            text += line;
+            text += "\r\n";
+            continue;
+        }
         const uint8_t* p = charsRow(r);
         int end = c1;
         while (end > c0 && p[end - 1] == ' ')
@@ -924,6 +973,567 @@ void Buffer::dropMarkOnOutput()
 {
     if (marking_ && !persistentMark_)
         bResetMarking();
+}
+
+// ---------------------------------------------------------------------------------------
+// Unicode mode
+
+namespace {
+
+// The RGB value of an indexed colour: the palette, the 6x6x6 cube, the grey ramp.
+uint32_t indexedRgb(int index)
+{
+    if (index < 16)
+        return Buffer::kPalette[index];
+    if (index < 232) {
+        static constexpr int kLevel[6] = {0, 95, 135, 175, 215, 255};
+        const int i = index - 16;
+        return (uint32_t(kLevel[i / 36]) << 16) | (uint32_t(kLevel[(i / 6) % 6]) << 8)
+               | uint32_t(kLevel[i % 6]);
+    }
+    const uint32_t g = uint32_t(8 + (index - 232) * 10);
+    return (g << 16) | (g << 8) | g;
+}
+
+// The palette entry nearest to an RGB value.
+int nearestPalette(uint32_t rgb)
+{
+    const int r = int((rgb >> 16) & 0xFF), g = int((rgb >> 8) & 0xFF), b = int(rgb & 0xFF);
+    int best = 0;
+    long bestDist = -1;
+    for (int i = 0; i < 16; ++i) {
+        const uint32_t p = Buffer::kPalette[i];
+        const long dr = r - int((p >> 16) & 0xFF), dg = g - int((p >> 8) & 0xFF), db = b - int(p & 0xFF);
+        const long d = dr * dr + dg * dg + db * db;
+        if (bestDist < 0 || d < bestDist) {
+            bestDist = d;
+            best = i;
+        }
+    }
+    return best;
+}
+
+// A byte that stands for a code point in the byte planes.
+inline uint8_t standIn(uint32_t cp)
+{
+    return cp < 0x100 ? uint8_t(cp) : uint8_t('?');
+}
+
+void putUtf8(char32_t cp, std::string& out)
+{
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+} // namespace
+
+int Buffer::paletteIndexOf(uint32_t color, int fallback)
+{
+    switch (color & colorTagMask) {
+    case colorIndexedTag: {
+        const int index = int(color & 0xFF);
+        return index < 16 ? index : nearestPalette(indexedRgb(index));
+    }
+    case colorRgbTag:
+        return nearestPalette(color & 0xFFFFFF);
+    default:
+        return fallback;
+    }
+}
+
+uint32_t Buffer::rgbOf(uint32_t color, int fallback)
+{
+    switch (color & colorTagMask) {
+    case colorIndexedTag:
+        return indexedRgb(int(color & 0xFF));
+    case colorRgbTag:
+        return color & 0xFFFFFF;
+    default:
+        return kPalette[fallback & 0x0F];
+    }
+}
+
+void Buffer::setUnicode(bool on)
+{
+    if (on == unicode_)
+        return;
+    if (on) {
+        const std::size_t cells = chars_.size();
+        std::vector<uint32_t> codes(cells), fores(cells), backs(cells);
+        for (std::size_t i = 0; i < cells; ++i) {
+            codes[i] = chars_[i];
+            if (chars_[i] == ' ' && attrs_[i] == 0)
+                continue; // a blank takes the default colours
+            // The byte planes hold colours after reverse; the Unicode planes before it.
+            const uint8_t color = stored_[i];
+            const bool rev = attrs_[i] & atReverse;
+            fores[i] = indexedColor(rev ? color >> 4 : color & 0x0F);
+            backs[i] = indexedColor(rev ? color & 0x0F : color >> 4);
+        }
+        codes_.swap(codes);
+        fores_.swap(fores);
+        backs_.swap(backs);
+        unicode_ = true;
+        pen_ = Pen{};
+        setPen(pen_);
+    } else {
+        if (altScreen_)
+            setAltScreen(false);
+        unicode_ = false;
+        codes_ = {};
+        fores_ = {};
+        backs_ = {};
+        clusters_ = {};
+        cursorVisible_ = true;
+        reverseVideo_ = false;
+        // The byte planes alone must keep within their limits again.
+        if (cols_ > kMaxCols || static_cast<long>(rows_) * cols_ > kMaxCells) {
+            const int cols = std::min(cols_, kMaxCols);
+            const int page = std::min(pageHeight_, kMaxCells / cols);
+            const int rows = std::clamp(rows_, page, kMaxCells / cols);
+            if (bResize(rows, cols, page) != 0)
+                bNewBuffer(page, cols, page);
+        }
+    }
+    viewMoved();
+    if (client_)
+        client_->cellModeChanged();
+}
+
+void Buffer::setPen(const Pen& pen)
+{
+    pen_ = pen;
+    // The byte planes get the nearest palette colours.
+    bSetAttr(paletteIndexOf(pen.fore, defFore_), paletteIndexOf(pen.back, defBack_), pen.attr);
+}
+
+void Buffer::blankCode(int off)
+{
+    codes_[off] = ' ';
+    chars_[off] = ' ';
+}
+
+void Buffer::splitWideAt(int r, int c0, int c1)
+{
+    const int off = physOffset(r);
+    if (c0 > 0 && c0 < cols_ && (codes_[off + c0] & cellContinuation)) {
+        blankCode(off + c0 - 1);
+        touch(r, c0 - 1, c0 - 1);
+    }
+    if (c1 > 0 && c1 < cols_ && (codes_[off + c1 - 1] & cellWide)) {
+        blankCode(off + c1);
+        touch(r, c1, c1);
+    }
+}
+
+void Buffer::repairWide(int r)
+{
+    const int off = physOffset(r);
+    for (int c = 0; c < cols_; ++c) {
+        const uint32_t code = codes_[off + c];
+        const bool leftOk = c + 1 < cols_ && (codes_[off + c + 1] & cellContinuation);
+        if ((code & cellWide) && !leftOk)
+            blankCode(off + c);
+        else if ((code & cellContinuation) && (c == 0 || !(codes_[off + c - 1] & cellWide)))
+            blankCode(off + c);
+    }
+}
+
+void Buffer::setByteStandIns(int off, int n)
+{
+    const uint8_t shown = displayColor(curColor_, curAttr_, blinkOn_);
+    std::memset(colors_.data() + off, shown, static_cast<std::size_t>(n));
+    std::memset(stored_.data() + off, curColor_, static_cast<std::size_t>(n));
+    std::memset(attrs_.data() + off, curAttr_, static_cast<std::size_t>(n));
+    std::fill_n(fores_.data() + off, n, pen_.fore);
+    std::fill_n(backs_.data() + off, n, pen_.back);
+}
+
+void Buffer::putAscii(const uint8_t* text, int n)
+{
+    n = std::min(n, cols_ - col_);
+    if (n <= 0)
+        return;
+    dropMarkOnOutput();
+    if (capturing())
+        captureBytes(text, static_cast<std::size_t>(n));
+    splitWideAt(row_, col_, col_ + n);
+    const int off = physOffset(row_) + col_;
+    std::memcpy(chars_.data() + off, text, static_cast<std::size_t>(n));
+    uint32_t* codes = codes_.data() + off;
+    for (int i = 0; i < n; ++i)
+        codes[i] = text[i];
+    setByteStandIns(off, n);
+    touch(row_, col_, col_ + n - 1);
+    if (row_ > highestRow_)
+        highestRow_ = row_;
+}
+
+void Buffer::putCells(const uint32_t* codes, int n)
+{
+    n = std::min(n, cols_ - col_);
+    if (n <= 0)
+        return;
+    dropMarkOnOutput();
+    if (capturing())
+        captureCodes(codes, n);
+    splitWideAt(row_, col_, col_ + n);
+    const int off = physOffset(row_) + col_;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t code = codes[i];
+        codes_[off + i] = code;
+        if (code & cellContinuation)
+            chars_[off + i] = ' ';
+        else if (code & cellCluster)
+            chars_[off + i] = standIn(clusters_[code & cellCodeMask].front());
+        else
+            chars_[off + i] = standIn(code & cellCodeMask);
+    }
+    setByteStandIns(off, n);
+    touch(row_, col_, col_ + n - 1);
+    if (row_ > highestRow_)
+        highestRow_ = row_;
+}
+
+void Buffer::combineAt(int r, int c, char32_t mark)
+{
+    if (!unicode_ || r < 0 || r >= rows_ || c < 0 || c >= cols_)
+        return;
+    int off = physOffset(r) + c;
+    if ((codes_[off] & cellContinuation) && c > 0) {
+        --off;
+        --c;
+    }
+    const uint32_t code = codes_[off];
+    std::u32string cluster;
+    if (code & cellCluster)
+        cluster = clusters_[code & cellCodeMask];
+    else
+        cluster.assign(1, char32_t(code & cellCodeMask));
+    // A character keeps at most a few marks, as many as terminals draw on one cell.
+    if (cluster.size() >= 6)
+        return;
+    cluster += mark;
+    std::size_t index = 0;
+    while (index < clusters_.size() && clusters_[index] != cluster)
+        ++index;
+    if (index == clusters_.size()) {
+        if (clusters_.size() >= kMaxClusters)
+            return;
+        clusters_.push_back(cluster);
+    }
+    codes_[off] = cellCluster | uint32_t(index) | (code & cellWide);
+    if (capturing()) {
+        std::string utf8;
+        putUtf8(mark, utf8);
+        captureBytes(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size());
+    }
+    touch(r, c, c);
+}
+
+void Buffer::cellCodePoints(int r, int c, std::u32string& out) const
+{
+    const uint32_t code = codeAt(r, c);
+    if (code & cellContinuation)
+        return;
+    if (code & cellCluster)
+        out += clusters_[code & cellCodeMask];
+    else
+        out += char32_t(code & cellCodeMask);
+}
+
+void Buffer::appendUtf8(uint32_t code, std::string& out) const
+{
+    if (code & cellContinuation)
+        return;
+    if (code & cellCluster) {
+        for (char32_t cp : clusters_[code & cellCodeMask])
+            putUtf8(cp, out);
+    } else {
+        putUtf8(char32_t(code & cellCodeMask), out);
+    }
+}
+
+void Buffer::captureCodes(const uint32_t* codes, int n)
+{
+    std::string utf8;
+    for (int i = 0; i < n; ++i)
+        appendUtf8(codes[i], utf8);
+    captureBytes(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size());
+}
+
+std::string Buffer::rowUtf8(int r) const
+{
+    if (!unicode_)
+        return rowText(r);
+    std::string text;
+    const uint32_t* codes = codesRow(r);
+    int end = cols_;
+    while (end > 0 && codes[end - 1] == ' ')
+        --end;
+    for (int c = 0; c < end; ++c)
+        appendUtf8(codes[c], text);
+    return text;
+}
+
+void Buffer::erasePageRows(int top, int bottom)
+{
+    top = std::max(top, 0);
+    bottom = std::min(bottom, pageHeight_ - 1);
+    for (int q = top; q <= bottom; ++q)
+        blank(viewRow_ + q, 0, cols_, curColor_, 0);
+}
+
+void Buffer::eraseInRow(int c0, int c1)
+{
+    c0 = std::max(c0, 0);
+    c1 = std::min(c1, cols_);
+    if (c1 <= c0)
+        return;
+    if (unicode_)
+        splitWideAt(row_, c0, c1);
+    blank(row_, c0, c1, curColor_, 0);
+}
+
+void Buffer::scrollRegion(int n)
+{
+    const int top = topMargin_ - 1;
+    const int bot = bottomMargin_ - 1;
+    const int height = bot - top + 1;
+    if (n == 0 || height <= 0)
+        return;
+    if (n < 0 || top > 0 || altScreen_) {
+        shiftRows(top, bot, std::clamp(n, -height, height));
+        return;
+    }
+    // The region starts at the page's top: its lines go into the scrollback, as a line
+    // feed on the bottom margin sends them.
+    n = std::min(n, height);
+    const int pageRow = row_ - viewRow_;
+    for (int k = 0; k < n; ++k) {
+        if (viewRow_ + pageHeight_ < rows_)
+            ++viewRow_;
+        else
+            rotate(1);
+        for (int q = pageHeight_ - 1; q > bot; --q)
+            copyRow(viewRow_ + q - 1, viewRow_ + q);
+        blank(viewRow_ + bot, 0, cols_, curColor_, 0);
+    }
+    row_ = viewRow_ + pageRow;
+    if (viewRow_ + pageHeight_ - 1 > highestRow_)
+        highestRow_ = viewRow_ + pageHeight_ - 1;
+    viewMoved();
+}
+
+void Buffer::eraseScrollback()
+{
+    if (viewRow_ == 0)
+        return;
+    for (int q = 0; q < pageHeight_; ++q)
+        copyRow(viewRow_ + q, q);
+    for (int r = pageHeight_; r < rows_; ++r)
+        blank(r, 0, cols_, curColor_, 0);
+    row_ -= viewRow_;
+    highestRow_ = std::max(0, std::min(highestRow_ - viewRow_, pageHeight_ - 1));
+    dispTop_ = std::max(0, dispTop_ - viewRow_);
+    savedDispTop_ = std::max(0, savedDispTop_ - viewRow_);
+    viewRow_ = 0;
+    marking_ = false;
+    viewMoved();
+}
+
+void Buffer::setAltScreen(bool on)
+{
+    if (on == altScreen_)
+        return;
+    const std::size_t stride = static_cast<std::size_t>(cols_);
+    if (on) {
+        SavedPage& p = altSaved_;
+        p.rows = pageHeight_;
+        p.cols = cols_;
+        const std::size_t cells = static_cast<std::size_t>(pageHeight_) * stride;
+        p.chars.resize(cells);
+        p.colors.resize(cells);
+        p.stored.resize(cells);
+        p.attrs.resize(cells);
+        p.codes.resize(unicode_ ? cells : 0);
+        p.fores.resize(unicode_ ? cells : 0);
+        p.backs.resize(unicode_ ? cells : 0);
+        for (int q = 0; q < pageHeight_; ++q) {
+            const int src = physOffset(viewRow_ + q);
+            const std::size_t dst = q * stride;
+            std::memcpy(p.chars.data() + dst, chars_.data() + src, stride);
+            std::memcpy(p.colors.data() + dst, colors_.data() + src, stride);
+            std::memcpy(p.stored.data() + dst, stored_.data() + src, stride);
+            std::memcpy(p.attrs.data() + dst, attrs_.data() + src, stride);
+            if (unicode_) {
+                std::memcpy(p.codes.data() + dst, codes_.data() + src, stride * 4);
+                std::memcpy(p.fores.data() + dst, fores_.data() + src, stride * 4);
+                std::memcpy(p.backs.data() + dst, backs_.data() + src, stride * 4);
+            }
+        }
+        altScreen_ = true;
+        erasePageRows(0, pageHeight_ - 1);
+    } else {
+        // The page may have changed its shape meanwhile: what fits comes back, the rest
+        // is blank.
+        const SavedPage& p = altSaved_;
+        const int n = std::min(p.cols, cols_);
+        for (int q = 0; q < pageHeight_; ++q) {
+            const int r = viewRow_ + q;
+            blank(r, 0, cols_, curColor_, 0);
+            if (q >= p.rows)
+                continue;
+            const int dst = physOffset(r);
+            const std::size_t src = static_cast<std::size_t>(q) * p.cols;
+            std::memcpy(chars_.data() + dst, p.chars.data() + src, n);
+            std::memcpy(colors_.data() + dst, p.colors.data() + src, n);
+            std::memcpy(stored_.data() + dst, p.stored.data() + src, n);
+            std::memcpy(attrs_.data() + dst, p.attrs.data() + src, n);
+            if (unicode_ && !p.codes.empty()) {
+                std::memcpy(codes_.data() + dst, p.codes.data() + src, n * 4u);
+                std::memcpy(fores_.data() + dst, p.fores.data() + src, n * 4u);
+                std::memcpy(backs_.data() + dst, p.backs.data() + src, n * 4u);
+                repairWide(r);
+            }
+        }
+        altScreen_ = false;
+        altSaved_ = SavedPage{};
+    }
+    viewMoved();
+}
+
+int Buffer::bResize(int rows, int cols, int pageHeight)
+{
+    const int maxCols = unicode_ ? kMaxUnicodeCols : kMaxCols;
+    const long maxCells = unicode_ ? kMaxUnicodeCells : kMaxCells;
+    if (cols < 1 || cols > maxCols || pageHeight < 1 || rows < pageHeight
+        || static_cast<long>(rows) * cols > maxCells)
+        return kErrBufferSize;
+    if (rows == rows_ && cols == cols_ && pageHeight == pageHeight_)
+        return 0;
+
+    // Where the new page starts, in the old buffer's rows: a page that gets shorter
+    // keeps the cursor on it by sending rows above it into the scrollback; a page that
+    // grows takes rows back from the scrollback.
+    const int cursorPageRow = row_ - viewRow_;
+    int newTop = viewRow_;
+    if (pageHeight < pageHeight_) {
+        if (cursorPageRow >= pageHeight)
+            newTop = viewRow_ + cursorPageRow - pageHeight + 1;
+    } else if (!altScreen_) {
+        newTop = std::max(0, viewRow_ - (pageHeight - pageHeight_));
+    }
+    // As much scrollback as the new buffer holds comes along.
+    const int first = std::max(0, newTop + pageHeight - rows);
+
+    const std::size_t cells = static_cast<std::size_t>(rows) * cols;
+    std::vector<uint8_t> chars, colors, stored, attrs;
+    std::vector<uint32_t> codes, fores, backs;
+    try {
+        chars.assign(cells, ' ');
+        colors.assign(cells, curColor_);
+        stored.assign(cells, curColor_);
+        attrs.assign(cells, 0);
+        if (unicode_) {
+            codes.assign(cells, ' ');
+            fores.assign(cells, pen_.fore);
+            backs.assign(cells, pen_.back);
+        }
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    const int n = std::min(cols, cols_);
+    // Rows below the old page hold nothing yet.
+    const int lastUsed = viewRow_ + pageHeight_ - 1;
+    for (int r = first; r <= lastUsed && r - first < rows; ++r) {
+        const int src = physOffset(r);
+        const std::size_t dst = static_cast<std::size_t>(r - first) * cols;
+        std::memcpy(chars.data() + dst, chars_.data() + src, n);
+        std::memcpy(colors.data() + dst, colors_.data() + src, n);
+        std::memcpy(stored.data() + dst, stored_.data() + src, n);
+        std::memcpy(attrs.data() + dst, attrs_.data() + src, n);
+        if (unicode_) {
+            std::memcpy(codes.data() + dst, codes_.data() + src, n * 4u);
+            std::memcpy(fores.data() + dst, fores_.data() + src, n * 4u);
+            std::memcpy(backs.data() + dst, backs_.data() + src, n * 4u);
+        }
+    }
+    const int oldRow = row_;
+    const int oldHighest = highestRow_;
+    chars_.swap(chars);
+    colors_.swap(colors);
+    stored_.swap(stored);
+    attrs_.swap(attrs);
+    codes_.swap(codes);
+    fores_.swap(fores);
+    backs_.swap(backs);
+    rows_ = rows;
+    cols_ = cols;
+    pageHeight_ = pageHeight;
+    base_ = 0;
+    viewRow_ = newTop - first;
+    row_ = std::clamp(oldRow - first, viewRow_, viewRow_ + pageHeight_ - 1);
+    col_ = std::min(col_, cols_ - 1);
+    highestRow_ = std::clamp(std::min(oldHighest, lastUsed) - first, 0, rows_ - 1);
+    topMargin_ = 1;
+    bottomMargin_ = pageHeight_;
+    hTabs_.assign(kMaxHorzTabs, 0);
+    resetHorizontalTabStops(cols_);
+    saved_.pageRow = std::min(saved_.pageRow, pageHeight_ - 1);
+    saved_.column = std::min(saved_.column, cols_ - 1);
+    marking_ = false;
+    if (unicode_)
+        for (int r = 0; r < rows_; ++r)
+            repairWide(r);
+    dispTop_ = viewRow_;
+    setDisplaySize(dispRowsWanted_, dispColsWanted_);
+    dirty_ = CellRect{};
+    viewMoved();
+    if (emulator_)
+        emulator_->pageResized();
+    return 0;
+}
+
+void Buffer::setCursorVisible(bool on)
+{
+    if (on == cursorVisible_)
+        return;
+    cursorVisible_ = on;
+    touch(row_, col_, col_);
+}
+
+void Buffer::setReverseVideo(bool on)
+{
+    if (on == reverseVideo_)
+        return;
+    reverseVideo_ = on;
+    viewMoved();
+}
+
+void Buffer::setTitle(const std::string& title)
+{
+    if (client_)
+        client_->titleChanged(title);
+}
+
+void Buffer::bell()
+{
+    if (client_)
+        client_->bell();
 }
 
 // ---------------------------------------------------------------------------------------

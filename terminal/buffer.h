@@ -17,17 +17,41 @@
 
 namespace zelvo::terminal {
 
+class Emulation;
 class LineOutput;
-class TerminalEmulator;
 
-// Bits of the attribute plane.
+// Bits of the attribute plane. Italic, strike and faint are set only in Unicode mode.
 enum Attribute : uint8_t {
     atBlink = 0x01,
     atReverse = 0x02,
     atBold = 0x04,
     atInvisible = 0x08,
     atUnderline = 0x10,
+    atItalic = 0x20,
+    atStrike = 0x40,
+    atFaint = 0x80,
 };
+
+// A cell of Unicode mode: the character's code point, or, with cellCluster, the number of
+// a character with combining marks in the buffer's cluster table. The right half of a
+// two-cell character holds cellContinuation alone.
+constexpr uint32_t cellCodeMask = 0x001FFFFF;
+constexpr uint32_t cellWide = 0x20000000;
+constexpr uint32_t cellContinuation = 0x40000000;
+constexpr uint32_t cellCluster = 0x80000000;
+
+// A colour of Unicode mode: the default colour, one of 256 indexed colours (0..15 the
+// palette, 16..231 a 6x6x6 cube, 232..255 greys) or a 24-bit RGB colour.
+constexpr uint32_t colorDefault = 0;
+constexpr uint32_t colorIndexedTag = 0x01000000;
+constexpr uint32_t colorRgbTag = 0x02000000;
+constexpr uint32_t colorTagMask = 0xFF000000;
+constexpr uint32_t indexedColor(int index) { return colorIndexedTag | static_cast<uint32_t>(index & 0xFF); }
+constexpr uint32_t rgbColor(int r, int g, int b)
+{
+    return colorRgbTag | (static_cast<uint32_t>(r & 0xFF) << 16) | (static_cast<uint32_t>(g & 0xFF) << 8)
+           | static_cast<uint32_t>(b & 0xFF);
+}
 
 // Colour byte of a cell: background in the high nibble, foreground in the low nibble.
 constexpr uint8_t makeColor(int fore, int back)
@@ -45,6 +69,20 @@ public:
     static constexpr const char* kDefaultCaptureName = "CAPTURE.CAP";
     // Palette index -> 0xRRGGBB; 0..7 in ANSI order, 8..15 their bright forms.
     static const uint32_t kPalette[16];
+
+    // Colours and attributes of Unicode mode, as chosen (reverse is an attribute here).
+    struct Pen {
+        uint32_t fore = colorDefault;
+        uint32_t back = colorDefault;
+        uint8_t attr = 0;
+        bool operator==(const Pen&) const = default;
+    };
+
+    // Limits of Unicode mode, where the page follows the window.
+    static constexpr int kMaxUnicodeCols = 999;
+    static constexpr int kMaxUnicodeCells = 2000000;
+    // Most characters with combining marks a buffer keeps apart; later marks are dropped.
+    static constexpr std::size_t kMaxClusters = 4096;
 
     // Saved cursor of ESC 7 / ESC [ s. The row is a page row so that a page that moved
     // meanwhile still restores to a cell of the page.
@@ -71,9 +109,9 @@ public:
     void setLineOutput(LineOutput* out) { output_ = out; }
     LineOutput* lineOutput() const { return output_; }
     // The emulator that bProcessChar passes bytes through; null writes them unchanged.
-    // Called by TerminalEmulator::bind, not by the window.
-    void setEmulator(TerminalEmulator* emulator) { emulator_ = emulator; }
-    TerminalEmulator* emulator() const { return emulator_; }
+    // Called by Emulation::bind, not by the window.
+    void setEmulator(Emulation* emulator) { emulator_ = emulator; }
+    Emulation* emulator() const { return emulator_; }
 
     // --- Shape and colours ---------------------------------------------------------------
     // Reallocates every plane and tab table: 1..133 columns, at least pageHeight rows,
@@ -155,6 +193,69 @@ public:
     // n lines inserted / deleted at the cursor row, within the scrolling region.
     void insertLines(int n);
     void deleteLines(int n);
+
+    // --- Unicode mode (the xterm emulation) -----------------------------------------------
+    // In Unicode mode every cell also keeps its character as a code point, whether it is
+    // half of a two-cell character, and its colours as chosen (Pen). The byte planes
+    // follow along with a stand-in (the character if below 256, else '?'; the nearest
+    // palette colours), so what reads them keeps working. The page may be larger than
+    // the byte planes' limits allow (kMaxUnicodeCols, kMaxUnicodeCells), and the window
+    // makes it follow its own size. Switching on copies the byte planes into the
+    // Unicode planes; switching off drops them.
+    void setUnicode(bool on);
+    bool unicode() const { return unicode_; }
+    void setPen(const Pen& pen);
+    const Pen& pen() const { return pen_; }
+    // Writes n cells at the cursor with the pen: codes (as above) or ASCII bytes. The
+    // cells must fit in the row; the cursor does not move. Half of a two-cell character
+    // that is overwritten becomes a blank.
+    void putCells(const uint32_t* codes, int n);
+    void putAscii(const uint8_t* text, int n);
+    // Adds a combining mark to the character of a cell (buffer row r, column c).
+    void combineAt(int r, int c, char32_t mark);
+    // The code points of a cell's character (nothing for the right half of a wide one).
+    void cellCodePoints(int r, int c, std::u32string& out) const;
+    uint32_t codeAt(int r, int c) const { return codes_[physOffset(r) + c]; }
+    uint32_t foreAt(int r, int c) const { return fores_[physOffset(r) + c]; }
+    uint32_t backAt(int r, int c) const { return backs_[physOffset(r) + c]; }
+    const uint32_t* codesRow(int r) const { return codes_.data() + physOffset(r); }
+    const uint32_t* foresRow(int r) const { return fores_.data() + physOffset(r); }
+    const uint32_t* backsRow(int r) const { return backs_.data() + physOffset(r); }
+    // Text of buffer row r as UTF-8, trailing blanks removed.
+    std::string rowUtf8(int r) const;
+    // Page rows [top, bottom] (0-based) become blanks in the pen's colours.
+    void erasePageRows(int top, int bottom);
+    // Cells [c0, c1) of the cursor row become blanks in the pen's colours.
+    void eraseInRow(int c0, int c1);
+    // The scrolling region moves up (n > 0) or down (n < 0) by |n| lines; the cursor
+    // stays. A region at the page's top sends its lines into the scrollback, except on
+    // the alternate screen.
+    void scrollRegion(int n);
+    // Throws the scrollback away; the page stays as it is.
+    void eraseScrollback();
+    // The alternate screen: the page is kept aside and a blank page (no scrollback)
+    // takes its place until leaving puts it back.
+    void setAltScreen(bool on);
+    bool altScreen() const { return altScreen_; }
+    // Reshapes the buffer keeping its text: rows that leave the page at the top go to
+    // the scrollback, rows above it come back when the page grows, columns are cut or
+    // added at the right. Returns 0 or kErrBufferSize (nothing changes).
+    int bResize(int rows, int cols, int pageHeight);
+    // Caret shown (DECTCEM) and screen-wide reverse video (DECSCNM), for the window.
+    void setCursorVisible(bool on);
+    bool cursorVisible() const { return cursorVisible_; }
+    void setReverseVideo(bool on);
+    bool reverseVideo() const { return reverseVideo_; }
+    // The palette index nearest to a Unicode colour (fallback for the default colour),
+    // and its RGB value.
+    static int paletteIndexOf(uint32_t color, int fallback);
+    static uint32_t rgbOf(uint32_t color, int fallback);
+    // Size of a character cell in pixels, for window size reports.
+    int cellWidth() const { return cellWidth_; }
+    int cellHeight() const { return cellHeight_; }
+    // The remote side's title (OSC 0/2) and bell, passed on to the window.
+    void setTitle(const std::string& title);
+    void bell();
 
     // --- Tab stops -----------------------------------------------------------------------
     int bGetNextTabStop(int col, int count) const;
@@ -297,10 +398,19 @@ private:
     void addTabStop(std::vector<uint16_t>& tabs, int value);
     void removeTabStop(std::vector<uint16_t>& tabs, int value);
     void resetState();
+    void setByteStandIns(int off, int n);
+    // Cells [c0, c1) of row r are about to be overwritten: the other halves of two-cell
+    // characters they cut apart become blanks.
+    void splitWideAt(int r, int c0, int c1);
+    // Halves of two-cell characters in row r that lost their other half become blanks.
+    void repairWide(int r);
+    void blankCode(int off);
+    void captureCodes(const uint32_t* codes, int n);
+    void appendUtf8(uint32_t code, std::string& out) const;
 
     BufferClient* client_ = nullptr;
     LineOutput* output_ = nullptr;
-    TerminalEmulator* emulator_ = nullptr;
+    Emulation* emulator_ = nullptr;
 
     int rows_ = 0;
     int cols_ = 0;
@@ -310,6 +420,21 @@ private:
     std::vector<uint8_t> colors_;
     std::vector<uint8_t> stored_;
     std::vector<uint8_t> attrs_;
+    // Unicode mode.
+    bool unicode_ = false;
+    std::vector<uint32_t> codes_;
+    std::vector<uint32_t> fores_;
+    std::vector<uint32_t> backs_;
+    Pen pen_;
+    std::vector<std::u32string> clusters_;
+    bool altScreen_ = false;
+    struct SavedPage {
+        int rows = 0, cols = 0;
+        std::vector<uint8_t> chars, colors, stored, attrs;
+        std::vector<uint32_t> codes, fores, backs;
+    } altSaved_;
+    bool cursorVisible_ = true;
+    bool reverseVideo_ = false;
 
     int col_ = 0;
     int row_ = 0;

@@ -2,6 +2,8 @@
 // What the screen buffer tells the window that shows it. The terminal window implements
 // this; the buffer never paints and never waits for the window.
 
+#include <string>
+
 namespace zelvo::terminal {
 
 // A block of cells in buffer coordinates: rows and columns, both ends inclusive.
@@ -32,6 +34,13 @@ public:
     virtual void captureError(int code) = 0;
     // The remote side sent a cursor position report (message 0x7E53).
     virtual void cursorPosReport(int column, int row) = 0;
+
+    // The remote side rang the bell (xterm emulation).
+    virtual void bell() {}
+    // The remote side set its title (xterm emulation); UTF-8, without control characters.
+    virtual void titleChanged(const std::string& /*title*/) {}
+    // The buffer went into or out of Unicode mode, where the page follows the window.
+    virtual void cellModeChanged() {}
 };
 
 } // namespace zelvo::terminal

@@ -4,6 +4,7 @@
 #include "terminal/buffer.h"
 #include "terminal/vt100_emulator.h"
 #include "terminal/vt52_emulator.h"
+#include "terminal/xterm_emulator.h"
 
 namespace zelvo::terminal {
 
@@ -17,7 +18,7 @@ Emulator::~Emulator()
     setBuffer(nullptr);
 }
 
-std::unique_ptr<TerminalEmulator> Emulator::create(enum EmulatorType type)
+std::unique_ptr<Emulation> Emulator::create(enum EmulatorType type)
 {
     switch (type) {
     case etANSI:
@@ -27,6 +28,8 @@ std::unique_ptr<TerminalEmulator> Emulator::create(enum EmulatorType type)
         return std::make_unique<Vt100Emulator>();
     case etVT52:
         return std::make_unique<Vt52Emulator>();
+    case etXterm:
+        return std::make_unique<XtermEmulator>();
     default:
         return nullptr;
     }

@@ -2,6 +2,7 @@
 // The emulator component: holds the chosen emulation and binds it to the terminal's
 // buffer. etNone binds nothing, so the buffer writes every byte unchanged.
 
+#include "terminal/emulation.h"
 #include "terminal/emulator_type.h"
 #include "terminal/terminal_emulator.h"
 
@@ -34,17 +35,19 @@ public:
     void setOnProcessChar(std::function<void(uint8_t)> handler);
 
     // The bound emulation, or null for etNone.
-    TerminalEmulator* core() const { return core_.get(); }
+    Emulation* emulation() const { return core_.get(); }
+    // The bound emulation when it is one of the escape parser's (not etNone or etXterm).
+    TerminalEmulator* core() const { return dynamic_cast<TerminalEmulator*>(core_.get()); }
 
     // Makes the emulation for a type (null for etNone and unknown numbers).
-    static std::unique_ptr<TerminalEmulator> create(enum EmulatorType type);
+    static std::unique_ptr<Emulation> create(enum EmulatorType type);
 
 private:
     void rebuild();
 
     enum EmulatorType type_;
     Buffer* buffer_ = nullptr;
-    std::unique_ptr<TerminalEmulator> core_;
+    std::unique_ptr<Emulation> core_;
     std::function<void(uint8_t)> onProcessChar_;
 };
 

@@ -22,13 +22,14 @@ using namespace zelvo::terminal;
 namespace {
 
 const char* const kUsage =
-    "Usage: termdump [--emulation none|ansi|vt100|vt52|ansibbs] [--cols N --rows N]\n"
+    "Usage: termdump [--emulation none|ansi|vt100|vt52|ansibbs|xterm] [--cols N --rows N]\n"
     "                [--scrollback N] [--planes] [--replies] FILE\n"
     "Feeds FILE through the terminal emulation and prints the final page, one line per\n"
     "row (trailing spaces removed; bytes outside 0x20..0x7E shown as \\xHH, a backslash\n"
-    "as \\\\).\n"
-    "  --emulation E   none, ansi (default), vt100, vt52 or ansibbs\n"
-    "  --cols N        columns, 1..133 (default 80)\n"
+    "as \\\\). With xterm the page is UTF-8 text and only control characters are\n"
+    "shown as \\xHH.\n"
+    "  --emulation E   none, ansi (default), vt100, vt52, ansibbs or xterm\n"
+    "  --cols N        columns, 1..133, with xterm 1..999 (default 80)\n"
     "  --rows N        rows of the page (default 25)\n"
     "  --scrollback N  rows kept above the page (default 175)\n"
     "  --planes        also print the display colours, the attributes (two hex digits\n"
@@ -47,13 +48,14 @@ public:
     std::string text;
 };
 
-std::string visible(const std::string& s)
+// The row as printable text; with utf8 the bytes from 0x80 up pass (they are UTF-8).
+std::string visible(const std::string& s, bool utf8 = false)
 {
     std::string out;
     for (unsigned char ch : s) {
         if (ch == '\\') {
             out += "\\\\";
-        } else if (ch >= 0x20 && ch < 0x7F) {
+        } else if ((ch >= 0x20 && ch < 0x7F) || (utf8 && ch >= 0x80)) {
             out += static_cast<char>(ch);
         } else {
             char hex[8];
@@ -124,10 +126,10 @@ int main(int argc, char** argv)
         } else if (arg == "--emulation") {
             const std::string e = value("--emulation");
             if (!emulatorTypeFromName(e, type))
-                return fail("unknown emulation \"" + e + "\" (none, ansi, vt100, vt52, ansibbs)");
+                return fail("unknown emulation \"" + e + "\" (none, ansi, vt100, vt52, ansibbs, xterm)");
         } else if (arg == "--cols") {
-            if (!parseNumber(value("--cols"), 1, Buffer::kMaxCols, cols))
-                return fail("--cols must be a number from 1 to 133");
+            if (!parseNumber(value("--cols"), 1, Buffer::kMaxUnicodeCols, cols))
+                return fail("--cols must be a number from 1 to 133 (999 with xterm)");
         } else if (arg == "--rows") {
             if (!parseNumber(value("--rows"), 1, Buffer::kMaxCells, pageRows))
                 return fail("--rows must be a positive number");
@@ -162,20 +164,25 @@ int main(int argc, char** argv)
     }
 
     Buffer buffer;
-    const long totalRows = static_cast<long>(pageRows) + scrollback;
-    if (totalRows * cols > Buffer::kMaxCells
-        || buffer.bNewBuffer(static_cast<int>(totalRows), cols, pageRows) != 0)
-        return fail("a buffer of " + std::to_string(totalRows) + " rows of "
-                    + std::to_string(cols) + " columns is too large (at most 65535 cells)");
-    ReplyLog log;
-    buffer.setLineOutput(&log);
+    // Bound first: the xterm emulation allows larger pages.
     Emulator emulator(type);
     emulator.setBuffer(&buffer);
+    const bool unicode = buffer.unicode();
+    const long maxCells = unicode ? Buffer::kMaxUnicodeCells : Buffer::kMaxCells;
+    const long totalRows = static_cast<long>(pageRows) + scrollback;
+    if ((!unicode && cols > Buffer::kMaxCols) || totalRows * cols > maxCells
+        || buffer.bNewBuffer(static_cast<int>(totalRows), cols, pageRows) != 0)
+        return fail("a buffer of " + std::to_string(totalRows) + " rows of "
+                    + std::to_string(cols) + " columns is too large (at most "
+                    + std::to_string(maxCells) + " cells"
+                    + (unicode ? "" : ", 133 columns") + ")");
+    ReplyLog log;
+    buffer.setLineOutput(&log);
     buffer.processBlock(reinterpret_cast<const uint8_t*>(input.data()), input.size());
 
     const int top = buffer.ViewRow();
     for (int r = top; r < top + pageRows; ++r)
-        std::cout << visible(buffer.rowText(r)) << "\n";
+        std::cout << visible(buffer.rowUtf8(r), unicode) << "\n";
     if (planes) {
         printPlane("colors", buffer, &Buffer::colorsRow, top, pageRows, cols);
         printPlane("attributes", buffer, &Buffer::attrsRow, top, pageRows, cols);

@@ -8,7 +8,7 @@
 namespace zelvo::terminal {
 
 TerminalEmulator::TerminalEmulator(EmulatorType type, EscapeParser::Features features)
-    : type_(type)
+    : Emulation(type)
     , parser_(*this, features)
 {
 }
@@ -16,15 +16,6 @@ TerminalEmulator::TerminalEmulator(EmulatorType type, EscapeParser::Features fea
 TerminalEmulator::~TerminalEmulator()
 {
     bind(nullptr);
-}
-
-void TerminalEmulator::bind(Buffer* buffer)
-{
-    if (buf_ && buf_->emulator() == this)
-        buf_->setEmulator(nullptr);
-    buf_ = buffer;
-    if (buf_)
-        buf_->setEmulator(this);
 }
 
 void TerminalEmulator::takePendingColors()

@@ -4,35 +4,24 @@
 // decides in escDispatch/csiDispatch which sequences it knows; a byte it does not know
 // is written to the screen as a character.
 
+#include "terminal/emulation.h"
 #include "terminal/emulator_type.h"
 #include "terminal/escape_parser.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 namespace zelvo::terminal {
 
 class Buffer;
 
-class TerminalEmulator : protected ParserExecutor {
+class TerminalEmulator : public Emulation, protected ParserExecutor {
 public:
     ~TerminalEmulator() override;
-    TerminalEmulator(const TerminalEmulator&) = delete;
-    TerminalEmulator& operator=(const TerminalEmulator&) = delete;
-
-    EmulatorType type() const { return type_; }
-
-    // Binds this emulation to a buffer (and the buffer's input to it); null unbinds.
-    void bind(Buffer* buffer);
-    Buffer* buffer() const { return buf_; }
 
     // Received bytes. Without a bound buffer they are dropped.
-    void processChar(uint8_t ch);
-    void processBlock(const uint8_t* data, std::size_t len);
-
-    // Called with every byte before it is processed (the component's OnProcessChar).
-    void setOnProcessChar(std::function<void(uint8_t)> handler) { onProcessChar_ = std::move(handler); }
+    void processChar(uint8_t ch) override;
+    void processBlock(const uint8_t* data, std::size_t len) override;
 
     // Colours and attribute as SGR left them (before reverse).
     int foreground() const { return fore_; }
@@ -67,18 +56,14 @@ protected:
     uint8_t eraseColor(bool plainWhenReverse) const;
     void applyAttr();
 
-    Buffer* buf_ = nullptr;
-
 private:
     void takePendingColors();
 
-    EmulatorType type_;
     EscapeParser parser_;
     bool colorsPending_ = true;
     int fore_ = 7;
     int back_ = 0;
     uint8_t attr_ = 0;
-    std::function<void(uint8_t)> onProcessChar_;
 };
 
 } // namespace zelvo::terminal

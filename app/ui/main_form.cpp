@@ -8,6 +8,7 @@
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
 #include "comm/ui/status_light.h"
+#include "terminal/emulator_type.h"
 
 #include <QAction>
 #include <QApplication>
@@ -81,6 +82,7 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     port_.onLineLost = [this](const std::string& reason) { onLineLost(reason); };
     terminal_.onKeyPress = [this] { TerminalKeyPress(); };
     terminal_.onCaptureError = [this](const std::string& m) { onCaptureError(m); };
+    terminal_.onTitle = [this](const std::string& t) { showRemoteTitle(t); };
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainForm::UpdateMenu);
 
     FormCreate();
@@ -96,6 +98,7 @@ MainForm::~MainForm()
     port_.onLineLost = nullptr;
     terminal_.onKeyPress = nullptr;
     terminal_.onCaptureError = nullptr;
+    terminal_.onTitle = nullptr;
     // The terminal belongs to the program, not to this window.
     if (terminal_.widget()->parent() == central_)
         terminal_.widget()->setParent(nullptr);
@@ -216,12 +219,18 @@ void MainForm::buildMenus()
     QAction* none = addItem(term, "NoneItem", "&None");
     QAction* ansi = addItem(term, "AnsiItem", "&ANSI");
     QAction* vt100 = addItem(term, "VT100Item", "&VT100");
-    for (QAction* a : {none, ansi, vt100})
+    QAction* xterm = addItem(term, "XtermItem", "&xterm");
+    for (QAction* a : {none, ansi, vt100, xterm})
         a->setCheckable(true);
     ansi->setChecked(true);
     connect(none, &QAction::triggered, this, &MainForm::NoneItemClick);
     connect(ansi, &QAction::triggered, this, &MainForm::AnsiItemClick);
     connect(vt100, &QAction::triggered, this, &MainForm::VT100ItemClick);
+    connect(xterm, &QAction::triggered, this, &MainForm::XtermItemClick);
+    term->addSeparator();
+    QAction* visualBell = addItem(term, "VisualBellItem", "Visual &Bell");
+    visualBell->setCheckable(true);
+    connect(visualBell, &QAction::triggered, this, &MainForm::VisualBellItemClick);
     connect(addItem(prefs, "PortItem", "&Port..."), &QAction::triggered, this,
             &MainForm::PortItemClick);
     addItem(prefs, "TapiItem", "T&api...", false);
@@ -482,6 +491,7 @@ void MainForm::applySettings()
     port_.setSettings(v);
 
     terminal_.setEmulatorType(int(settings_.emulator.EmulatorType));
+    terminal_.setVisualBell(settings_.emulator.VisualBell);
     if (!settings_.emulator.Keyboard.empty())
         terminal_.setKeyboardName(settings_.emulator.Keyboard);
     TerminalFontSettings f;
@@ -518,6 +528,7 @@ void MainForm::captureSettings()
         p.Device = v.Device;
     }
     settings_.emulator.EmulatorType = uint32_t(terminal_.EmulatorType());
+    settings_.emulator.VisualBell = terminal_.visualBell();
     if (!terminal_.keyboardName().empty())
         settings_.emulator.Keyboard = terminal_.keyboardName();
     TerminalFontSettings f = terminal_.fontSettings();
@@ -556,6 +567,8 @@ bool MainForm::openLine(LineOpenError& err)
     }
     if (port_.isOpen())
         return true;
+    // A program on a local line learns what the emulation understands.
+    port_.setExecTerminalType(std::string(terminal::terminalTypeName(terminal_.EmulatorType())));
     // The modem's line is let go first; when that takes a while, the port opens once
     // the telephony device reports its port closed.
     if (dial_ && !dial_->ReleaseLine())
@@ -576,6 +589,8 @@ void MainForm::PortOpen(const std::string& session)
         captureSettings();
         settings_.script.Scripts.clear();
         ReadReport r = ReadRegistry(store, session, settings_);
+        if (session == kDefaultSession)
+            ApplyFirstStartDefaults(r, settings_);
         for (auto& at : r.stoppedAt)
             std::fprintf(stderr, "zelvo32: settings of \"%s\" end at the damaged value %s\n",
                          session.c_str(), at.c_str());
@@ -627,6 +642,8 @@ void MainForm::UpdateMenu()
     action("AnsiItem")->setChecked(emu == 1);
     action("NoneItem")->setChecked(emu == 0);
     action("VT100Item")->setChecked(emu == 3);
+    action("XtermItem")->setChecked(emu == terminal::etXterm);
+    action("VisualBellItem")->setChecked(terminal_.visualBell());
     action("ScrollbackItem")->setChecked(terminal_.Scrollback());
     bool tapi = port_.settings().TapiMode != 3;
     if (dial_) {
@@ -814,10 +831,10 @@ void MainForm::PasteItemClick()
     // While a transfer owns the line, pasted text would corrupt its stream.
     if (!md || !md->hasText() || !port_.isOpen() || transfers_->running())
         return;
-    // Sent unchanged, line ends included, in the system's encoding.
-    QByteArray bytes = md->text().toLocal8Bit();
-    if (!bytes.isEmpty())
-        port_.putBlock(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+    // Sent unchanged, line ends included, encoded (and bracketed) as the emulation asks.
+    const std::string bytes = terminal_.pasteBytes(md->text());
+    if (!bytes.empty())
+        port_.putBlock(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 void MainForm::ScrollbackItemClick()
@@ -912,6 +929,24 @@ void MainForm::VT100ItemClick()
 {
     terminal_.setEmulatorType(3);
     UpdateMenu();
+}
+
+void MainForm::XtermItemClick()
+{
+    terminal_.setEmulatorType(terminal::etXterm);
+    UpdateMenu();
+}
+
+void MainForm::VisualBellItemClick()
+{
+    terminal_.setVisualBell(!terminal_.visualBell());
+    UpdateMenu();
+}
+
+void MainForm::showRemoteTitle(const std::string& title)
+{
+    setWindowTitle(title.empty() ? QStringLiteral("Zelvo32")
+                                 : QStringLiteral("Zelvo32 - ") + QString::fromStdString(title));
 }
 
 void MainForm::KeyboardItemClick()

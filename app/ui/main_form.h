@@ -102,6 +102,8 @@ public:
     void NoneItemClick();
     void AnsiItemClick();
     void VT100ItemClick();
+    void XtermItemClick();
+    void VisualBellItemClick();
     void KeyboardItemClick();
     void PortItemClick();
     void SaveSessionItemClick();
@@ -159,6 +161,8 @@ private:
     void onPortData(const uint8_t* bytes, size_t length);
     void onLineLost(const std::string& reason);
     void onCaptureError(const std::string& message);
+    // The caption: the program's name, then the remote side's title when it set one.
+    void showRemoteTitle(const std::string& title);
     bool saveStore(const std::function<void(platform::RegistryStore&)>& write);
 
     // FileServerRouter::Host

@@ -35,9 +35,18 @@ public:
     virtual void setScrollback(bool on) = 0;
     virtual bool HalfDuplex() const = 0;
     virtual void setHalfDuplex(bool on) = 0;
-    // etNone 0, etANSI 1, etVT52 2, etVT100 3, etANSIBBS 4.
+    // etNone 0, etANSI 1, etVT52 2, etVT100 3, etANSIBBS 4, etXterm 5.
     virtual int EmulatorType() const = 0;
     virtual void setEmulatorType(int type) = 0;
+    // The remote side's bell flashes the page instead of beeping.
+    virtual bool visualBell() const { return false; }
+    virtual void setVisualBell(bool on) { (void)on; }
+    // The bytes that pasting text sends (encoding and bracketing of the emulation).
+    virtual std::string pasteBytes(const QString& text) const
+    {
+        const QByteArray b = text.toLocal8Bit();
+        return std::string(b.constData(), size_t(b.size()));
+    }
 
     virtual TerminalFontSettings fontSettings() const = 0;
     virtual void setFontSettings(const TerminalFontSettings& f) = 0;
@@ -56,6 +65,9 @@ public:
         (void)data;
         (void)length;
     }
+    // Shows a line of the program's own (a transfer's summary) on a line of its own, as
+    // if it had arrived; it is captured like the rest.
+    virtual void showLine(const std::string& text) { (void)text; }
     // Puts the marked text on the clipboard.
     virtual void copyToClipboard() = 0;
 
@@ -80,6 +92,8 @@ public:
     std::function<void()> onKeyPress;
     // The capture stopped by itself (a write failed, e.g. a full disk).
     std::function<void(const std::string& message)> onCaptureError;
+    // The remote side set its title (UTF-8; empty when there is none).
+    std::function<void(const std::string& title)> onTitle;
 };
 
 } // namespace zelvo::app

@@ -20,6 +20,10 @@ TerminalWindowAccess::TerminalWindowAccess(TerminalWindow& window, terminal::Emu
         if (onKeyPress)
             onKeyPress();
     });
+    window_.setOnTitle([this](TerminalWindow&, const std::string& title) {
+        if (onTitle)
+            onTitle(title);
+    });
     window_.setOnTerminalError([this](TerminalWindow& w, int code) {
         // A capture error switches capture off in the window; it is told to the user
         // unless it happened while starting (then startCapture reports it).
@@ -36,6 +40,7 @@ TerminalWindowAccess::~TerminalWindowAccess()
 {
     window_.setOnKeyPress(nullptr);
     window_.setOnTerminalError(nullptr);
+    window_.setOnTitle(nullptr);
 }
 
 QWidget* TerminalWindowAccess::widget()
@@ -80,8 +85,23 @@ int TerminalWindowAccess::EmulatorType() const
 
 void TerminalWindowAccess::setEmulatorType(int type)
 {
-    if (type >= 0 && type <= 4)
+    if (terminal::emulationInfo(type))
         emulator_.setEmulatorType(terminal::EmulatorType(type));
+}
+
+bool TerminalWindowAccess::visualBell() const
+{
+    return window_.BellStyle() == TerminalWindow::bsVisual;
+}
+
+void TerminalWindowAccess::setVisualBell(bool on)
+{
+    window_.setBellStyle(on ? TerminalWindow::bsVisual : TerminalWindow::bsBeep);
+}
+
+std::string TerminalWindowAccess::pasteBytes(const QString& text) const
+{
+    return window_.pasteBytes(text);
 }
 
 int TerminalWindowAccess::nearestPaletteIndex(uint32_t colorRef)
@@ -132,8 +152,21 @@ void TerminalWindowAccess::clearWindow()
 
 void TerminalWindowAccess::showReceived(const uint8_t* data, size_t length)
 {
-    // Through the emulator into the buffer, which tells the window what to repaint.
-    window_.buffer().processBlock(data, length);
+    // Through the emulator into the buffer; the buffer then tells the window what to
+    // repaint, as after a block from the line.
+    terminal::Buffer& b = window_.buffer();
+    b.processBlock(data, length);
+    b.bNeedPaint();
+}
+
+void TerminalWindowAccess::showLine(const std::string& text)
+{
+    terminal::Buffer& b = window_.buffer();
+    std::string bytes = b.column() != 0 ? "\r\n" : "";
+    bytes += text;
+    bytes += "\r\n";
+    b.processBlock(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    b.bNeedPaint();
 }
 
 void TerminalWindowAccess::copyToClipboard()
@@ -172,6 +205,7 @@ void TerminalWindowAccess::setKeyMap(const std::string& file, const std::string&
     } catch (const std::exception&) {
     }
     setKeyboardName(name);
+    window_.reloadXtermKeys();
 }
 
 void TerminalWindowAccess::resetKeyboard()
@@ -184,6 +218,7 @@ void TerminalWindowAccess::resetKeyboard()
     keyboard_.setProcessAllKeys(true);
     keyboard_.setProcessExtended(false);
     keyboard_.setProcessExtended(true);
+    window_.reloadXtermKeys();
 }
 
 std::string TerminalWindowAccess::CaptureFile() const

@@ -26,6 +26,9 @@ public:
     void setHalfDuplex(bool on) override;
     int EmulatorType() const override;
     void setEmulatorType(int type) override;
+    bool visualBell() const override;
+    void setVisualBell(bool on) override;
+    std::string pasteBytes(const QString& text) const override;
     TerminalFontSettings fontSettings() const override { return fontSettings_; }
     void setFontSettings(const TerminalFontSettings& f) override;
     QFont font() const override;
@@ -33,6 +36,7 @@ public:
     void setDisplayColumns(int columns) override;
     void clearWindow() override;
     void showReceived(const uint8_t* data, size_t length) override;
+    void showLine(const std::string& text) override;
     void copyToClipboard() override;
     std::string keyboardName() const override;
     void setKeyboardName(const std::string& name) override;

@@ -21,7 +21,7 @@ constexpr const char* kZmodemPattern = "B00000000000000";
 
 bool isBatch(int type)
 {
-    return type >= protocols::ptYmodem && type <= protocols::ptKermit;
+    return protocols::Protocol::BatchProtocol(protocols::TProtocolType(type));
 }
 
 } // namespace
@@ -39,8 +39,9 @@ TransferController::~TransferController()
 
 bool TransferController::ProtocolAvailable(int type)
 {
-    // Zmodem is the engine the protocol component runs; the others follow.
-    return type == protocols::ptZmodem;
+    // Every item of the menus; a protocol without an engine ends its transfer with the
+    // component's own error, which is reported like any other.
+    return type >= protocols::ptXmodem && type <= protocols::ptAscii;
 }
 
 bool TransferController::itemEnabled(int type) const
@@ -285,6 +286,9 @@ void TransferController::ProtocolProtocolFinish(int code)
         return;
     running_ = false;
     terminal_.setActive(true);
+    // What moved, or why nothing did, stays on record in the terminal.
+    if (protocol_)
+        terminal_.showLine(protocols::TransferSummary(protocol_->LastTransfer()));
     host_.attachListeners();
     ArmZmodemTrigger();
     host_.refreshLights();

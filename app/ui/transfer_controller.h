@@ -54,7 +54,7 @@ public:
     // Starts a Zmodem receive; replaced by setTransfer, set directly by tests.
     void setZmodemStarter(std::function<void()> start) { zmodemStart_ = std::move(start); }
 
-    // Whether a protocol type can run here (an engine exists for it).
+    // Whether a protocol type is offered by the Send and Receive menus.
     static bool ProtocolAvailable(int type);
     // True when a File / Send or Receive item of this type can be used now.
     bool itemEnabled(int type) const;

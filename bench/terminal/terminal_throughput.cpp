@@ -1,9 +1,11 @@
-// bench_terminal_throughput [FILE] [--emulation none|ansi|vt100|vt52|ansibbs]
+// bench_terminal_throughput [FILE] [--emulation none|ansi|vt100|vt52|ansibbs|xterm]
 //
 // Feeds a byte stream through an emulation into an 80 x 25 page with 200 rows of buffer
 // (no painting) and prints the throughput; the same stream through libvterm (80 x 25,
 // with a screen layer) is measured in the same run for comparison. Without FILE a stream
-// of coloured text with cursor moves, erases and scrolling is generated.
+// of coloured text with cursor moves, erases and scrolling is generated; for xterm it
+// also holds UTF-8 text (accented, box-drawing and wide characters), 256 and RGB colours,
+// and libvterm reads it as UTF-8 too.
 
 #include "terminal/buffer.h"
 #include "terminal/emulator.h"
@@ -30,13 +32,15 @@ namespace {
 constexpr std::size_t kChunk = 4096; // bytes per read, as the window takes them from the port
 constexpr int kRounds = 5;
 
-std::string generateStream(std::size_t size)
+std::string generateStream(std::size_t size, bool utf8)
 {
     std::mt19937 engine(42);
     auto rng = [&engine] { return static_cast<unsigned>(engine()); };
     static const char* const words[] = {"interface", "GigabitEthernet0/1", "up", "down",
                                         "packets", "input", "output", "errors", "0", "1500",
                                         "bytes", "CRC", "frame", "overrun", "ignored", "abort"};
+    static const char* const utf8Words[] = {"Gr\xc3\xb6\xc3\x9fe", "\xe2\x94\x80\xe2\x94\x80\xe2\x94\xa4",
+                                            "\xe4\xb8\xad\xe6\x96\x87", "caf\xc3\xa9", "\xe2\x86\x92"};
     std::string s;
     s.reserve(size + 256);
     char seq[32];
@@ -59,6 +63,13 @@ std::string generateStream(std::size_t size)
             s += seq;
         } else if (pick == 31 && rng() % 20 == 0) {
             s += "\x1b[2J\x1b[H";
+        } else if (utf8 && pick < 36) {
+            s += utf8Words[rng() % (sizeof utf8Words / sizeof utf8Words[0])];
+            s += ' ';
+        } else if (utf8 && pick < 38) {
+            std::snprintf(seq, sizeof seq, "\x1b[38;5;%u;48;2;%u;%u;%um", rng() % 256, rng() % 256,
+                          rng() % 256, rng() % 256);
+            s += seq;
         } else {
             s += words[rng() % (sizeof words / sizeof words[0])];
             s += ' ';
@@ -95,7 +106,7 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--help") {
             std::printf("Usage: bench_terminal_throughput [FILE] [--emulation "
-                        "none|ansi|vt100|vt52|ansibbs]\n");
+                        "none|ansi|vt100|vt52|ansibbs|xterm]\n");
             return 0;
         }
         if (arg == "--emulation" && i + 1 < argc) {
@@ -114,7 +125,7 @@ int main(int argc, char** argv)
 
     std::string data;
     if (file.empty()) {
-        data = generateStream(8 << 20);
+        data = generateStream(8 << 20, type == etXterm);
     } else {
         std::ifstream in(file, std::ios::binary);
         if (!in) {
@@ -143,7 +154,7 @@ int main(int argc, char** argv)
 
 #ifdef ZELVO_HAVE_VTERM
     VTerm* vt = vterm_new(25, 80);
-    vterm_set_utf8(vt, 0);
+    vterm_set_utf8(vt, type == etXterm ? 1 : 0);
     VTermScreen* screen = vterm_obtain_screen(vt);
     vterm_screen_reset(screen, 1);
     const double theirs = measure(data, repeat, [&](const char* p, std::size_t n) {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <strings.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include "protocols/com_port_line.h"
 #include "protocols/direct_line.h"
 #include "protocols/protocol.h"
+#include "protocols/protocol_properties.h"
 
 using namespace zelvo::protocols;
 
@@ -33,21 +36,27 @@ void onSignal(int)
 }
 
 const char* kUsage =
-    "Usage: zelvo32-transfer send|receive --protocol zmodem --line DEVICE [options] FILES...|DIR\n"
+    "Usage: zelvo32-transfer send|receive --protocol NAME [--set NAME=VALUE]... --line DEVICE\n"
+    "                        [options] FILES...|DIR|FILE\n"
     "\n"
-    "Sends FILES (or every file in DIR) or receives files into DIR (default: the current\n"
-    "directory) over the line DEVICE.\n"
+    "Sends FILES (or every file in DIR), or receives over the line DEVICE: the batch\n"
+    "protocols (ymodem, ymodemg, zmodem, kermit) receive into DIR (default: the current\n"
+    "directory) under the names the sender gives; the others receive into FILE.\n"
     "\n"
     "DEVICE is a terminal device (/dev/ttyUSB0, /dev/pts/3), a port number COMn as mapped\n"
     "in the settings' port table, or exec:COMMAND, which runs COMMAND through /bin/sh on a\n"
     "new pseudo-terminal and uses it as the line.\n"
     "\n"
     "Options:\n"
-    "  --protocol NAME        zmodem\n"
+    "  --protocol NAME        xmodem, xmodemcrc, xmodem1k, xmodem1kg, ymodem, ymodemg,\n"
+    "                         zmodem (default), kermit, ascii\n"
+    "  --set NAME=VALUE       sets any protocol property by its name, after the protocol\n"
+    "                         is chosen, in the order given: --set AsciiEOFTimeout=36,\n"
+    "                         --set WriteFailAction=wfWriteAnyway, --set UpcaseFileNames=1\n"
     "  --line DEVICE          the line (required)\n"
     "  --baud N               line speed in bits per second (default 19200)\n"
-    "  --dir DIR              destination directory when receiving\n"
-    "  --file-option OPT      what a receiver does with existing files: none,\n"
+    "  --dir DIR              destination directory of a batch receive\n"
+    "  --file-option OPT      Zmodem: what a receiver does with existing files: none,\n"
     "                         newer-or-longer, append, overwrite, newer (default),\n"
     "                         different, reject. Sent to the receiver when sending.\n"
     "  --overwrite            same as --file-option overwrite\n"
@@ -66,6 +75,9 @@ const char* kUsage =
     "                         (dispatcher threads and triggers) instead of a direct loop\n"
     "  --quiet                no progress lines\n"
     "  --help                 this text\n"
+    "\n"
+    "A received file that exists already is renamed, its first letter becoming '$'\n"
+    "(WriteFailAction); --set WriteFailAction=wfWriteAnyway overwrites it instead.\n"
     "\n"
     "Exit status: 0 all files transferred, 1 the transfer failed (the error is printed),\n"
     "2 the transfer ended normally but files were skipped or refused.\n";
@@ -101,6 +113,24 @@ std::string resolveDevice(const std::string& line)
     return zelvo::comm::PortDevice(store, static_cast<int>(n));
 }
 
+struct ProtocolChoice {
+    const char* name;
+    TProtocolType type;
+};
+constexpr ProtocolChoice kProtocolNames[] = {
+    {"xmodem", ptXmodem}, {"xmodemcrc", ptXmodemCRC}, {"xmodem1k", ptXmodem1K}, {"xmodem1kg", ptXmodem1KG},
+    {"ymodem", ptYmodem}, {"ymodemg", ptYmodemG},     {"zmodem", ptZmodem},     {"kermit", ptKermit},
+    {"ascii", ptAscii},
+};
+
+std::string protocolList()
+{
+    std::string list;
+    for (const ProtocolChoice& n : kProtocolNames)
+        list += std::string(list.empty() ? "" : ", ") + n.name;
+    return list;
+}
+
 std::string baseName(const std::string& path)
 {
     const size_t slash = path.rfind('/');
@@ -125,27 +155,33 @@ int main(int argc, char** argv)
     const bool sending = command == "send";
 
     Protocol p;
-    p.setProtocolType(ptZmodem);
-    // Received names keep their case: "a.txt" and "A.TXT" are different files here.
-    p.setUpcaseFileNames(false);
     std::string line, protocolName = "zmodem", dir;
     uint32_t baud = 19200;
     bool quiet = false;
     bool viaPort = false;
     std::vector<std::string> files;
+    // Settings are applied once the protocol is chosen (choosing it sets its own
+    // defaults), in the order they were given.
+    std::vector<std::function<std::string()>> settings;
+    auto set = [&](std::function<void()> f) {
+        settings.push_back([f] {
+            f();
+            return std::string();
+        });
+    };
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](const char* what) -> const char* {
+        auto value = [&](const char* what) -> std::string {
             if (i + 1 >= args.size()) {
                 fail(std::string(what) + " needs a value");
                 std::exit(1);
             }
-            return args[++i].c_str();
+            return args[++i];
         };
         auto number = [&](const char* what) -> uint32_t {
             uint32_t v = 0;
-            const char* s = value(what);
-            if (!parseNumber(s, v)) {
+            const std::string s = value(what);
+            if (!parseNumber(s.c_str(), v)) {
                 fail(std::string("bad number for ") + what + ": " + s);
                 std::exit(1);
             }
@@ -155,7 +191,15 @@ int main(int argc, char** argv)
         else if (a == "--line") line = value("--line");
         else if (a == "--baud") baud = number("--baud");
         else if (a == "--dir") dir = value("--dir");
-        else if (a == "--overwrite") p.setZmodemFileOption(zfoWriteClobber);
+        else if (a == "--set") {
+            const std::string assignment = value("--set");
+            const size_t eq = assignment.find('=');
+            if (eq == std::string::npos || eq == 0)
+                return fail("--set needs NAME=VALUE, not \"" + assignment + "\"");
+            const std::string name = assignment.substr(0, eq), v = assignment.substr(eq + 1);
+            settings.push_back([&p, name, v] { return SetProtocolProperty(p, name, v); });
+        }
+        else if (a == "--overwrite") set([&] { p.setZmodemFileOption(zfoWriteClobber); });
         else if (a == "--file-option") {
             const std::string o = value("--file-option");
             static const char* const kNames[] = {"none", "newer-or-longer", "crc", "append",
@@ -166,39 +210,54 @@ int main(int argc, char** argv)
                     found = k;
             if (found < 0)
                 return fail("unknown file option \"" + o + "\"");
-            p.setZmodemFileOption(static_cast<TZmodemFileOptions>(found));
+            set([&p, found] { p.setZmodemFileOption(static_cast<TZmodemFileOptions>(found)); });
         }
-        else if (a == "--option-override") p.setZmodemOptionOverride(true);
-        else if (a == "--skip-no-file") p.setZmodemSkipNoFile(true);
-        else if (a == "--recover") p.setZmodemRecover(true);
-        else if (a == "--8k") p.setZmodem8K(true);
-        else if (a == "--honor-dir") p.setHonorDirectory(true);
-        else if (a == "--include-dir") p.setIncludeDirectory(true);
-        else if (a == "--keep-case") p.setUpcaseFileNames(false);
-        else if (a == "--upcase") p.setUpcaseFileNames(true);
-        else if (a == "--handshake-wait") p.setHandshakeWait(number("--handshake-wait"));
-        else if (a == "--handshake-retry") p.setHandshakeRetry(number("--handshake-retry"));
-        else if (a == "--finish-wait") p.setFinishWait(number("--finish-wait"));
-        else if (a == "--transmit-timeout") p.setTransmitTimeout(number("--transmit-timeout"));
+        else if (a == "--option-override") set([&] { p.setZmodemOptionOverride(true); });
+        else if (a == "--skip-no-file") set([&] { p.setZmodemSkipNoFile(true); });
+        else if (a == "--recover") set([&] { p.setZmodemRecover(true); });
+        else if (a == "--8k") set([&] { p.setZmodem8K(true); });
+        else if (a == "--honor-dir") set([&] { p.setHonorDirectory(true); });
+        else if (a == "--include-dir") set([&] { p.setIncludeDirectory(true); });
+        else if (a == "--keep-case") set([&] { p.setUpcaseFileNames(false); });
+        else if (a == "--upcase") set([&] { p.setUpcaseFileNames(true); });
+        else if (a == "--handshake-wait") { const uint32_t v = number("--handshake-wait"); set([&p, v] { p.setHandshakeWait(v); }); }
+        else if (a == "--handshake-retry") { const uint32_t v = number("--handshake-retry"); set([&p, v] { p.setHandshakeRetry(v); }); }
+        else if (a == "--finish-wait") { const uint32_t v = number("--finish-wait"); set([&p, v] { p.setFinishWait(v); }); }
+        else if (a == "--transmit-timeout") { const uint32_t v = number("--transmit-timeout"); set([&p, v] { p.setTransmitTimeout(v); }); }
         else if (a == "--quiet" || a == "-q") quiet = true;
         else if (a == "--port-component") viaPort = true;
         else if (a.size() > 1 && a[0] == '-' && a != "-") return fail("unknown option " + a + "; see --help");
         else files.push_back(a);
     }
-    if (strcasecmp(protocolName.c_str(), "zmodem") != 0)
-        return fail("protocol \"" + protocolName + "\" is not available; use zmodem");
+    TProtocolType type = ptNoProtocol;
+    for (const ProtocolChoice& n : kProtocolNames)
+        if (strcasecmp(protocolName.c_str(), n.name) == 0)
+            type = n.type;
+    if (type == ptNoProtocol)
+        return fail("unknown protocol \"" + protocolName + "\"; use one of " + protocolList());
+    p.setProtocolType(type);
+    // Received names keep their case: "a.txt" and "A.TXT" are different files here.
+    p.setUpcaseFileNames(false);
+    for (const auto& apply : settings) {
+        const std::string error = apply();
+        if (!error.empty())
+            return fail(error);
+    }
     if (line.empty())
         return fail("no line given; use --line DEVICE");
+    const bool batch = Protocol::BatchProtocol(p.ProtocolType());
 
     if (sending) {
         if (files.empty())
             return fail("nothing to send: name files or a directory");
+        if (!batch && files.size() > 1)
+            return fail(std::string(ProtocolName(p.ProtocolType())) + " sends one file");
         for (const auto& f : files) {
             struct stat st {};
             if (::stat(f.c_str(), &st) != 0)
                 return fail("cannot send " + f + ": " + std::strerror(errno));
-            if (S_ISDIR(st.st_mode) && files.size() > 1)
-                return fail(f + " is a directory; send a directory on its own");
+            if (S_ISDIR(st.st_mode) && (files.size() > 1 || !batch))
+                return fail(f + " is a directory; " + (batch ? "send a directory on its own" : "name the file to send"));
         }
         struct stat st {};
         ::stat(files[0].c_str(), &st);
@@ -213,6 +272,17 @@ int main(int argc, char** argv)
                 name = *next < files.size() ? files[(*next)++] : std::string();
             };
         }
+    } else if (!batch) {
+        // No name travels on the line: the file to write is named here.
+        if (!dir.empty())
+            return fail(std::string(ProtocolName(p.ProtocolType())) + " receives one file: name it instead of --dir");
+        if (files.size() != 1)
+            return fail(std::string(ProtocolName(p.ProtocolType())) + " receives one file: name the file to write");
+        struct stat st {};
+        if (::stat(files[0].c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return fail(files[0] + " is a directory; name the file to write");
+        p.setDestinationDirectory("");
+        p.setFileName(files[0]);
     } else {
         if (files.size() > 1)
             return fail("receive takes one destination directory");
@@ -257,8 +327,6 @@ int main(int argc, char** argv)
 
     int skipped = 0;
     int errors = 0;
-    const int64_t started = zelvo::platform::monotonicMs();
-    uint64_t totalBytes = 0;
     p.OnProtocolError = [&](Protocol&, int code) {
         ++errors;
         std::fprintf(stderr, "zelvo32-transfer: error: %s\n", ErrorText(code).c_str());
@@ -273,8 +341,6 @@ int main(int argc, char** argv)
                          st.Detail.empty() ? "" : " - ", st.Detail.c_str());
             return;
         }
-        if (flags & kStatusLast)
-            totalBytes += st.BytesTransferred - st.InitialPosition;
         if (quiet)
             return;
         const double secs = std::max<int64_t>(zelvo::platform::monotonicMs() - st.fileStartMs, 1) / 1000.0;
@@ -330,9 +396,7 @@ int main(int argc, char** argv)
         rc = 0;
     if (rc != 0)
         return fail(ErrorText(rc));
-    if (!quiet) {
-        const double secs = std::max<int64_t>(zelvo::platform::monotonicMs() - started, 1) / 1000.0;
-        std::fprintf(stderr, "done: %llu bytes in %.1f s\n", static_cast<unsigned long long>(totalBytes), secs);
-    }
+    if (!quiet)
+        std::fprintf(stderr, "%s\n", TransferSummary(p.LastTransfer()).c_str());
     return (skipped || errors) ? 2 : 0;
 }

@@ -1,5 +1,7 @@
 #include "terminal/ui/screen_renderer.h"
 
+#include "terminal/emulation.h"
+
 #include <algorithm>
 
 #include <QFontInfo>
@@ -21,13 +23,28 @@ constexpr char16_t kHighGlyphs[32] = {
     0x2039, 0x0152, 0x00B7, 0x017D, 0x00B7, 0x00B7, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x00B7, 0x017E, 0x0178};
 
+// 0x80..0xFF of code page 437.
+constexpr char16_t kCp437High[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF,
+    0x00EE, 0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
+    0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557,
+    0x255D, 0x255C, 0x255B, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559,
+    0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
+    0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
+
 struct GlyphTable {
     QChar g[256];
-    GlyphTable()
+    explicit GlyphTable(bool cp437)
     {
         for (int i = 0; i < 256; ++i) {
             if (i < 0x20) g[i] = QChar(kLowGlyphs[i]);
             else if (i == 0x7F) g[i] = QChar(char16_t(0x2302));
+            else if (i >= 0x80 && cp437) g[i] = QChar(kCp437High[i - 0x80]);
             else if (i >= 0x80 && i < 0xA0) g[i] = QChar(kHighGlyphs[i - 0x80]);
             else g[i] = QChar(char16_t(i));
         }
@@ -36,8 +53,22 @@ struct GlyphTable {
 
 const GlyphTable& glyphs()
 {
-    static const GlyphTable t;
+    static const GlyphTable t(false);
     return t;
+}
+
+const GlyphTable& cp437Glyphs()
+{
+    static const GlyphTable t(true);
+    return t;
+}
+
+QRgb inverted(QRgb c) { return 0xFF000000u | (~c & 0x00FFFFFFu); }
+
+// A colour halfway between two, for faint text.
+QRgb blend(QRgb a, QRgb b)
+{
+    return qRgb((qRed(a) + qRed(b)) / 2, (qGreen(a) + qGreen(b)) / 2, (qBlue(a) + qBlue(b)) / 2);
 }
 
 } // namespace
@@ -55,6 +86,8 @@ const std::array<QRgb, 16>& ScreenRenderer::palette()
 
 QChar ScreenRenderer::glyphFor(uint8_t byte) { return glyphs().g[byte]; }
 
+QChar ScreenRenderer::cp437Glyph(uint8_t byte) { return cp437Glyphs().g[byte]; }
+
 void ScreenRenderer::setFont(const QFont& font)
 {
     font_ = font;
@@ -68,6 +101,12 @@ void ScreenRenderer::setFont(const QFont& font)
     fixedPitch_ = QFontInfo(font_).fixedPitch() &&
                   fm.horizontalAdvance(QLatin1Char('i')) == cellW_ &&
                   fm.horizontalAdvance(QLatin1Char('W')) == cellW_;
+    boldFont_ = font_;
+    boldFont_.setBold(true);
+    italicFont_ = font_;
+    italicFont_.setItalic(true);
+    boldItalicFont_ = boldFont_;
+    boldItalicFont_.setItalic(true);
 }
 
 QRect ScreenRenderer::cellRect(const QRect& px) const
@@ -82,8 +121,14 @@ void ScreenRenderer::paint(QPainter& p, const Buffer& b, const View& v, const QR
 {
     const QRect area = cells.intersected(QRect(0, 0, v.cols, v.rows));
     if (area.isEmpty()) return;
+    if (b.unicode()) {
+        paintUnicode(p, b, v, area);
+        paintCaret(p, v, area);
+        return;
+    }
     const auto& pal = palette();
-    const QChar* table = glyphs().g;
+    const bool cp437 = b.emulator() && b.emulator()->type() == etANSIBBS;
+    const QChar* table = cp437 ? cp437Glyphs().g : glyphs().g;
     const int bufRows = b.Rows(), bufCols = b.Cols();
     const bool marking = b.hasMark();
     const uint8_t highlight = b.highlightColor();
@@ -120,7 +165,11 @@ void ScreenRenderer::paint(QPainter& p, const Buffer& b, const View& v, const QR
             while (end <= area.right() && v.viewCol + end < bufCols && look(v.viewCol + end) == lk) ++end;
             const int n = end - vc;
             const QRect r(vc * cellW_, y, n * cellW_, cellH_);
-            const QColor fg(pal[lk & 0x0F]), bg(pal[(lk >> 4) & 0x0F]);
+            QColor fg(pal[lk & 0x0F]), bg(pal[(lk >> 4) & 0x0F]);
+            if (v.flash) {
+                fg = QColor(inverted(fg.rgb()));
+                bg = QColor(inverted(bg.rgb()));
+            }
             p.fillRect(r, bg);
             // Runs of spaces need no text.
             const uint8_t* ch = chars + col;
@@ -144,16 +193,121 @@ void ScreenRenderer::paint(QPainter& p, const Buffer& b, const View& v, const QR
         }
     }
 
-    if (v.caretVisible) {
-        const int cr = v.caretRow - v.viewRow, cc = v.caretCol - v.viewCol;
-        if (area.contains(cc, cr)) {
-            // An underline caret drawn in inverting mode, so it shows on any colour.
-            const int h = std::max(2, cellH_ / 8);
-            p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-            p.fillRect(QRect(cc * cellW_, cr * cellH_ + cellH_ - h, cellW_, h), QColor(0xC0, 0xC0, 0xC0));
-            p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    paintCaret(p, v, area);
+}
+
+void ScreenRenderer::paintCaret(QPainter& p, const View& v, const QRect& area) const
+{
+    if (!v.caretVisible) return;
+    const int cr = v.caretRow - v.viewRow, cc = v.caretCol - v.viewCol;
+    if (area.contains(cc, cr)) {
+        // An underline caret drawn in inverting mode, so it shows on any colour.
+        const int h = std::max(2, cellH_ / 8);
+        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        p.fillRect(QRect(cc * cellW_, cr * cellH_ + cellH_ - h, cellW_, h), QColor(0xC0, 0xC0, 0xC0));
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+}
+
+void ScreenRenderer::paintUnicode(QPainter& p, const Buffer& b, const View& v, const QRect& area) const
+{
+    const int bufRows = b.Rows(), bufCols = b.Cols();
+    const bool marking = b.hasMark();
+    const uint8_t highlight = b.highlightColor();
+    const bool blinkOn = b.blinkOn();
+    int defFore = b.defaultFore(), defBack = b.defaultBack();
+    if (b.reverseVideo()) std::swap(defFore, defBack);
+    const auto& pal = palette();
+    const QRgb background = v.flash ? inverted(pal[defBack & 0x0F]) : pal[defBack & 0x0F];
+
+    // What a cell looks like: colours after every attribute, and the font and lines.
+    struct Look {
+        QRgb fg = 0, bg = 0;
+        uint8_t style = 0; // atBold | atItalic | atUnderline | atStrike
+        bool operator==(const Look&) const = default;
+    };
+    constexpr uint8_t kStyleBits = atBold | atItalic | atUnderline | atStrike;
+    auto lookOf = [&](int row, int c) {
+        const uint8_t a = b.attrAt(row, c);
+        uint32_t fore = b.foreAt(row, c);
+        // Bold brightens the eight basic colours, as xterm shows them.
+        if ((a & atBold) && (fore & colorTagMask) == colorIndexedTag && (fore & 0xFF) < 8) fore += 8;
+        Look lk;
+        lk.fg = 0xFF000000u | Buffer::rgbOf(fore, defFore);
+        lk.bg = 0xFF000000u | Buffer::rgbOf(b.backAt(row, c), defBack);
+        if (a & atReverse) std::swap(lk.fg, lk.bg);
+        if (marking && b.isMarked(row, c)) {
+            lk.fg = pal[highlight & 0x0F];
+            lk.bg = pal[(highlight >> 4) & 0x0F];
+        }
+        if (a & atFaint) lk.fg = blend(lk.fg, lk.bg);
+        if ((a & atInvisible) || ((a & atBlink) && !blinkOn)) lk.fg = lk.bg;
+        if (v.flash) {
+            lk.fg = inverted(lk.fg);
+            lk.bg = inverted(lk.bg);
+        }
+        lk.style = a & kStyleBits;
+        return lk;
+    };
+
+    QString text;
+    std::u32string cps;
+    for (int vr = area.top(); vr <= area.bottom(); ++vr) {
+        const int row = v.viewRow + vr;
+        const int y = vr * cellH_;
+        if (row < 0 || row >= bufRows) {
+            p.fillRect(QRect(area.left() * cellW_, y, area.width() * cellW_, cellH_), QColor(background));
+            continue;
+        }
+        const uint32_t* codes = b.codesRow(row);
+        int vc = area.left();
+        // A wide character cut by the left edge of the area is drawn whole.
+        if (vc > 0 && v.viewCol + vc < bufCols && (codes[v.viewCol + vc] & cellContinuation)) --vc;
+        int end = std::min(area.right(), bufCols - 1 - v.viewCol);
+        if (end >= 0 && v.viewCol + end + 1 < bufCols && (codes[v.viewCol + end] & cellWide)) ++end;
+        if (end < area.right())
+            p.fillRect(QRect((end + 1) * cellW_, y, (area.right() - end) * cellW_, cellH_), QColor(background));
+        while (vc <= end) {
+            const int col = v.viewCol + vc;
+            const Look lk = lookOf(row, col);
+            int runEnd = vc + 1;
+            while (runEnd <= end && lookOf(row, v.viewCol + runEnd) == lk) ++runEnd;
+            const int n = runEnd - vc;
+            const QRect r(vc * cellW_, y, n * cellW_, cellH_);
+            p.fillRect(r, QColor(lk.bg));
+            if (lk.fg != lk.bg) {
+                p.setPen(QColor(lk.fg));
+                const bool bold = lk.style & atBold, italic = lk.style & atItalic;
+                p.setFont(bold ? (italic ? boldItalicFont_ : boldFont_) : (italic ? italicFont_ : font_));
+                // Plain ASCII runs go in one piece; other characters are placed cell by
+                // cell, since their glyphs may come from fonts of other widths.
+                bool ascii = fixedPitch_;
+                for (int k = 0; k < n && ascii; ++k) {
+                    const uint32_t c = codes[col + k];
+                    ascii = c >= 0x20 && c < 0x7F;
+                }
+                if (ascii) {
+                    text.resize(n);
+                    QChar* out = text.data();
+                    for (int k = 0; k < n; ++k) out[k] = QChar(char16_t(codes[col + k]));
+                    if (text.trimmed().size() > 0) p.drawText(r.left(), y + ascent_, text);
+                } else {
+                    for (int k = 0; k < n; ++k) {
+                        const uint32_t c = codes[col + k];
+                        if (c == ' ' || (c & cellContinuation)) continue;
+                        cps.clear();
+                        b.cellCodePoints(row, col + k, cps);
+                        p.drawText(r.left() + k * cellW_, y + ascent_,
+                                   QString::fromUcs4(cps.data(), qsizetype(cps.size())));
+                    }
+                }
+            }
+            if (lk.style & atUnderline) p.fillRect(QRect(r.left(), y + underlinePos_, r.width(), lineWidth_), QColor(lk.fg));
+            if (lk.style & atStrike) p.fillRect(QRect(r.left(), y + ascent_ * 2 / 3, r.width(), lineWidth_), QColor(lk.fg));
+            vc = runEnd;
         }
     }
+    p.setFont(font_);
 }
 
 } // namespace zelvo::terminal

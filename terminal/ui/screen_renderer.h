@@ -1,7 +1,9 @@
 #pragma once
 // Draws cells of the screen buffer: runs of equal colour byte in the 16-colour palette,
 // the marked region in the highlight colours, blinking cells, underline and invisible
-// text, and the caret.
+// text, and the caret. A buffer in Unicode mode (the xterm emulation) is drawn from its
+// code points and 256/RGB colours, with two-cell characters, bold, italic, faint and
+// struck-out text and screen-wide reverse video.
 
 #include <array>
 #include <cstdint>
@@ -26,6 +28,9 @@ public:
     // The glyph a byte is drawn with: Latin-1 for the printable range, the usual
     // symbols of text-mode screens for control bytes (a bell shows as a glyph).
     static QChar glyphFor(uint8_t byte);
+    // The glyph of a byte in code page 437, as ANSI-BBS art expects it: the symbols of
+    // 0x00..0x1F and the box-drawing, block and accented characters of 0x80..0xFF.
+    static QChar cp437Glyph(uint8_t byte);
 
     void setFont(const QFont& font);
     const QFont& font() const { return font_; }
@@ -37,6 +42,7 @@ public:
         int rows = 0, cols = 0;         // cells shown
         bool caretVisible = false;
         int caretRow = 0, caretCol = 0; // buffer cell of the caret
+        bool flash = false;             // visual bell: every colour inverted
     };
 
     // Paints the cells of `cells` (in view coordinates: row 0 = viewRow) that lie in the
@@ -54,7 +60,11 @@ public:
     QRect cellRect(const QRect& pixels) const;
 
 private:
+    void paintUnicode(QPainter& p, const Buffer& b, const View& v, const QRect& area) const;
+    void paintCaret(QPainter& p, const View& v, const QRect& area) const;
+
     QFont font_;
+    QFont boldFont_, italicFont_, boldItalicFont_;
     int cellW_ = 8, cellH_ = 16, ascent_ = 12;
     bool fixedPitch_ = true;
     int underlinePos_ = 14, lineWidth_ = 1;

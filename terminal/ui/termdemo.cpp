@@ -1,6 +1,6 @@
 // zelvo32-termdemo: a terminal window with its status lights on a line of its own.
 //
-//   zelvo32-termdemo [--line DEVICE] [--emulation none|ansi|vt100] [--type TEXT]
+//   zelvo32-termdemo [--line DEVICE] [--emulation none|ansi|vt100|vt52|ansibbs|xterm] [--type TEXT]
 //                    [--screenshot FILE] [--wait MS]
 //
 // Without --line the window runs a local shell on a pseudo-terminal ("exec:" line).
@@ -52,7 +52,7 @@ std::string unescape(const std::string& s)
 
 void usage()
 {
-    std::fputs("usage: zelvo32-termdemo [--line DEVICE] [--emulation none|ansi|vt100]\n"
+    std::fputs("usage: zelvo32-termdemo [--line DEVICE] [--emulation none|ansi|vt100|vt52|ansibbs|xterm]\n"
                "                        [--type TEXT] [--screenshot FILE] [--wait MS]\n",
                stderr);
 }
@@ -90,7 +90,7 @@ int main(int argc, char** argv)
         else if (a == "--wait") waitMs = std::atoi(next().c_str());
         else if (a == "--emulation") {
             const std::string e = next();
-            emulation = e == "none" ? terminal::etNone : e == "ansi" ? terminal::etANSI : terminal::etVT100;
+            if (!terminal::emulatorTypeFromName(e, emulation)) emulation = terminal::etVT100;
         } else if (a == "--help" || a == "-h") {
             usage();
             return 0;
@@ -111,6 +111,7 @@ int main(int argc, char** argv)
     port.setPromptForPort(false);
     port.setAutoOpen(false);
     port.setBaud(57600);
+    port.setExecTerminalType(std::string(terminal::terminalTypeName(emulation)));
 
     terminal::Emulator emulator(emulation);
     terminal::KeyboardEmulator keyboard;

@@ -1,5 +1,6 @@
 #include "terminal/ui/terminal_window.h"
 
+#include "terminal/emulation.h"
 #include "terminal/emulator.h"
 #include "terminal/keyboard_emulator.h"
 #include "terminal/terminal_errors.h"
@@ -33,6 +34,12 @@ TerminalWindow::TerminalWindow(QWidget* parent) : QAbstractScrollArea(parent)
 
     paintTimer_.setSingleShot(true);
     connect(&paintTimer_, &QTimer::timeout, this, [this] { flushPaint(); });
+    flashTimer_.setSingleShot(true);
+    connect(&flashTimer_, &QTimer::timeout, this, [this] {
+        flashing_ = false;
+        fullDirty_ = true;
+        schedulePaint();
+    });
     blinkTimer_.setTimerType(Qt::CoarseTimer);
     connect(&blinkTimer_, &QTimer::timeout, this, [this] { blinkTick(); });
     blinkTimer_.start(blinkTime_);
@@ -56,6 +63,10 @@ TerminalWindow::TerminalWindow(QWidget* parent) : QAbstractScrollArea(parent)
 
 TerminalWindow::~TerminalWindow()
 {
+    // Taking the emulation away below reports to the handlers; their owners may be gone.
+    onTitle_ = nullptr;
+    onTerminalStatus_ = nullptr;
+    onTerminalError_ = nullptr;
     setComPort(nullptr);
     setEmulator(nullptr);
     blinkTimer_.stop();
@@ -87,6 +98,7 @@ void TerminalWindow::portOpened()
     if (!port_ || !port_->Dispatcher()) return;
     dispatcher_ = port_->Dispatcher();
     buffer_.setLineOutput(this);
+    sendWindowSize();
     if (resumeOnOpen_) {
         active_ = true;
         registerHandler();
@@ -95,6 +107,8 @@ void TerminalWindow::portOpened()
 
 void TerminalWindow::portClosing()
 {
+    // The title belonged to the far side of this line.
+    titleChanged(std::string());
     resumeOnOpen_ = active_;
     unregisterHandler();
     active_ = false;
@@ -253,6 +267,43 @@ void TerminalWindow::cursorPosReport(int column, int row)
     });
 }
 
+void TerminalWindow::bell()
+{
+    if (sinceBell_.isValid() && sinceBell_.elapsed() < kMinBellIntervalMs)
+        return;
+    sinceBell_.restart();
+    ++bellCount_;
+    if (bellStyle_ == bsVisual) {
+        flashing_ = true;
+        fullDirty_ = true;
+        schedulePaint();
+        flashTimer_.start(kFlashMs);
+    } else {
+        QApplication::beep();
+    }
+}
+
+void TerminalWindow::titleChanged(const std::string& title)
+{
+    if (title == title_) return;
+    title_ = title;
+    if (onTitle_) onTitle_(*this, title_);
+}
+
+void TerminalWindow::cellModeChanged()
+{
+    if (buffer_.unicode()) {
+        followDisplay();
+    } else {
+        // Back to an emulation of the fixed page: its configured shape, and no title.
+        applyConfiguredShape();
+        titleChanged(std::string());
+    }
+    fullDirty_ = true;
+    scrollBarsDirty_ = true;
+    schedulePaint();
+}
+
 void TerminalWindow::afterChange()
 {
     buffer_.bNeedPaint();
@@ -325,7 +376,8 @@ void TerminalWindow::paintEvent(QPaintEvent* e)
     v.viewCol = buffer_.ViewCol();
     v.rows = buffer_.displayRows();
     v.cols = buffer_.displayCols();
-    v.caretVisible = hasFocus() && !scrollback_ && caretOn_;
+    v.caretVisible = hasFocus() && !scrollback_ && caretOn_ && buffer_.cursorVisible();
+    v.flash = flashing_;
     v.caretRow = buffer_.row();
     v.caretCol = buffer_.column();
     const QRect px = e->rect();
@@ -435,6 +487,7 @@ void TerminalWindow::resizeEvent(QResizeEvent* e)
 
 void TerminalWindow::updateDisplaySize()
 {
+    followDisplay();
     // From the widget's own size, so a window not yet shown (whose viewport has not
     // been laid out) already knows how many cells it will show.
     const QSize vp = size() - frameExtra();
@@ -514,23 +567,86 @@ void TerminalWindow::setEmulator(terminal::Emulator* e)
 
 void TerminalWindow::setRows(uint16_t rows)
 {
+    if (buffer_.unicode()) {
+        // The page follows the window; the scrollback takes the new row count.
+        if (rows >= cfgPage_) cfgRows_ = rows;
+        else reportError(kErrBufferSize);
+        followDisplay();
+        ForcePaint();
+        return;
+    }
     const int rc = buffer_.bNewBuffer(rows, buffer_.Cols(), buffer_.PageHeight());
     if (rc < 0) reportError(rc);
+    else cfgRows_ = rows;
     ForcePaint();
 }
 
 void TerminalWindow::setColumns(uint16_t cols)
 {
+    if (buffer_.unicode()) {
+        // Taken up when the emulation has a fixed page again.
+        if (cols >= 1 && cols <= Buffer::kMaxCols) cfgCols_ = cols;
+        else reportError(kErrBufferSize);
+        return;
+    }
     const int rc = buffer_.bNewBuffer(buffer_.Rows(), cols, buffer_.PageHeight());
     if (rc < 0) reportError(rc);
+    else cfgCols_ = cols;
     ForcePaint();
 }
 
 void TerminalWindow::setPageHeight(uint16_t rows)
 {
+    if (buffer_.unicode()) {
+        if (rows >= 1) {
+            cfgPage_ = rows;
+            cfgRows_ = std::max<int>(cfgRows_, rows);
+        }
+        return;
+    }
     const int rc = buffer_.bNewBuffer(std::max<int>(buffer_.Rows(), rows), buffer_.Cols(), rows);
     if (rc < 0) reportError(rc);
+    else {
+        cfgPage_ = rows;
+        cfgRows_ = buffer_.Rows();
+    }
     ForcePaint();
+}
+
+void TerminalWindow::applyConfiguredShape()
+{
+    if (buffer_.Rows() == cfgRows_ && buffer_.Cols() == cfgCols_ && buffer_.PageHeight() == cfgPage_)
+        return;
+    if (buffer_.bResize(cfgRows_, cfgCols_, cfgPage_) < 0)
+        buffer_.bNewBuffer(cfgRows_, cfgCols_, cfgPage_);
+}
+
+void TerminalWindow::followDisplay()
+{
+    if (!buffer_.unicode() || following_) return;
+    const QSize vp = size() - frameExtra();
+    const int cols = std::clamp(vp.width() / renderer_.cellWidth(), 1, Buffer::kMaxUnicodeCols);
+    const int rows = std::clamp(vp.height() / renderer_.cellHeight(), 1, Buffer::kMaxUnicodeCells / cols);
+    // The scrollback of the configured shape comes along, as far as the cells allow.
+    const int scrollback = std::clamp(cfgRows_ - cfgPage_, 0, Buffer::kMaxUnicodeCells / cols - rows);
+    if (rows == buffer_.PageHeight() && cols == buffer_.Cols() && rows + scrollback == buffer_.Rows())
+        return;
+    following_ = true;
+    const int rc = buffer_.bResize(rows + scrollback, cols, rows);
+    following_ = false;
+    if (rc < 0) {
+        reportError(rc);
+        return;
+    }
+    sendWindowSize();
+}
+
+void TerminalWindow::sendWindowSize()
+{
+    if (!dispatcher_ || !buffer_.unicode()) return;
+    const int rows = buffer_.PageHeight(), cols = buffer_.Cols();
+    dispatcher_->SetWindowSize(uint16_t(rows), uint16_t(cols), uint16_t(std::min(cols * renderer_.cellWidth(), 65535)),
+                               uint16_t(std::min(rows * renderer_.cellHeight(), 65535)));
 }
 
 void TerminalWindow::setColors(int fore, int back)
@@ -594,7 +710,9 @@ void TerminalWindow::CopyToClipboard()
 {
     try {
         const std::string text = buffer_.markedText();
-        QApplication::clipboard()->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+        // In Unicode mode the marked text is UTF-8.
+        QApplication::clipboard()->setText(buffer_.unicode() ? QString::fromUtf8(text.data(), qsizetype(text.size()))
+                                                             : QString::fromLatin1(text.data(), qsizetype(text.size())));
     } catch (const std::bad_alloc&) {
         reportError(kErrOutOfMemory);
     }
@@ -651,6 +769,14 @@ bool TerminalWindow::focusNextPrevChild(bool next)
 
 bool TerminalWindow::event(QEvent* e)
 {
+    // With xterm keys, Alt+key goes to the line (ESC before the key), not to the menus.
+    if (e->type() == QEvent::ShortcutOverride && keyboardModes().xtermKeys) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if ((k->modifiers() & Qt::AltModifier) && !(k->modifiers() & Qt::ControlModifier)) {
+            e->accept();
+            return true;
+        }
+    }
     // Tab and Backtab go to the line when WantTabs is set, not to focus changes.
     if (e->type() == QEvent::KeyPress && wantTabs_) {
         auto* k = static_cast<QKeyEvent*>(e);
@@ -700,6 +826,12 @@ void TerminalWindow::keyPressEvent(QKeyEvent* e)
         key.code == vk::Capital || key.code == vk::NumLock)
         return;
 
+    const KeyboardModes modes = keyboardModes();
+    if (modes.xtermKeys) {
+        xtermKeyPress(e, key, modes);
+        return;
+    }
+
     std::string mapping;
     if (key.extended) {
         // Navigation and function keys: their translation goes out at key-down; without
@@ -738,6 +870,54 @@ bool TerminalWindow::translateKey(const VKey& key, Qt::KeyboardModifiers mods, s
     if (!keyboard_->translate(rec, state.data()) || !rec.mapped) return false;
     mapping = rec.mapping;
     return true;
+}
+
+KeyboardModes TerminalWindow::keyboardModes() const
+{
+    const Emulation* e = emulator_ ? emulator_->emulation() : nullptr;
+    return e ? e->keyboardModes() : KeyboardModes{};
+}
+
+void TerminalWindow::reloadXtermKeys()
+{
+    xtermKeys_.load(keyboard_ && keyboard_->Enabled() ? keyboard_->mapPath() : std::string());
+}
+
+void TerminalWindow::xtermKeyPress(QKeyEvent* e, const VKey& key, const KeyboardModes& modes)
+{
+    const Qt::KeyboardModifiers mods = e->modifiers();
+    const bool shift = mods & Qt::ShiftModifier, ctrl = mods & Qt::ControlModifier, alt = mods & Qt::AltModifier;
+    if (keyboard_ && keyboard_->Enabled() && xtermKeys_.loadedPath() != keyboard_->mapPath()) reloadXtermKeys();
+    std::string bytes;
+    if (key.code && xtermKeys_.translate(key.code, shift, ctrl, alt, modes, bytes)) {
+        // Sequences of navigation, editing and function keys go out at key-down.
+        if (!scrollback_) sendToLine(bytes);
+        return;
+    }
+    bytes = xtermKeyBytes(e->key(), mods, e->text(), wantTabs_);
+    if (onKeyPress_ && !bytes.empty()) {
+        // The handler sees the first byte; it may swallow the key or, for a one-byte
+        // key, change it.
+        char c = bytes[0];
+        onKeyPress_(*this, c);
+        if (c == 0) return;
+        if (bytes.size() == 1) bytes[0] = c;
+    }
+    if (scrollback_) return;
+    if (!bytes.empty()) sendToLine(bytes);
+    else QAbstractScrollArea::keyPressEvent(e);
+}
+
+std::string TerminalWindow::pasteBytes(const QString& text) const
+{
+    const KeyboardModes m = keyboardModes();
+    const QByteArray encoded = m.utf8 ? text.toUtf8() : text.toLocal8Bit();
+    std::string bytes(encoded.constData(), size_t(encoded.size()));
+    if (!m.bracketedPaste) return bytes;
+    // Pasted text cannot end the bracket early and have the rest taken as typed.
+    static const std::string kEnd = "\x1b[201~";
+    for (size_t at; (at = bytes.find(kEnd)) != std::string::npos;) bytes.erase(at, kEnd.size());
+    return "\x1b[200~" + bytes + kEnd;
 }
 
 // ---- Mouse marking --------------------------------------------------------------------

@@ -12,12 +12,19 @@
 // Painting is coalesced: the buffer reports changed cells, the window collects them into
 // one region and repaints it from the event loop at most every kMinPaintIntervalMs, so
 // a fast line costs one paint per interval, never one per byte.
+//
+// With the xterm emulation (the buffer in Unicode mode) the page follows the window: it
+// takes as many rows and columns as the window shows, keeping the scrollback of the
+// configured shape, and a program on an exec: line is told the new size (TIOCSWINSZ).
+// Keys then go out as xterm sends them (XtermKeyboard), typed text as UTF-8, Alt+key
+// with ESC before it; the remote side's title and bell reach OnTitle and the bell.
 
 #include "comm/com_port.h"
 #include "comm/trigger_handler.h"
 #include "terminal/buffer.h"
 #include "terminal/buffer_client.h"
 #include "terminal/line_output.h"
+#include "terminal/xterm_keyboard.h"
 #include "terminal/ui/screen_renderer.h"
 #include "terminal/ui/virtual_keys.h"
 
@@ -46,6 +53,8 @@ public:
     enum TAutoScroll { asNone, asHorizontal, asVertical, asBoth };
     enum TIntegralSize { isNone, isWidth, isHeight, isBoth };
     enum TCaptureMode { cmOff, cmOn, cmAppend };
+    // What the bell of the remote side does: a system beep or a brief flash of the page.
+    enum TBellStyle { bsBeep, bsVisual };
 
     using TerminalStatusEvent =
         std::function<void(TerminalWindow&, uint8_t row, uint8_t column, uint16_t viewRow, uint16_t viewCol)>;
@@ -54,11 +63,17 @@ public:
     // Called for every key that types a character, before the window handles it; the
     // handler may change the character, or set it to 0 to swallow the key.
     using KeyPressEvent = std::function<void(TerminalWindow&, char& key)>;
+    // The remote side set its title (UTF-8; empty when the emulation has none).
+    using TitleEvent = std::function<void(TerminalWindow&, const std::string& title)>;
 
     // Shortest time between two repaints while data streams in.
     static constexpr int kMinPaintIntervalMs = 15;
     // Most bytes held back while the user reads the scrollback.
     static constexpr size_t kMaxHeldBytes = 16u << 20;
+    // How long the page stays inverted for a visual bell, and the shortest time between
+    // two bells (a flood of BEL rings once).
+    static constexpr int kFlashMs = 120;
+    static constexpr int kMinBellIntervalMs = 200;
 
     explicit TerminalWindow(QWidget* parent = nullptr);
     ~TerminalWindow() override;
@@ -115,6 +130,11 @@ public:
     void setOnTerminalError(TerminalErrorEvent e) { onTerminalError_ = std::move(e); }
     void setOnCursorPosReport(CursorPosReportEvent e) { onCursorPosReport_ = std::move(e); }
     void setOnKeyPress(KeyPressEvent e) { onKeyPress_ = std::move(e); }
+    void setOnTitle(TitleEvent e) { onTitle_ = std::move(e); }
+    TBellStyle BellStyle() const { return bellStyle_; }
+    void setBellStyle(TBellStyle s) { bellStyle_ = s; }
+    // The remote side's title, as the last OnTitle told it.
+    const std::string& title() const { return title_; }
 
     // ---- Operations -----------------------------------------------------------------
     // Clears the page; what it showed stays readable in the scrollback.
@@ -127,6 +147,12 @@ public:
     void ForcePaint();
     // Sends bytes to the port as if typed (with local echo when HalfDuplex).
     void SendText(const std::string& bytes);
+    // The bytes that pasting text sends: UTF-8 with the xterm emulation (else the
+    // system's 8-bit encoding), wrapped in ESC [200~ .. ESC [201~ while the remote side
+    // asked for bracketed paste.
+    std::string pasteBytes(const QString& text) const;
+    // Reads the xterm record of the key map again (after the key map changed).
+    void reloadXtermKeys();
 
     Buffer& buffer() { return buffer_; }
     const Buffer& buffer() const { return buffer_; }
@@ -141,6 +167,8 @@ public:
     // True while changed cells wait for a repaint.
     bool paintPending() const;
     size_t heldBytes() const { return held_.size(); }
+    uint64_t bellCount() const { return bellCount_; }
+    bool flashing() const { return flashing_; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -166,6 +194,9 @@ private:
     void terminalStatus(int row, int column, int viewRow, int viewCol) override;
     void captureError(int code) override;
     void cursorPosReport(int column, int row) override;
+    void bell() override;
+    void titleChanged(const std::string& title) override;
+    void cellModeChanged() override;
     // WindowHandler
     void windowMessage(uint16_t msg, uint32_t wParam, uint32_t lParam) override;
     // LineOutput (emulator replies)
@@ -182,6 +213,14 @@ private:
     bool scrollbackKey(QKeyEvent* e);
     // The key map's bytes for a key-down; false when the key has no entry.
     bool translateKey(const VKey& key, Qt::KeyboardModifiers mods, std::string& mapping);
+    KeyboardModes keyboardModes() const;
+    void xtermKeyPress(QKeyEvent* e, const VKey& key, const KeyboardModes& modes);
+    // In Unicode mode: gives the page the window's rows and columns.
+    void followDisplay();
+    // Tells a program on a pseudo-terminal line the page's size.
+    void sendWindowSize();
+    // The buffer's shape as set through Rows/Columns/PageHeight.
+    void applyConfiguredShape();
     void afterChange();
     void schedulePaint();
     void flushPaint();
@@ -218,6 +257,16 @@ private:
     TerminalErrorEvent onTerminalError_;
     CursorPosReportEvent onCursorPosReport_;
     KeyPressEvent onKeyPress_;
+    TitleEvent onTitle_;
+    std::string title_;
+    TBellStyle bellStyle_ = bsBeep;
+    QElapsedTimer sinceBell_;
+    QTimer flashTimer_;
+    bool flashing_ = false;
+    uint64_t bellCount_ = 0;
+    XtermKeyboard xtermKeys_;
+    int cfgRows_ = 200, cfgCols_ = 80, cfgPage_ = 25;
+    bool following_ = false;
 
     // Scrollback: bytes that arrived while the view was held.
     std::vector<uint8_t> held_;

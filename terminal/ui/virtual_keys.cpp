@@ -189,4 +189,39 @@ std::string plainKeyBytes(int qtKey, Qt::KeyboardModifiers mods, const QString& 
     return out;
 }
 
+std::string xtermKeyBytes(int qtKey, Qt::KeyboardModifiers mods, const QString& text, bool wantTabs)
+{
+    const bool ctrl = mods & Qt::ControlModifier;
+    const bool alt = mods & Qt::AltModifier;
+    const Qt::KeyboardModifiers noAlt = mods & ~Qt::AltModifier;
+    std::string out;
+    switch (qtKey) {
+    case Qt::Key_Backspace: out = ctrl ? "\x08" : "\x7f"; break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: out = "\r"; break;
+    case Qt::Key_Escape: out = "\x1b"; break;
+    case Qt::Key_Tab: out = wantTabs && !ctrl ? "\t" : ""; break;
+    case Qt::Key_Backtab: break;
+    default:
+        if (ctrl) {
+            out = plainKeyBytes(qtKey, noAlt, text, wantTabs);
+        } else {
+            QString typed = text;
+            // With Alt held some platforms give no text: the key's own character.
+            if (typed.isEmpty() && alt && qtKey >= Qt::Key_Space && qtKey <= Qt::Key_AsciiTilde) {
+                const QChar c{char16_t(qtKey)};
+                typed = (mods & Qt::ShiftModifier) ? QString(c) : QString(c.toLower());
+            }
+            QString printable;
+            for (QChar c : typed)
+                if (c.unicode() >= 0x20 && c.unicode() != 0x7F) printable += c;
+            const QByteArray utf8 = printable.toUtf8();
+            out.assign(utf8.constData(), size_t(utf8.size()));
+        }
+        break;
+    }
+    if (alt && !out.empty()) out.insert(0, 1, '\x1b');
+    return out;
+}
+
 } // namespace zelvo::terminal

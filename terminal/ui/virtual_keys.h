@@ -57,4 +57,9 @@ KeyboardState keyboardStateFor(Qt::KeyboardModifiers mods, uint8_t code,
 std::string plainKeyBytes(int qtKey, Qt::KeyboardModifiers mods, const QString& text,
                           bool wantTabs);
 
+// The bytes a key that types something sends as xterm sends them: text as UTF-8,
+// Backspace DEL (Ctrl+Backspace BS), Enter CR, Ctrl+key the control bytes, and Alt with
+// any of these ESC before it. Empty when the key types nothing.
+std::string xtermKeyBytes(int qtKey, Qt::KeyboardModifiers mods, const QString& text, bool wantTabs);
+
 } // namespace zelvo::terminal

@@ -173,6 +173,44 @@ TEST_F(MainFormTest, FirstStartOffersThePortDialogAndSavesTheChoiceAtExit)
     EXPECT_EQ(s.readString(GroupKey(kDefaultSession, "window"), "Name"), "Terminal");
 }
 
+TEST_F(MainFormTest, FirstStartTakesXtermWhileStoredSessionsKeepTheirEmulation)
+{
+    prompts_.portAnswers.push_back(direct(37));
+    MainForm& f = start();
+    EXPECT_EQ(terminal_.emulator, 5);
+    EXPECT_TRUE(f.action("XtermItem")->isChecked());
+    EXPECT_FALSE(f.action("AnsiItem")->isChecked());
+    // The local program learns the terminal type of the emulation.
+    EXPECT_EQ(port_.execTerm, "xterm-256color");
+    // The remote side's title follows the program's own text in the caption.
+    terminal_.onTitle("tester@box: ~");
+    EXPECT_EQ(f.windowTitle().toStdString(), "Zelvo32 - tester@box: ~");
+    terminal_.onTitle("");
+    EXPECT_EQ(f.windowTitle().toStdString(), "Zelvo32");
+    f.VisualBellItemClick();
+    EXPECT_TRUE(terminal_.visual);
+    EXPECT_TRUE(f.action("VisualBellItem")->isChecked());
+    f.close();
+    EXPECT_EQ(stored().readDword(GroupKey(kDefaultSession, "Emulator"), "Type"), 5u);
+    EXPECT_EQ(stored().readDword(GroupKey(kDefaultSession, "Emulator"), "VisualBell"), 1u);
+    form_.reset();
+
+    // A stored session keeps what it has; a change applies at the next open.
+    storeDefaultPort(4);
+    terminal_.emulator = 5;
+    MainForm& g = start();
+    EXPECT_EQ(terminal_.emulator, 1);
+    EXPECT_EQ(port_.execTerm, "ansi");
+    EXPECT_FALSE(terminal_.visual);
+    g.VT100ItemClick();
+    EXPECT_EQ(port_.execTerm, "ansi");
+    prompts_.portAnswers.push_back(direct(4));
+    g.PortItemClick();
+    EXPECT_EQ(port_.execTerm, "vt100");
+    g.XtermItemClick();
+    EXPECT_EQ(terminal_.emulator, 5);
+}
+
 TEST_F(MainFormTest, DamagedStoreStartsOnDefaultsAndIsKeptAside)
 {
     fs::create_directories(fs::path(store_).parent_path());

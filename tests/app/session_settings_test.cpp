@@ -95,6 +95,35 @@ TEST_F(SettingsTest, FirstStartKeepsTheDesignDefaults)
     EXPECT_EQ(store.readDword(kSessionsKey, "Count"), 0u);
 }
 
+TEST_F(SettingsTest, XtermEmulationAndTheVisualBell)
+{
+    // A first start takes the xterm emulation; what a store holds stays.
+    RegistryStore empty;
+    SessionSettings first;
+    ApplyFirstStartDefaults(ReadRegistry(empty, kDefaultSession, first), first);
+    EXPECT_EQ(first.emulator.EmulatorType, 5u);
+    RegistryStore store;
+    SessionSettings ansi;
+    ansi.emulator.VisualBell = true;
+    WriteRegistry(store, kDefaultSession, ansi);
+    SessionSettings read;
+    ApplyFirstStartDefaults(ReadRegistry(store, kDefaultSession, read), read);
+    EXPECT_EQ(read.emulator.EmulatorType, 1u);
+    EXPECT_TRUE(read.emulator.VisualBell);
+    // Type 5 is stored and read like the others; numbers beyond it are skipped.
+    store.writeDword(GroupKey(kDefaultSession, "Emulator"), "Type", 5);
+    EXPECT_EQ(ReadRegistry(store, kDefaultSession, read).emulator, GroupRead::Complete);
+    EXPECT_EQ(read.emulator.EmulatorType, 5u);
+    store.writeDword(GroupKey(kDefaultSession, "Emulator"), "Type", 6);
+    ReadRegistry(store, kDefaultSession, read);
+    EXPECT_EQ(read.emulator.EmulatorType, 5u);
+    // A store from before the bell setting reads completely and keeps the current choice.
+    store.deleteValue(GroupKey(kDefaultSession, "Emulator"), "VisualBell");
+    read.emulator.VisualBell = false;
+    EXPECT_EQ(ReadRegistry(store, kDefaultSession, read).emulator, GroupRead::Complete);
+    EXPECT_FALSE(read.emulator.VisualBell);
+}
+
 TEST_F(SettingsTest, SessionsSurviveASaveAndAReload)
 {
     SessionSettings a = changed();

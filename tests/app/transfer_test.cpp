@@ -148,13 +148,14 @@ protected:
         ASSERT_TRUE(port_.Open());
     }
 
-    bool screenHas(const std::string& text) const
+    bool screenHas(const std::string& text) const { return screenRow(text) >= 0; }
+    int screenRow(const std::string& text) const
     {
         const terminal::Buffer& b = window_.buffer();
         for (int r = 0; r < b.Rows(); ++r)
             if (b.rowText(r).find(text) != std::string::npos)
-                return true;
-        return false;
+                return r;
+        return -1;
     }
 
     bool waitTransferEnd(int ms = 60000)
@@ -179,15 +180,13 @@ protected:
 
 } // namespace
 
-TEST_F(TransferTest, MenusOfferZmodemOnlyAndTheOptionsDialog)
+TEST_F(TransferTest, MenusOfferEveryProtocolAndTheOptionsDialog)
 {
     line("/bin/sh -c 'sleep 30'");
     start();
-    EXPECT_TRUE(form_->action("Send7Item")->isEnabled());
-    EXPECT_TRUE(form_->action("Receive7Item")->isEnabled());
-    for (int t : {1, 2, 3, 4, 5, 6, 8, 9}) {
-        EXPECT_FALSE(form_->action(QStringLiteral("Send%1Item").arg(t).toLatin1())->isEnabled()) << t;
-        EXPECT_FALSE(form_->action(QStringLiteral("Receive%1Item").arg(t).toLatin1())->isEnabled()) << t;
+    for (int t = 1; t <= 9; ++t) {
+        EXPECT_TRUE(form_->action(QStringLiteral("Send%1Item").arg(t).toLatin1())->isEnabled()) << t;
+        EXPECT_TRUE(form_->action(QStringLiteral("Receive%1Item").arg(t).toLatin1())->isEnabled()) << t;
     }
     EXPECT_TRUE(form_->action("ProtocolItem")->isEnabled());
 
@@ -278,9 +277,10 @@ TEST_F(TransferTest, ReceiveFromTheMenuWritesTheFileAndTheTerminalWorksAfterward
     ASSERT_NE(status_->Display(), nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !status_->Display()->isVisible(); }, 5000));
     EXPECT_TRUE(window_.Active());
-    // What the peer printed right after the transfer reaches the screen.
+    // What the peer printed right after the transfer reaches the screen, after the line
+    // that records the transfer.
     EXPECT_TRUE(QTest::qWaitFor([&] { return screenHas("after-transfer-ok"); }, 15000));
-    for (int r = 0; r < window_.buffer().Rows(); ++r) fprintf(stderr, "ROW %d: %s\n", r, window_.buffer().rowText(r).c_str());
+    EXPECT_LT(screenRow("[Zmodem receive: image.bin, 153677 bytes in "), screenRow("after-transfer-ok"));
 }
 
 TEST_F(TransferTest, ZmodemFromThePeerStartsAReceiveByItself)
@@ -363,6 +363,36 @@ TEST_F(TransferTest, FailedTransferShowsTheErrorAndReturnsTheLine)
     ASSERT_EQ(prompts_.errors.size(), 1u);
     EXPECT_TRUE(prompts_.errors[0].startsWith("Fatal protokol error:"));
     EXPECT_TRUE(window_.Active());
+}
+
+TEST_F(TransferTest, OneFileProtocolsReceiveIntoTheChosenFileAndKermitSaysWhyNot)
+{
+    const std::string data = randomBytes(50000 + 3, 5);
+    writeFile(dir_ / "src" / "f.bin", data);
+    line("/bin/sh -c 'cd \"" + (dir_ / "src").string() + "\" && sx -k f.bin 2>/dev/null; echo sx-done; sleep 30'");
+    start();
+    // The start character is repeated each second, so sx hears it once it listens.
+    protocol_.setHandshakeWait(18);
+    const fs::path target = dir_ / "dest" / "out.bin";
+    writeFile(target, "an older file of that name");
+    prompts_.receiveAnswer = QString::fromStdString(target.string());
+    form_->ReceiveItemClick(3);
+    ASSERT_TRUE(waitTransferEnd());
+    EXPECT_TRUE(prompts_.errors.empty()) << prompts_.errors[0].toStdString();
+    const std::string got = slurp(target);
+    ASSERT_GE(got.size(), data.size());
+    EXPECT_TRUE(got.compare(0, data.size(), data) == 0);
+    EXPECT_EQ(got.find_first_not_of('\x1a', data.size()), std::string::npos) << "only fill after the data";
+    EXPECT_EQ(form_->settings().protocol.ReceiveFile, target.string());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return screenHas("sx-done"); }, 15000));
+
+    form_->ReceiveItemClick(8);
+    ASSERT_TRUE(waitTransferEnd(5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts_.errors.empty(); }, 5000));
+    EXPECT_EQ(prompts_.errors[0], "Fatal protokol error:Function not supported by protocol");
+    EXPECT_TRUE(window_.Active());
+    EXPECT_TRUE(screenHas("[Xmodem1K receive: out.bin, 500"));
+    EXPECT_TRUE(screenHas("[Kermit receive failed: Function not supported by protocol]"));
 }
 
 TEST_F(TransferTest, StatusWindowAndCancelFromTheHandshakeOn)

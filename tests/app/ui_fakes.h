@@ -25,6 +25,7 @@ public:
     // Results of the coming open() calls; an empty queue opens.
     std::deque<std::optional<LineOpenError>> openResults;
     std::string sent;
+    std::string execTerm; // TERM given for the last open
     std::map<uint16_t, std::string> triggers;
     uint16_t nextHandle = 8;
 
@@ -32,6 +33,7 @@ public:
     void setSettings(const PortOptionValues& v) override { values = v; }
     std::string deviceOf(int n) const override { return "/dev/fake" + std::to_string(n); }
     bool isOpen() const override { return opened; }
+    void setExecTerminalType(const std::string& t) override { execTerm = t; }
     std::optional<LineOpenError> open() override
     {
         ++opens;
@@ -73,6 +75,7 @@ public:
     bool scrollback = false;
     bool echo = false;
     int emulator = 1;
+    bool visual = false;
     TerminalFontSettings fontValues;
     int rows = 15;
     int columns = 40;
@@ -103,6 +106,8 @@ public:
     void setHalfDuplex(bool on) override { echo = on; }
     int EmulatorType() const override { return emulator; }
     void setEmulatorType(int t) override { emulator = t; }
+    bool visualBell() const override { return visual; }
+    void setVisualBell(bool on) override { visual = on; }
     TerminalFontSettings fontSettings() const override { return fontValues; }
     void setFontSettings(const TerminalFontSettings& f) override { fontValues = f; }
     QFont font() const override { return QFont(QString::fromStdString(fontValues.name)); }

@@ -413,6 +413,28 @@ TEST(ComPortExec, ShellOnAPseudoTerminalBothWays)
     EXPECT_FALSE(port.Open());
 }
 
+TEST(ComPortLocalLine, TerminalTypeAndWindowSizeReachTheCommand)
+{
+    EventLoopBridge ui;
+    RegistryStore store("/nonexistent/zelvo-test-registry.reg");
+    SetPortDevice(store, 9, "exec:exec /bin/sh");
+    ComPort port(ui);
+    port.setRegistryStore(&store);
+    port.setComNumber(9);
+    port.setExecTerminalType("vt52");
+    std::string got;
+    port.setOnTriggerAvail([&](ComPort& p, uint16_t n) {
+        std::string buf(n, '\0');
+        got.append(buf.data(), p.GetBlock(buf.data(), n));
+    });
+    port.setOpen(true);
+    ASSERT_EQ(port.Dispatcher()->SetWindowSize(31, 101, 808, 496), 0);
+    port.PutText("echo \"<$TERM>\"; stty size\r");
+    ASSERT_TRUE(ui.waitAndPump([&] { return got.find("31 101") != std::string::npos; }, 10000)) << got;
+    EXPECT_NE(got.find("<vt52>"), std::string::npos) << got;
+    port.setOpen(false);
+}
+
 TEST(PortTable, DefaultsAndEntries)
 {
     EXPECT_EQ(DefaultPortDevice(1), "/dev/ttyS0");

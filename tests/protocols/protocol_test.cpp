@@ -11,6 +11,7 @@
 #include "fake_host.h"
 #include "protocols/file_buffer.h"
 #include "protocols/protocol.h"
+#include "protocols/protocol_properties.h"
 #include "protocols/received_name.h"
 
 using namespace zelvo::protocols;
@@ -187,6 +188,69 @@ public:
 };
 } // namespace
 
+TEST(ProtocolComponent, ChoosingATypeSetsItsEngineValues)
+{
+    struct Expect {
+        TProtocolType type;
+        TBlockCheckMethod check;
+        uint32_t finishWait, overhead, turnDelay;
+        bool batch;
+    };
+    const Expect table[] = {
+        {ptXmodem, bcmChecksum, 0, 5, 1000, false},  {ptXmodemCRC, bcmCrc16, 0, 5, 1000, false},
+        {ptXmodem1K, bcmCrc16, 0, 5, 1000, false},   {ptXmodem1KG, bcmCrc16, 0, 5, 0, false},
+        {ptYmodem, bcmCrc16, 0, 5, 1000, true},      {ptYmodemG, bcmCrc16, 0, 5, 0, true},
+        {ptZmodem, bcmCrc32, 364, 20, 0, true},
+    };
+    for (const Expect& e : table) {
+        Protocol p;
+        p.setProtocolType(e.type);
+        EXPECT_EQ(p.BlockCheckMethod(), e.check) << e.type;
+        EXPECT_EQ(p.FinishWait(), e.finishWait) << e.type;
+        EXPECT_EQ(p.Overhead(), e.overhead) << e.type;
+        EXPECT_EQ(p.TurnDelay(), e.turnDelay) << e.type;
+        EXPECT_EQ(Protocol::BatchProtocol(e.type), e.batch) << e.type;
+        EXPECT_TRUE(Protocol::EngineAvailable(e.type));
+    }
+    Protocol a;
+    a.setOverhead(7);
+    a.setProtocolType(ptAscii);
+    EXPECT_EQ(a.BlockCheckMethod(), bcmNone);
+    EXPECT_EQ(a.Overhead(), 7u) << "ASCII leaves the estimate's values alone";
+    EXPECT_TRUE(Protocol::BatchProtocol(ptKermit));
+}
+
+TEST(ProtocolComponent, PropertiesAreSetByName)
+{
+    Protocol p;
+    EXPECT_EQ(SetProtocolProperty(p, "ProtocolType", "ptYmodemG"), "");
+    EXPECT_EQ(p.ProtocolType(), ptYmodemG);
+    EXPECT_EQ(SetProtocolProperty(p, "asciieoftimeout", "36"), "");
+    EXPECT_EQ(p.AsciiEOFTimeout(), 36u);
+    EXPECT_EQ(SetProtocolProperty(p, "UpcaseFileNames", "0"), "");
+    EXPECT_FALSE(p.UpcaseFileNames());
+    EXPECT_EQ(SetProtocolProperty(p, "WriteFailAction", "3"), "");
+    EXPECT_EQ(p.WriteFailAction(), wfWriteAnyway);
+    EXPECT_EQ(SetProtocolProperty(p, "AsciiCRTranslation", "aetAddLFAfter"), "");
+    EXPECT_EQ(p.AsciiCRTranslation(), aetAddLFAfter);
+    EXPECT_EQ(SetProtocolProperty(p, "KermitPadCharacter", "0"), "");
+    EXPECT_EQ(p.KermitPadCharacter(), '\0');
+    EXPECT_EQ(SetProtocolProperty(p, "KermitCtlPrefix", "&"), "");
+    EXPECT_EQ(p.KermitCtlPrefix(), '&');
+    EXPECT_EQ(SetProtocolProperty(p, "FileName", "out file.txt"), "");
+    EXPECT_EQ(p.FileName(), "out file.txt");
+    // Refused with a reason, the setting unchanged.
+    EXPECT_NE(SetProtocolProperty(p, "NoSuchThing", "1").find("unknown protocol property"), std::string::npos);
+    EXPECT_NE(SetProtocolProperty(p, "AsciiEOFTimeout", "-1"), "");
+    EXPECT_NE(SetProtocolProperty(p, "AsciiEOFTimeout", "4294967296"), "");
+    EXPECT_NE(SetProtocolProperty(p, "HonorDirectory", "maybe"), "");
+    EXPECT_NE(SetProtocolProperty(p, "WriteFailAction", "5"), "");
+    EXPECT_NE(SetProtocolProperty(p, "KermitCtlPrefix", "ab"), "");
+    EXPECT_EQ(p.AsciiEOFTimeout(), 36u);
+    EXPECT_EQ(p.WriteFailAction(), wfWriteAnyway);
+    EXPECT_EQ(ProtocolPropertyNames().size(), 43u);
+}
+
 TEST(ProtocolComponent, TimeEstimateFollowsSpeedBlockAndOverhead)
 {
     Protocol p;
@@ -243,6 +307,12 @@ TEST(ProtocolComponent, OtherProtocolsAndMissingLineAreRefused)
     p.setProtocolType(ptKermit);
     EXPECT_EQ(p.BeginReceive(), -ecBadProtocolFunction);
     EXPECT_EQ(finished, -ecBadProtocolFunction);
+    // A one-file receive needs the file's name.
+    for (TProtocolType t : {ptXmodem, ptXmodem1KG, ptAscii}) {
+        p.setProtocolType(t);
+        EXPECT_EQ(p.BeginReceive(), -ecNoFilename) << t;
+        EXPECT_EQ(finished, -ecNoFilename) << t;
+    }
     p.setProtocolType(ptZmodem);
     p.setAbortNoCarrier(true);
     line.dcd = false;
@@ -296,6 +366,70 @@ TEST(StatusValues, NamesTimesAndThroughput)
     p.CancelTransfer();
     p.service();
     EXPECT_FALSE(p.InProgress());
+}
+
+TEST(StatusValues, LinesWithoutARealRateGoByWhatIsMeasured)
+{
+    StatusInputs in;
+    in.type = ptZmodem;
+    in.baud = 115200;
+    in.overhead = 20;
+    in.nominalRate = true;
+    in.transmitting = true;
+    in.state.FileLength = 10000000;
+    in.state.BytesRemaining = 10000000;
+    in.state.BlockLength = 1024;
+    in.state.fileStartMs = 1000;
+    // Half a second in: nothing is known yet, and nothing is shown.
+    in.nowMs = 1500;
+    StatusValues v = ComputeStatusValues(in);
+    EXPECT_EQ(v.EstimatedTime, "");
+    EXPECT_EQ(v.RemainingTime, "");
+    EXPECT_EQ(v.Efficiency, "");
+    // Handshaking for three seconds: bytes crossed, but no file data yet.
+    in.nowMs = 4000;
+    in.state.LineBytesOut = 30;
+    EXPECT_EQ(ComputeStatusValues(in).Efficiency, "");
+    // Ten seconds in, 2 MB moved in 2.04 MB of line traffic.
+    in.nowMs = 11000;
+    in.state.BytesTransferred = 2000000;
+    in.state.BytesRemaining = 8000000;
+    in.state.LineBytesOut = 2040000;
+    v = ComputeStatusValues(in);
+    EXPECT_EQ(v.Throughput, "200000 CPS");
+    EXPECT_EQ(v.EstimatedTime, "0:50");
+    EXPECT_EQ(v.RemainingTime, "0:40");
+    EXPECT_EQ(v.Efficiency, " 98%");
+    // A real line's rate gives the estimates; a throughput beyond it is no more than 100%.
+    in.nominalRate = false;
+    v = ComputeStatusValues(in);
+    EXPECT_EQ(v.EstimatedTime, MinutesSeconds(EstimateSecs(10000000, 115200, 1024, 20, 0)));
+    EXPECT_EQ(v.Efficiency, "100%");
+}
+
+TEST(StatusValues, TransferSummaryLine)
+{
+    TransferRecord r;
+    r.type = ptZmodem;
+    r.elapsedMs = 1200;
+    r.files.push_back({"/dl/image.bin", 153677, 153677});
+    EXPECT_EQ(TransferSummary(r), "[Zmodem receive: image.bin, 153677 bytes in 1.2 s, 128.1 kB/s]");
+    r.type = ptYmodem;
+    r.transmit = true;
+    r.elapsedMs = 125000;
+    for (const char* n : {"/a/b.txt", "c\x1b[2J", "d", "e"})
+        r.files.push_back({n, 10, 10});
+    EXPECT_EQ(TransferSummary(r), "[Ymodem send: image.bin, b.txt, c?[2J and 2 more (5 files), 153717 bytes in 2:05, "
+                                  "1.2 kB/s]");
+    r.result = -ecCancelRequested;
+    r.files.resize(1);
+    EXPECT_EQ(TransferSummary(r), "[Ymodem send failed: Cancel requested; done before: image.bin, 153677 bytes in 2:05, "
+                                  "1.2 kB/s]");
+    r.files.clear();
+    r.type = ptXmodem;
+    r.transmit = false;
+    r.result = -ecNoFilename;
+    EXPECT_EQ(TransferSummary(r), "[Xmodem receive failed: No filename specified in protocol receive]");
 }
 
 TEST(ProtocolComponent, AssignSettingsCopiesEverySetting)

@@ -147,8 +147,11 @@ void Relay::run()
         int n = 0;
         fds[n++] = {stopPipe_[0], POLLIN, 0};
         int idx[2] = {-1, -1};
+        // A rate-limited relay holds little, as a line does: what it cannot pass on stays
+        // behind in the pseudo-terminal, where the sender's flush reaches it.
+        const size_t maxPending = opt_.bytesPerSecond ? std::max<size_t>(4096, opt_.bytesPerSecond / 20) : (1u << 20);
         for (int d = 0; d < 2; ++d) {
-            if (!dirs[d].closed && dirs[d].pending.size() < (1u << 20)) {
+            if (!dirs[d].closed && dirs[d].pending.size() < maxPending) {
                 idx[d] = n;
                 fds[n++] = {dirs[d].from, POLLIN, 0};
             }

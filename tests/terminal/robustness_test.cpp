@@ -36,7 +36,7 @@ TEST(TermRobustness, RandomStreamsThroughEveryEmulation)
     // Bytes biased towards what drives the parser.
     const std::string alphabet = "\x1b[;?=()0123456789HJKLMABCDEFGmnrsuhlcZ78\r\n\b\t\x0c\x0e"
                                  "@IPWXYZadefgRqx ";
-    for (EmulatorType t : {etANSI, etVT100, etVT52, etANSIBBS, etNone}) {
+    for (EmulatorType t : {etANSI, etVT100, etVT52, etANSIBBS, etNone, etXterm}) {
         for (int shape = 0; shape < 4; ++shape) {
             const int cols = 1 + static_cast<int>(rng() % 133);
             const int page = 1 + static_cast<int>(rng() % 30);
@@ -59,7 +59,7 @@ TEST(TermRobustness, RandomStreamsThroughEveryEmulation)
 
 TEST(TermRobustness, HugeNumbersAndLongSequences)
 {
-    for (EmulatorType t : {etANSI, etVT100}) {
+    for (EmulatorType t : {etANSI, etVT100, etXterm}) {
         Screen s(t, 80, 25, 200);
         s.feed("\x1b[" + std::string(1000, '9') + ";" + std::string(1000, '9') + "H");
         expectConsistent(s.buffer);
@@ -90,7 +90,7 @@ TEST(TermRobustness, ReplayFuzzFindings)
         std::stringstream ss;
         ss << in.rdbuf();
         const std::string data = ss.str();
-        for (EmulatorType t : {etANSI, etVT100, etVT52, etANSIBBS, etNone}) {
+        for (EmulatorType t : {etANSI, etVT100, etVT52, etANSIBBS, etNone, etXterm}) {
             Screen s(t, 80, 25, 200);
             s.feed(data);
             expectConsistent(s.buffer);

@@ -81,10 +81,12 @@ public:
     // Cursor as (page row, column), both 0-based.
     std::pair<int, int> cursor() const { return {buffer.pageRow(), buffer.column()}; }
 
-    Buffer buffer;
-    Emulator emulator;
+    // The recorders outlive the buffer and the emulation, which may still report while
+    // they are taken apart.
     RecordingClient client;
     RecordingOutput output;
+    Buffer buffer;
+    Emulator emulator;
 };
 
 using Page = std::vector<std::string>;

@@ -477,5 +477,119 @@ TEST(TerminalWindow, BlinkingCellsFlipAndOnlyTheirAreaIsRepainted)
     EXPECT_EQ(b.colorAt(r, 2), b.storedColorAt(r, 2));
 }
 
+// ---- The xterm emulation in the window ------------------------------------------------
+
+struct XtermRig : Rig {
+    XtermRig() { emulator.setEmulatorType(etXterm); }
+    // Types a key and returns what the peer got, once it has as many bytes as `want`.
+    std::string sent(const std::string& want, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier,
+                     const QString& text = {})
+    {
+        peer.clear();
+        if (text.isEmpty())
+            QTest::keyClick(&term, key, mods);
+        else
+            QTest::sendKeyEvent(QTest::Click, &term, key, text, mods);
+        waitForPeer(want.size());
+        return peer.received();
+    }
+};
+
+TEST(TerminalWindow, XtermPageFollowsTheWindowAndGoesBackAfterwards)
+{
+    XtermRig rig;
+    const Buffer& b = rig.term.buffer();
+    EXPECT_TRUE(b.unicode());
+    EXPECT_EQ(b.PageHeight(), 25);
+    EXPECT_EQ(b.Cols(), 80);
+    rig.peer.write("top line\r\n");
+    ASSERT_TRUE(rig.waitForRow(0, "top line"));
+    // A larger window: more rows and columns, the scrollback of 175 rows kept, the text
+    // kept, and the far side told the size it asks for.
+    rig.term.show();
+    rig.term.resize(rig.term.width() + 70 * rig.term.renderer().cellWidth(),
+                    rig.term.height() + 5 * rig.term.renderer().cellHeight());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.Cols() == 150; }, kWaitMs));
+    EXPECT_EQ(b.PageHeight(), 30);
+    EXPECT_EQ(b.Rows(), 205);
+    EXPECT_EQ(rig.row(0), "top line");
+    rig.peer.write("\x1b[18t");
+    ASSERT_TRUE(rig.waitForPeer(10));
+    EXPECT_EQ(rig.peer.received(), "\x1b[8;30;150t");
+    // Another emulation takes the configured page again.
+    rig.emulator.setEmulatorType(etANSI);
+    EXPECT_FALSE(b.unicode());
+    EXPECT_EQ(b.Cols(), 80);
+    EXPECT_EQ(b.PageHeight(), 25);
+    EXPECT_EQ(b.Rows(), 200);
+}
+
+TEST(TerminalWindow, XtermKeysFollowTheModes)
+{
+    XtermRig rig;
+    rig.term.setFocus();
+    EXPECT_EQ(rig.sent("\x1b[A", Qt::Key_Up), "\x1b[A");
+    EXPECT_EQ(rig.sent("\x1b[1;5A", Qt::Key_Up, Qt::ControlModifier), "\x1b[1;5A");
+    EXPECT_EQ(rig.sent("\x1b[15;2~", Qt::Key_F5, Qt::ShiftModifier), "\x1b[15;2~");
+    EXPECT_EQ(rig.sent("\x7f", Qt::Key_Backspace), "\x7f");
+    EXPECT_EQ(rig.sent("\x1bx", Qt::Key_X, Qt::AltModifier, "x"), "\x1bx");
+    EXPECT_EQ(rig.sent("\xc3\xa9", Qt::Key_Eacute, Qt::NoModifier, QStringLiteral("\u00e9")), "\xc3\xa9");
+    EXPECT_EQ(rig.sent("\xe2\x82\xac", Qt::Key_unknown, Qt::NoModifier, QStringLiteral("\u20ac")), "\xe2\x82\xac");
+    // Application cursor keys once the far side asks for them.
+    rig.peer.write("\x1b[?1h");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.bytesShown() == 5; }, kWaitMs));
+    EXPECT_EQ(rig.sent("\x1bOA", Qt::Key_Up), "\x1bOA");
+    EXPECT_EQ(rig.sent("\x1bOH", Qt::Key_Home), "\x1bOH");
+}
+
+TEST(TerminalWindow, XtermTitleBellPasteAndCopy)
+{
+    std::vector<std::string> titles;
+    XtermRig rig;
+    rig.term.setOnTitle([&](TerminalWindow&, const std::string& t) { titles.push_back(t); });
+    rig.term.setBellStyle(TerminalWindow::bsVisual);
+    rig.peer.write("\x1b]0;host: ~\x07\xe4\xb8\xad\xc3\xa9\x07\x07\x07");
+    const Buffer& shown = rig.term.buffer();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.rowUtf8(shown.ViewRow()) == "\xe4\xb8\xad\xc3\xa9"; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.bellCount() > 0; }, kWaitMs));
+    EXPECT_EQ(titles, (std::vector<std::string>{"host: ~"}));
+    // Three bells at once ring once; the page flashes and comes back.
+    EXPECT_EQ(rig.term.bellCount(), 1u);
+    EXPECT_TRUE(rig.term.flashing());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !rig.term.flashing(); }, kWaitMs));
+    // Pastes are UTF-8, bracketed once asked for, and cannot end the bracket early.
+    EXPECT_EQ(rig.term.pasteBytes(QStringLiteral("a\u00e9")), "a\xc3\xa9");
+    rig.peer.write("\x1b[?2004h");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.pasteBytes("x").size() > 1; }, kWaitMs));
+    EXPECT_EQ(rig.term.pasteBytes(QStringLiteral("ls\x1b[201~rm")), "\x1b[200~lsrm\x1b[201~");
+    // Copying gives the characters back.
+    Buffer& b = rig.term.buffer();
+    b.bStartMark(b.ViewRow(), 0);
+    b.bUpdateMarks(b.ViewRow(), 5);
+    rig.term.CopyToClipboard();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("\u4e2d\u00e9\r\n"));
+    // Leaving the emulation takes the title away.
+    rig.emulator.setEmulatorType(etVT100);
+    EXPECT_EQ(titles.back(), "");
+}
+
+TEST(TerminalWindow, AnsiBbsDrawsCodePage437)
+{
+    EXPECT_EQ(ScreenRenderer::cp437Glyph(0xC4).unicode(), 0x2500);  // box drawing
+    EXPECT_EQ(ScreenRenderer::cp437Glyph(0xDB).unicode(), 0x2588);  // full block
+    EXPECT_EQ(ScreenRenderer::cp437Glyph(0x01).unicode(), 0x263A);  // smiling face
+    EXPECT_EQ(ScreenRenderer::glyphFor(0xC4).unicode(), 0x00C4);    // other emulations: Latin-1
+    Rig rig;
+    rig.emulator.setEmulatorType(etANSIBBS);
+    rig.term.show();
+    rig.peer.write("\xdb\xdb\xdb");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.term.bytesShown() == 3; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.term.paintPending(); }, kWaitMs));
+    const QImage img = rig.term.viewport()->grab().toImage();
+    const int cw = rig.term.renderer().cellWidth(), ch = rig.term.renderer().cellHeight();
+    // The middle of a full block shows the text colour, not the background.
+    EXPECT_EQ(img.pixel(cw + cw / 2, ch / 2) & 0xFFFFFF, 0xC0C0C0u);
+}
+
 } // namespace
 } // namespace zelvo::terminal
