@@ -124,6 +124,9 @@ ScriptTransfer::Outcome ScriptTransfer::run(const std::string& name,
     if (port_) {
         port_->onData = std::move(savedData);
         port_->onDataTrigger = std::move(savedTrigger);
+        // What the far side said right after its end of the transfer (its prompt) came
+        // while nobody listened; the script's next wait reads it.
+        port_->readWaiting();
     }
     p.setProtocolType(savedType);
     p.setFileMask(savedMask);

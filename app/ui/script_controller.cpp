@@ -26,7 +26,7 @@ ScriptController::ScriptController(MainForm& form, PortAccess& port, TerminalAcc
     message_ = std::make_unique<ScriptMessageForm>();
     env_ = std::make_unique<ScriptEnvironment>(form, terminal, *message_);
     runner_ = std::make_unique<ScriptRunner>(*env_);
-    runner_->setBinding({&port_, nullptr, nullptr});
+    runner_->setBinding({&port_, nullptr, nullptr, {}});
     editor_ = std::make_unique<ScriptForm>(*runner_, dialog_, *console_, *message_);
     env_->setEditor(editor_.get());
     editor_->onRunningChanged = [this](bool on) { runningChanged(on); };
@@ -83,7 +83,7 @@ void ScriptController::setTransfer(protocols::Protocol* protocol, TransferLine* 
 {
     protocol_ = protocol;
     transferLine_ = line;
-    runner_->setBinding({&port_, line, protocol});
+    runner_->setBinding({&port_, line, protocol, {}});
 }
 
 bool ScriptController::running() const

@@ -273,6 +273,47 @@ TEST_F(HeadlessTest, ZmodemSendAMaskAndReceiveAgainstLrzsz)
     EXPECT_EQ(slurp(dir_ / "in" / "image.bin"), image);
 }
 
+TEST_F(HeadlessTest, ThePromptAfterAnXmodemOrYmodemTransferIsStillRead)
+{
+    if (::access("/usr/bin/rx", X_OK) != 0 || ::access("/usr/bin/sb", X_OK) != 0)
+        GTEST_SKIP() << "lrzsz (rx, sb) is not installed";
+    // The far side prints its prompt the moment its end of the transfer is over, while
+    // ours may still be finishing: the script's next wait must find it all the same.
+    std::string data(128 * 40, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = char(i * 7 + 3);
+    std::ofstream(dir_ / "src" / "block.bin", std::ios::binary) << data;
+    const std::string dest = (dir_ / "dest").string();
+    Outcome sent = run(R"(
+        void main()
+        {
+            Send("go\r");
+            print(SendFile(")" + (dir_ / "src" / "block.bin").string() + R"(", "xmodem"), "|");
+            print(Waitfor("stored", 10, 0));
+            print(Waitfor("$ ", 10, 0));
+        })",
+                       peer("cd '" + dest + "' && read cmd && LD_PRELOAD=" ZELVO_FLUSH_SHIM
+                            " rx -q block.bin; printf 'stored\\r\\n$ '; sleep 30\n"));
+    EXPECT_EQ(sent.status, HeadlessRun::kClean) << sent.err;
+    EXPECT_EQ(sent.out, "1|11");
+    EXPECT_EQ(slurp(dir_ / "dest" / "block.bin"), data);
+
+    fs::create_directories(dir_ / "in");
+    Outcome received = run(R"(
+        void main()
+        {
+            Send("go\r");
+            print(ReceiveFile(")" + (dir_ / "in").string() + R"(", "ymodem"), "|");
+            print(Waitfor("$ ", 10, 0));
+            Send("exit\r");
+        })",
+                           peer("cd '" + (dir_ / "src").string() + "' && read cmd && LD_PRELOAD=" ZELVO_FLUSH_SHIM
+                                " sb -q block.bin; printf '$ '; read cmd; sleep 30\n"));
+    EXPECT_EQ(received.status, HeadlessRun::kClean) << received.err;
+    EXPECT_EQ(received.out, "1|1");
+    EXPECT_EQ(slurp(dir_ / "in" / "block.bin"), data);
+}
+
 TEST_F(HeadlessTest, ATransferThatFailsReturnsZeroAndTheScriptGoesOn)
 {
     // Whether or not this protocol has an engine here, the transfer ends with the
