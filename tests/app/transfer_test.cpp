@@ -428,9 +428,12 @@ TEST_F(TransferTest, ACancelFromTheFarSideIsReported)
 // trigger must not be added anew each time.
 TEST_F(TransferTest, LostLinesLeaveNoAutoStartTriggersBehind)
 {
-    line("/bin/sh -c 'sleep 1'", true);
+    // The line ends when it is told to, so a loaded machine cannot end it before the
+    // trigger is checked, and the reopened line lives until the test is over.
+    line("/bin/sh -c 'read x'", true);
     start();
     ASSERT_NE(form_->zmodemTriggerHandle(), 0);
+    port_.PutBlock("x\n", 2);
     auto dataTriggers = [&] {
         comm::TriggerSnapshot snap;
         port_.Dispatcher()->SnapshotTriggers(snap);
