@@ -44,6 +44,8 @@ public:
 
     // Hands what has arrived but was not read (it came while nobody listened, e.g. while a
     // transfer owned the line) to onData now; the line announces each byte only once.
+    // The bytes are taken from the line: for a listener that owns it (a running script),
+    // not while the terminal window reads the line itself.
     virtual void readWaiting() {}
 
     // The bytes of one data-available event, in order.

@@ -108,8 +108,6 @@ void MainForm::attachListeners()
 {
     port_.onData = [this](const uint8_t* d, size_t n) { onPortData(d, n); };
     port_.onDataTrigger = [this](uint16_t h) { transfers_->ZmodemTrigger(h); };
-    // After a transfer: the far side's prompt may have come while nobody listened.
-    port_.readWaiting();
 }
 
 void MainForm::detachListeners()
