@@ -22,6 +22,7 @@ struct TransferState {
     uint64_t FileLength = 0;
     uint32_t BlockLength = 0;
     uint64_t InitialPosition = 0;
+    uint32_t KermitWindows = 0;    // Kermit window slots in use
     int64_t fileStartMs = 0;       // when the current file started, for elapsed time
     TBlockCheckMethod BlockCheck = bcmNone;
     std::string PathName;          // local path of the current file

@@ -11,6 +11,9 @@
 #include "platform/clock.h"
 #include "protocols/ascii_receiver.h"
 #include "protocols/ascii_sender.h"
+#include "protocols/kermit_defs.h"
+#include "protocols/kermit_receiver.h"
+#include "protocols/kermit_sender.h"
 #include "protocols/received_name.h"
 #include "protocols/xmodem_receiver.h"
 #include "protocols/xmodem_sender.h"
@@ -59,6 +62,8 @@ const EngineKind kEngines[] = {
     {ptYmodemG, bcmCrc16, 1024, kKeep, 0, 5, 0, true, make<XmodemSender>, make<XmodemReceiver>},
     {ptZmodem, bcmCrc32, ZmodemEngine::kBlockLength, 1092, 364, 20, 0, true, make<ZmodemSender>,
      make<ZmodemReceiver>},
+    {ptKermit, bcmChecksum, kermit::kDefaultMaxl, kKeep, kKeep, kKeep, kKeep, true, make<KermitSender>,
+     make<KermitReceiver>},
     {ptAscii, bcmNone, 60, kKeep, kKeep, kKeep, kKeep, false, make<AsciiSender>, make<AsciiReceiver>},
 };
 
@@ -79,10 +84,8 @@ bool Protocol::EngineAvailable(TProtocolType type)
 
 bool Protocol::BatchProtocol(TProtocolType type)
 {
-    // Kermit names its files too, with or without an engine here.
-    if (const EngineKind* k = findEngine(type))
-        return k->batch;
-    return type == ptKermit;
+    const EngineKind* k = findEngine(type);
+    return k && k->batch;
 }
 
 Protocol::Protocol()
@@ -116,6 +119,8 @@ void Protocol::setProtocolType(TProtocolType type)
     blockLength_ = k->blockLength;
     if (type == ptZmodem && Zmodem8K_)
         blockLength_ = ZmodemEngine::kBlockLength8K;
+    if (type == ptKermit)
+        applyKermitLength();
     if (k->handshakeWait != kKeep)
         HandshakeWait_ = static_cast<uint32_t>(k->handshakeWait);
     if (k->finishWait != kKeep)
@@ -186,6 +191,33 @@ void Protocol::setZmodem8K(bool on)
     Zmodem8K_ = on;
     if (ProtocolType_ == ptZmodem)
         blockLength_ = on ? ZmodemEngine::kBlockLength8K : ZmodemEngine::kBlockLength;
+}
+
+void Protocol::setKermitMaxLen(uint32_t length)
+{
+    KermitMaxLen_ = std::min(length, KermitEngine::kMaxLen);
+    if (ProtocolType_ == ptKermit)
+        applyKermitLength();
+}
+
+void Protocol::applyKermitLength()
+{
+    // Long packets take their length as the block length and at least the two-character
+    // check; normal ones start at the standard 80 until the other side has spoken.
+    if (KermitMaxLen_ > kermit::kMaxNormalLength) {
+        blockLength_ = KermitMaxLen_;
+        if (BlockCheckMethod_ == bcmChecksum)
+            BlockCheckMethod_ = bcmChecksum2;
+    } else {
+        blockLength_ = kermit::kDefaultMaxl;
+        if (BlockCheckMethod_ == bcmChecksum2)
+            BlockCheckMethod_ = bcmChecksum;
+    }
+}
+
+void Protocol::setKermitMaxWindows(uint32_t slots)
+{
+    KermitMaxWindows_ = std::min(slots, KermitEngine::kMaxWindowSlots);
 }
 
 EngineSettings Protocol::engineSettings() const

@@ -92,6 +92,13 @@ public:
     void setZmodemFileOption(TZmodemFileOptions option);
     bool Zmodem8K() const { return Zmodem8K_; }
     void setZmodem8K(bool on);
+    // At most 1024 is kept (larger values become 1024); above 94 Kermit uses long
+    // packets of that length, which is then the block length.
+    uint32_t KermitMaxLen() const { return KermitMaxLen_; }
+    void setKermitMaxLen(uint32_t length);
+    // More than 27 window slots are reduced to 27.
+    uint32_t KermitMaxWindows() const { return KermitMaxWindows_; }
+    void setKermitMaxWindows(uint32_t slots);
 
     ZELVO_PROTOCOL_PROPERTY(std::string, DestinationDirectory, {})
     ZELVO_PROTOCOL_PROPERTY(std::string, FileMask, {})
@@ -116,8 +123,6 @@ public:
     ZELVO_PROTOCOL_PROPERTY(bool, ZmodemSkipNoFile, false)
     ZELVO_PROTOCOL_PROPERTY(bool, ZmodemRecover, false)
     ZELVO_PROTOCOL_PROPERTY(uint32_t, ZmodemFinishRetry, 0)
-    ZELVO_PROTOCOL_PROPERTY(uint32_t, KermitMaxLen, 80)
-    ZELVO_PROTOCOL_PROPERTY(uint32_t, KermitMaxWindows, 0)
     ZELVO_PROTOCOL_PROPERTY(uint32_t, KermitSWCTurnDelay, 0)
     ZELVO_PROTOCOL_PROPERTY(uint32_t, KermitTimeoutSecs, 5)
     ZELVO_PROTOCOL_PROPERTY(char, KermitPadCharacter, ' ')
@@ -158,7 +163,7 @@ public:
     uint32_t BlockLength() const { return Snapshot().BlockLength; }
     uint64_t InitialPosition() const { return Snapshot().InitialPosition; }
     int64_t ElapsedTicks() const;
-    uint32_t KermitWindowsUsed() const { return 0; }
+    uint32_t KermitWindowsUsed() const { return Snapshot().KermitWindows; }
     // Seconds needed for n bytes at the port's speed with this protocol's overheads.
     uint32_t EstimateTransferSecs(uint64_t n) const;
     uint32_t baudRate() const;
@@ -218,11 +223,14 @@ private:
     int findFirstFile(SendFile& file);
     int nextMaskFile(SendFile& file);
     EngineSettings engineSettings() const;
+    void applyKermitLength();
     std::string receivePath() const;
 
     TProtocolType ProtocolType_ = ptNoProtocol;
     TZmodemFileOptions ZmodemFileOption_ = zfoWriteNewer;
     bool Zmodem8K_ = false;
+    uint32_t KermitMaxLen_ = 80;
+    uint32_t KermitMaxWindows_ = 0;
     uint32_t blockLength_ = 0;
 
     ProtocolLine* line_ = nullptr;

@@ -8,6 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${BUILD:-build-coverage}
+# gcov finds the sources by the paths the compiler was given: a compiler cache that
+# rewrites them relative to a base folder would leave every file unresolved.
+unset CCACHE_BASEDIR
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Debug -DZELVO_COVERAGE=ON -DZELVO_BENCH=OFF >/dev/null
 cmake --build "$BUILD" -j2
 find "$BUILD" -name '*.gcda' -delete

@@ -4,15 +4,13 @@
 // the type, the direction and the chunk size; received names go through the same
 // reduction of hostile names as in the program.
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
-#include "protocols/received_name.h"
+#include "fuzz/protocols/engine_drive.h"
 #include "protocols/xmodem_receiver.h"
 #include "protocols/xmodem_sender.h"
-#include "tests/protocols/fake_host.h"
 
 using namespace zelvo::protocols;
 
@@ -29,13 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     test::FakeHost host;
     host.capacity = (mode & 0x08) ? 700 : 1 << 16;
-    host.resolver = [](const std::string& wire, std::string& path) {
-        ReceivedName r = ReduceReceivedName(wire, "/dest", (wire.size() & 1) != 0, false);
-        if (!r.ok)
-            return static_cast<int>(psSkipFile);
-        path = r.path;
-        return 0;
-    };
+    fuzz::ResolveNamesBelowDest(host, false);
     EngineSettings s;
     s.Type = type;
     s.BlockCheck = type == ptXmodem ? bcmChecksum : bcmCrc16;
@@ -43,31 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     s.HandshakeWaitMs = 1000;
     s.XYmodemBlockWaitMs = 500;
     s.FileName = "/dest/file";
-    int64_t now = 0;
     std::unique_ptr<ProtocolEngine> engine;
     if (mode & 1) {
-        test::MemFile f;
-        f.data.assign(3000, 'x');
-        host.toSend.emplace_back("a", f);
-        host.toSend.emplace_back("b", test::MemFile{});
+        fuzz::QueueFilesToSend(host, 3000);
         engine = std::make_unique<XmodemSender>(host, s);
     } else {
         host.disk["/dest/EXISTS"].data.assign(100, 'e');
         engine = std::make_unique<XmodemReceiver>(host, s);
     }
-    engine->start(now);
-    for (size_t i = 0; i < size && !engine->done(); i += chunk) {
-        engine->receive(data + i, std::min(chunk, size - i), now);
-        host.out.clear();
-        now += 200;
-        engine->poll(now);
-        host.out.clear();
-    }
-    // Let every pending time-out run out.
-    for (int k = 0; k < 64 && !engine->done(); ++k) {
-        now = std::max(now + 1, engine->deadline());
-        engine->poll(now);
-        host.out.clear();
-    }
+    fuzz::DriveEngine(*engine, host, data, size, chunk, 200);
     return 0;
 }

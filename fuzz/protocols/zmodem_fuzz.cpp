@@ -5,14 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <memory>
 
-#include "protocols/received_name.h"
+#include "fuzz/protocols/engine_drive.h"
 #include "protocols/zmodem_decoder.h"
 #include "protocols/zmodem_receiver.h"
 #include "protocols/zmodem_sender.h"
-#include "tests/protocols/fake_host.h"
 
 using namespace zelvo::protocols;
 
@@ -27,43 +25,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     test::FakeHost host;
     host.capacity = (mode & 2) ? 700 : 1 << 16;
-    host.resolver = [](const std::string& wire, std::string& path) {
-        ReceivedName r = ReduceReceivedName(wire, "/dest", (wire.size() & 1) != 0, true);
-        if (!r.ok)
-            return static_cast<int>(psSkipFile);
-        path = r.path;
-        return 0;
-    };
+    fuzz::ResolveNamesBelowDest(host, true);
     EngineSettings s;
     s.HandshakeWaitMs = 1000;
     s.ZmodemFileOption = zfoWriteClobber;
     s.Zmodem8K = (mode & 4) != 0;
-    int64_t now = 0;
     std::unique_ptr<ProtocolEngine> engine;
     if (mode & 1) {
-        test::MemFile f;
-        f.data.assign(3000, 'x');
-        host.toSend.emplace_back("a", f);
-        host.toSend.emplace_back("b", test::MemFile{});
+        fuzz::QueueFilesToSend(host, 3000);
         engine = std::make_unique<ZmodemSender>(host, s);
     } else {
         host.disk["/dest/EXISTS"].data.assign(100, 'e');
         engine = std::make_unique<ZmodemReceiver>(host, s);
     }
-    engine->start(now);
-    for (size_t i = 0; i < size && !engine->done(); i += chunk) {
-        engine->receive(data + i, std::min(chunk, size - i), now);
-        host.out.clear();
-        now += 300;
-        engine->poll(now);
-        host.out.clear();
-    }
-    // Let every pending time-out run out.
-    for (int k = 0; k < 64 && !engine->done(); ++k) {
-        now = std::max(now + 1, engine->deadline());
-        engine->poll(now);
-        host.out.clear();
-    }
+    fuzz::DriveEngine(*engine, host, data, size, chunk, 300);
     // The decoder on its own, with the smallest data limit.
     ZmodemDecoder dec(64);
     size_t i = 0;

@@ -5,12 +5,14 @@
 #include "app/port_access.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
+#include "protocols/ui/protocol_options.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QWidget>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -211,10 +213,18 @@ public:
         return directoryAnswer;
     }
     std::optional<bool> protocolOptionsAutoStart; // nullopt: cancel
-    bool protocolOptions(protocols::Protocol&, bool& autoStart) override
+    // When set, the real dialog is loaded, filled in by this and saved, as if accepted.
+    std::function<void(protocols::ProtocolOptions&)> protocolOptionsFill;
+    bool protocolOptions(protocols::Protocol& protocol, bool& autoStart) override
     {
         if (!protocolOptionsAutoStart)
             return false;
+        if (protocolOptionsFill) {
+            protocols::ProtocolOptions d;
+            d.Load(protocol, autoStart);
+            protocolOptionsFill(d);
+            d.Save(protocol);
+        }
         autoStart = *protocolOptionsAutoStart;
         return true;
     }

@@ -188,6 +188,42 @@ public:
 };
 } // namespace
 
+TEST(ProtocolComponent, KermitSelectionAndItsLengthSettings)
+{
+    Protocol p;
+    NullLine line;
+    p.setComPort(&line);
+    // The block length a transfer starts with: the first thing the status window shows.
+    auto startLength = [&] {
+        EXPECT_EQ(p.BeginReceive(), 0);
+        const uint32_t length = p.BlockLength();
+        p.lineLost();
+        EXPECT_FALSE(p.InProgress());
+        return length;
+    };
+    p.setProtocolType(ptKermit);
+    EXPECT_EQ(p.BlockCheckMethod(), bcmChecksum);
+    EXPECT_EQ(startLength(), 80u);
+    EXPECT_TRUE(Protocol::BatchProtocol(ptKermit));
+    // Long packets: their length is the block length, and check type 1 becomes 2.
+    p.setKermitMaxLen(1000);
+    EXPECT_EQ(startLength(), 1000u);
+    EXPECT_EQ(p.BlockCheckMethod(), bcmChecksum2);
+    p.setKermitMaxLen(5000);
+    EXPECT_EQ(p.KermitMaxLen(), 1024u);
+    p.setKermitMaxLen(94);
+    EXPECT_EQ(startLength(), 80u);
+    EXPECT_EQ(p.BlockCheckMethod(), bcmChecksum);
+    p.setKermitMaxWindows(31);
+    EXPECT_EQ(p.KermitMaxWindows(), 27u);
+    // Chosen after the length was set, the type takes it into account too.
+    p.setProtocolType(ptZmodem);
+    p.setKermitMaxLen(500);
+    p.setProtocolType(ptKermit);
+    EXPECT_EQ(startLength(), 500u);
+    EXPECT_EQ(p.BlockCheckMethod(), bcmChecksum2);
+}
+
 TEST(ProtocolComponent, ChoosingATypeSetsItsEngineValues)
 {
     struct Expect {
@@ -304,7 +340,7 @@ TEST(ProtocolComponent, OtherProtocolsAndMissingLineAreRefused)
     EXPECT_EQ(p.BeginReceive(), -2007);
     NullLine line;
     p.setComPort(&line);
-    p.setProtocolType(ptKermit);
+    p.setProtocolType(ptBPlus);
     EXPECT_EQ(p.BeginReceive(), -ecBadProtocolFunction);
     EXPECT_EQ(finished, -ecBadProtocolFunction);
     // A one-file receive needs the file's name.

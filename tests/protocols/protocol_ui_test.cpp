@@ -53,6 +53,14 @@ TEST(ProtocolOptionsDialog, RoundTripAndNonNumericFields)
     EXPECT_TRUE(main.Zmodem8K());
     EXPECT_EQ(main.ZmodemFileOption(), zfoWriteClobber);
     EXPECT_EQ(main.AsciiEOFTimeout(), 99u);
+    // Kermit keeps at most 1024-byte packets and 27 window slots.
+    dlg.kBlockLen->setText("2000");
+    dlg.kWindows->setText("40");
+    dlg.kTimeout->setText("9");
+    dlg.Save(main);
+    EXPECT_EQ(main.KermitMaxLen(), 1024u);
+    EXPECT_EQ(main.KermitMaxWindows(), 27u);
+    EXPECT_EQ(main.KermitTimeoutSecs(), 9u);
     EXPECT_EQ(ProtocolOptions::NumberFromText(" 12 "), 12u);
     EXPECT_EQ(ProtocolOptions::NumberFromText("-3"), 0u);
 
