@@ -1,7 +1,9 @@
 #include "app/com_port_access.h"
 
 #include "comm/com_port.h"
+#include "comm/device_identity.h"
 #include "comm/port_table.h"
+#include "comm/serial_device_info.h"
 #include "platform/registry_store.h"
 #include "protocols/com_port_line.h"
 
@@ -105,6 +107,7 @@ PortOptionValues ComPortAccess::settings() const
     v.XOnChar = static_cast<unsigned char>(port_.XOnChar());
     v.XOffChar = static_cast<unsigned char>(port_.XOffChar());
     v.Device = device_;
+    v.Reconnect = reconnect_;
     return v;
 }
 
@@ -120,6 +123,7 @@ void ComPortAccess::setSettings(const PortOptionValues& v)
         }
     };
     device_ = v.Device;
+    reconnect_ = v.Reconnect;
     apply([&] { port_.setTapiMode(v.TapiMode <= 3 ? TTapiMode(v.TapiMode) : tmAuto); });
     if (v.ComNumber >= 0 && v.ComNumber <= MaxComNumber && v.ComNumber != port_.ComNumber())
         apply([&] { port_.setComNumber(uint16_t(v.ComNumber)); });
@@ -154,6 +158,13 @@ bool ComPortAccess::isOpen() const
     return port_.Open();
 }
 
+uint32_t ComPortAccess::baudInUse() const
+{
+    const PosixDispatcher* d = port_.Open() ? port_.Dispatcher() : nullptr;
+    const uint32_t inUse = d ? d->BaudInUse() : 0;
+    return inUse != 0 ? inUse : port_.Baud();
+}
+
 void ComPortAccess::setExecTerminalType(const std::string& term)
 {
     port_.setExecTerminalType(term);
@@ -174,8 +185,17 @@ std::optional<LineOpenError> ComPortAccess::open()
     } catch (const ENoPortSelected& e) {
         return LineOpenError{true, e.what()};
     } catch (const EQarnException& e) {
+        if (e.ErrorCode() == ecBaudRate)
+            return LineOpenError{false, "The port cannot be set to " + std::to_string(port_.Baud()) +
+                                            " baud (" + e.what() + ").\nChoose another baud rate."};
         return LineOpenError{false, e.what()};
     }
+}
+
+std::optional<LineOpenError> ComPortAccess::openAt(const std::string& path)
+{
+    port_.setDeviceOverride(path);
+    return open();
 }
 
 void ComPortAccess::close()
@@ -222,6 +242,8 @@ void ComPortAccess::portOpenClose(bool opening)
 {
     if (!opening)
         return;
+    // Taken now: once the device is gone its by-id link is gone too.
+    identity_ = IdentifyDevice(port_.DeviceName());
     // A modem-status trigger on DCD tells of a far end that hung up; the triggers of
     // the last close come back with the reopen, so an old handle is armed again.
     try {
@@ -287,8 +309,15 @@ std::vector<LineEntry> PortTableDirectory::presentLines()
     RegistryStore store(storePath_);
     store.load();
     std::vector<LineEntry> out;
-    for (int n : AvailablePorts(store))
-        out.push_back({n, PortDevice(store, n)});
+    for (int n : AvailablePorts(store)) {
+        LineEntry e(n, PortDevice(store, n));
+        if (!IsExecDevice(e.device)) {
+            const SerialDeviceInfo info = DescribeSerialDevice(e.device);
+            e.description = info.Summary();
+            e.byIdPath = info.byIdPath;
+        }
+        out.push_back(std::move(e));
+    }
     return out;
 }
 

@@ -30,7 +30,10 @@ public:
     void setSettings(const PortOptionValues& v) override;
     std::string deviceOf(int comNumber) const override;
     bool isOpen() const override;
+    uint32_t baudInUse() const override;
     std::optional<LineOpenError> open() override;
+    std::optional<LineOpenError> openAt(const std::string& path) override;
+    comm::DeviceIdentity lineIdentity() const override { return identity_; }
     void setExecTerminalType(const std::string& term) override;
     void close() override;
     void putBlock(const uint8_t* data, size_t length) override;
@@ -52,6 +55,8 @@ private:
     comm::ComPort& port_;
     std::string storePath_;
     std::string device_;
+    bool reconnect_ = true;
+    comm::DeviceIdentity identity_;
     uint16_t hangupTrigger_ = 0;
     int userId_ = 0;
     bool lostPending_ = false;

@@ -1,7 +1,7 @@
 #pragma once
 // The lines the port dialogs offer: the port numbers whose device exists, with their
-// devices, the mapping of a number to another device ("exec:/bin/bash -l"), and the
-// modems of the telephony device.
+// devices and what identifies them, the mapping of a number to another device
+// ("exec:/bin/bash -l"), and the modems of the telephony device.
 
 #include "comm/telephony/modem_config.h"
 
@@ -11,8 +11,18 @@
 namespace zelvo::app {
 
 struct LineEntry {
+    LineEntry() = default;
+    LineEntry(int number, std::string dev, std::string desc = {}, std::string byId = {})
+        : comNumber(number), device(std::move(dev)), description(std::move(desc)), byIdPath(std::move(byId))
+    {
+    }
+
     int comNumber = 0;
     std::string device;
+    // What identifies the device ("FTDI FT232R USB UART, serial A50285BI (0403:6001,
+    // ftdi_sio)") and its /dev/serial/by-id link; empty when unknown.
+    std::string description;
+    std::string byIdPath;
 };
 
 class LineDirectory {
@@ -24,6 +34,8 @@ public:
     // Maps a number to a device and saves the mapping; an empty device restores the
     // default. False with a message when the mapping could not be saved.
     virtual bool mapDevice(int comNumber, const std::string& device, std::string& error) = 0;
+    // Where devices appear and disappear; the list is built again when these change.
+    virtual std::vector<std::string> watchedDirectories() { return {"/dev", "/dev/serial/by-id"}; }
 
     // The configured modems, in order; none where there is no telephony device.
     virtual std::vector<telephony::ModemConfig> modems() { return {}; }

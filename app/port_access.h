@@ -3,6 +3,7 @@
 // tests bind it to a fake line. Everything here runs on the user-interface thread.
 
 #include "app/port_options_logic.h"
+#include "comm/device_identity.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +33,20 @@ public:
     virtual std::string deviceOf(int comNumber) const = 0;
 
     virtual bool isOpen() const = 0;
+    // The rate the open line runs at as its driver reports it (a driver may set the
+    // nearest rate its clock divides to); the set rate while closed.
+    virtual uint32_t baudInUse() const { return settings().Baud; }
     virtual std::optional<LineOpenError> open() = 0;
+    // Opens the line at another path of the same device (an adapter that came back under
+    // a new name); the port table stays as it is.
+    virtual std::optional<LineOpenError> openAt(const std::string& path)
+    {
+        (void)path;
+        return open();
+    }
+    // The device of the line as it was when the line last opened; empty for a line that
+    // is no device (exec:).
+    virtual comm::DeviceIdentity lineIdentity() const { return {}; }
     // TERM that the command of an exec: line gets at the next open.
     virtual void setExecTerminalType(const std::string& term) { (void)term; }
     virtual void close() = 0;

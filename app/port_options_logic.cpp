@@ -1,6 +1,7 @@
 #include "app/port_options_logic.h"
 
 #include "app/main_form_logic.h"
+#include "comm/baud_rates.h"
 
 #include <charconv>
 
@@ -19,10 +20,37 @@ uint32_t BaudOfItem(int item)
     return item >= 0 && item < 10 ? kBaudTable[item] * 10 : 19200;
 }
 
+std::vector<uint32_t> OtherBaudRates()
+{
+    std::vector<uint32_t> out;
+    for (uint32_t r : comm::StandardBaudRates())
+        if (r > BaudOfItem(9))
+            out.push_back(r);
+    return out;
+}
+
+std::optional<uint32_t> ParseBaud(std::string_view text)
+{
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    uint32_t n = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || n < comm::MinBaud ||
+        n > comm::MaxBaud)
+        return std::nullopt;
+    return n;
+}
+
 PortOptionControls ControlsFor(const PortOptionValues& v)
 {
     PortOptionControls c;
     c.baudItem = BaudItem(v.Baud);
+    if (BaudOfItem(c.baudItem) != v.Baud && ParseBaud(std::to_string(v.Baud))) {
+        c.baudItem = kOtherBaudItem;
+        c.otherBaudText = std::to_string(v.Baud);
+    }
     c.parityItem = v.Parity >= 0 && v.Parity <= 4 ? v.Parity : 0;
     c.dataBitsItem = v.DataBits >= 5 && v.DataBits <= 8 ? 8 - v.DataBits : 0;
     c.stopBitsItem = v.StopBits == 2 ? 1 : 0;
@@ -30,6 +58,7 @@ PortOptionControls ControlsFor(const PortOptionValues& v)
     c.rtsCts = v.hwfUseRTS;
     c.softwareTransmit = v.SWFlowOptions == 2 || v.SWFlowOptions == 3;
     c.softwareReceive = v.SWFlowOptions == 1 || v.SWFlowOptions == 3;
+    c.reconnect = v.Reconnect;
     c.xonText = std::to_string(v.XOnChar);
     c.xoffText = std::to_string(v.XOffChar);
     return c;
@@ -51,10 +80,16 @@ void takeChar(std::string_view text, int& target)
 
 PortOptionValues ApplyControls(PortOptionValues v, const PortOptionControls& c)
 {
+    v.Reconnect = c.reconnect;
     // The serial controls are disabled for a telephony line; its values stay as they were.
     if (v.TapiMode != 3)
         return v;
-    v.Baud = BaudOfItem(c.baudItem);
+    if (c.baudItem == kOtherBaudItem) {
+        if (auto b = ParseBaud(c.otherBaudText))
+            v.Baud = *b;
+    } else {
+        v.Baud = BaudOfItem(c.baudItem);
+    }
     v.Parity = c.parityItem;
     v.DataBits = 8 - c.dataBitsItem;
     v.StopBits = c.stopBitsItem + 1;

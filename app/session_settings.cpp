@@ -90,6 +90,7 @@ GroupRead readGroup(const RegistryStore& store, const std::string& key, std::str
 
 void readPort(const GroupReader& r, PortSettings& p)
 {
+    r.optionalBoolean("Reconnect", p.Reconnect);
     // The mode is taken as stored; every value other than 3 means telephony.
     p.TapiMode = r.dword("Mode");
     if (!p.isDirect()) {
@@ -335,6 +336,7 @@ void WriteRegistry(RegistryStore& store, std::string_view sessionPath, const Ses
     store.writeDword(k, "SFLOW", p.SWFlowOptions);
     store.writeDword(k, "Xon", p.XOnChar);
     store.writeDword(k, "Xoff", p.XOffChar);
+    putBool(store, k, "Reconnect", p.Reconnect);
 
     k = GroupKey(sessionPath, "Protocol");
     const ProtocolSettings& q = s.protocol;

@@ -50,6 +50,9 @@ struct PortSettings {
     uint32_t XOnChar = 17;
     uint32_t XOffChar = 19;
     std::string Device; // telephony device, used when TapiMode is not 3
+    // "Reconnect": reopen a direct line whose device went away when it comes back. A
+    // later addition, read apart from the values above; a store without it reads as on.
+    bool Reconnect = true;
 
     bool isDirect() const { return TapiMode == 3; }
     bool operator==(const PortSettings&) const = default;

@@ -248,6 +248,14 @@ void BaseDispatcher::StartThreads()
         eventPending_ = false;
         dispatchWake_ = false;
     }
+    // A dispatch thread that released the port itself (a close from inside a handler)
+    // has ended, or is just returning; it is collected before a new one starts.
+    if (dispatchThread_.joinable()) {
+        if (dispatchThread_.get_id() == std::this_thread::get_id())
+            dispatchThread_.detach();
+        else
+            dispatchThread_.join();
+    }
     StartEventThread();
     dispatchEnded_ = false;
     ThreadStarted();
@@ -761,16 +769,20 @@ void BaseDispatcher::GetBufferSizes(uint32_t& inSize, uint32_t& outSize) const
 
 int BaseDispatcher::FlushOutput()
 {
-    AbortWrite();
+    // The writer stays stopped from before the buffer is emptied until the driver's
+    // queue has been purged, so no byte queued before the flush leaves afterwards.
+    HoldWriter();
     {
         std::lock_guard lo(output_);
         outHead_ = outTail_ = 0;
         outFull_ = false;
         ++outGeneration_;
     }
+    const int rc = PurgeQueue(0);
+    ReleaseWriter();
     outEmptyCv_.notify_all();
     outputLevelChanged();
-    return PurgeQueue(0);
+    return rc;
 }
 
 // ---- Line and modem ------------------------------------------------------------------
@@ -953,7 +965,7 @@ int BaseDispatcher::SendBreak(uint32_t ticks, bool yield)
     int rc = SetBreakState(true);
     if (rc < 0)
         return rc;
-    WaitTicks(static_cast<int32_t>(ticks), yield);
+    WaitTicks(static_cast<int32_t>(std::min<uint32_t>(ticks, TicksPerDay)), yield);
     return SetBreakState(false);
 }
 
@@ -961,11 +973,17 @@ void BaseDispatcher::WaitTicks(int32_t ticks, bool yieldUi)
 {
     EventTimer t;
     NewTimer(t, ticks);
-    const int ms = static_cast<int>(std::max<int64_t>(0, int64_t(RemainingTime(t)) * platform::kTickMs));
-    if (yieldUi && bridge_ && bridge_->isUiThread())
-        bridge_->waitAndPump([] { return false; }, ms);
-    else
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    const bool pump = yieldUi && bridge_ && bridge_->isUiThread();
+    // Waits are measured again after each wake-up, so an early return of a wait (a
+    // queued UI call, a wake) never shortens the total.
+    while (!TimerExpired(t)) {
+        const int64_t left = std::max<int64_t>(1, TimerDueMs(t) - platform::monotonicMs());
+        const int ms = static_cast<int>(std::min<int64_t>(left, 1000));
+        if (pump)
+            bridge_->waitAndPump([&t] { return TimerExpired(t); }, ms);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
 }
 
 int BaseDispatcher::checkFlowArgs(uint32_t full, uint32_t resume) const

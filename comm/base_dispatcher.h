@@ -270,8 +270,12 @@ protected:
     virtual void StopEventThread() = 0;
     // Wakes the output thread: bytes were queued.
     virtual void SignalOutputReady() = 0;
-    // Stops a write in progress and waits until the writer has let go of the buffer.
-    virtual void AbortWrite() = 0;
+    // Stops a write in progress, waits until the writer has let go of the buffer and
+    // keeps it from taking another stretch until ReleaseWriter(). In between, the output
+    // buffer can be emptied without the writer sending discarded bytes or sending new
+    // bytes twice. Holds nest.
+    virtual void HoldWriter() = 0;
+    virtual void ReleaseWriter() = 0;
     // The input buffer's fill level changed (bytes read or taken). unblocked is set
     // when room was made after the buffer had been left full with bytes still in the
     // driver, so the device must be watched again. Called with the input lock held;

@@ -311,6 +311,11 @@ void BaseDispatcher::RestoreSnapshot(const TriggerSnapshot& saved)
         timers_ = saved.timers;
         dataTriggers_ = saved.data;
         statusTriggers_ = saved.status;
+        // A copy taken inside a handler (a close from a trigger event) may carry the
+        // mark of the pass that was running; this dispatcher never ran that pass and
+        // would never clear it, so the trigger could not fire again.
+        for (auto& t : statusTriggers_)
+            t.firedThisPass = false;
         noteOutputTriggers();
         // New handles must not collide with the restored ones.
         uint32_t highest = 0;
@@ -471,6 +476,13 @@ bool BaseDispatcher::checkDataAndAvail()
         return sendNotification(MsgTriggerAvail, availCount, 0);
     bool result = true;
     for (const auto& [h, len] : fired) {
+        {
+            // A handler told of an earlier match may have dropped this trigger.
+            std::lock_guard lock(general_);
+            if (std::none_of(dataTriggers_.begin(), dataTriggers_.end(),
+                             [h = h](const DataTrigger& t) { return t.handle == h; }))
+                continue;
+        }
         result = sendNotification(MsgTriggerData, h, len);
         if (closeDeferred_ || stopRequested_)
             return false;

@@ -4,6 +4,7 @@
 #include "platform/registry_store.h"
 
 #include <algorithm>
+#include <exception>
 
 namespace zelvo::comm {
 
@@ -60,6 +61,8 @@ void ComPort::check(int code) const
 
 std::string ComPort::DeviceName() const
 {
+    if (!deviceOverride_.empty())
+        return deviceOverride_;
     if (store_)
         return PortDevice(*store_, comNumber_);
     platform::RegistryStore store;
@@ -80,6 +83,11 @@ PosixDispatcher* ComPort::obtain(bool needsOpen)
 }
 
 // ---- Opening and closing ----------------------------------------------------------------
+
+std::unique_ptr<PosixDispatcher> ComPort::CreateDispatcher()
+{
+    return std::make_unique<PosixDispatcher>(this, &bridge_);
+}
 
 void ComPort::setOpen(bool v)
 {
@@ -126,7 +134,7 @@ void ComPort::doOpen()
         check(ecNotOpenedByTapi);
         return;
     }
-    auto d = std::make_unique<PosixDispatcher>(this, &bridge_);
+    auto d = CreateDispatcher();
     d->SetChildTerminalType(execTerm_);
     int rc;
     if (tapi) {
@@ -150,6 +158,10 @@ void ComPort::doOpen()
             }
         }
     } else {
+        // Reading starts once the settings, the notification window and the triggers of
+        // the last close are in place: bytes that were waiting in the device when it
+        // opened are then matched by the restored triggers like any others.
+        d->DeferThreadStart(true);
         rc = d->OpenPort(DeviceName(), baud_, parity_, dataBits_, stopBits_, inSize_, outSize_, dtr_, rts_);
     }
     if (rc == ecAccessDenied)
@@ -174,26 +186,38 @@ void ComPort::doOpen()
         });
     });
 
-    // Every setting is forced onto the new dispatcher.
-    applyTracing(tracing_, true);
-    applyLogging(logging_, true);
-    applyHWFlow();
-    applySWFlow();
-    check(dispatcher_->SetFlowChars(static_cast<uint8_t>(xonChar_), static_cast<uint8_t>(xoffChar_)));
-    dispatcher_->SetAvailLength(availTriggerLength_);
-    if (!tapi) {
-        dispatcher_->SetDTR(dtr_);
-        dispatcher_->SetRTS(rts_);
+    // Every setting is forced onto the new dispatcher. One that the device refuses ends
+    // the open: a line left open without it would not be what was asked for, and would
+    // be deaf (no notification window yet). The port is closed and the reason raised.
+    try {
+        applyTracing(tracing_, true);
+        applyLogging(logging_, true);
+        applyHWFlow();
+        applySWFlow();
+        check(dispatcher_->SetFlowChars(static_cast<uint8_t>(xonChar_), static_cast<uint8_t>(xoffChar_)));
+        dispatcher_->SetAvailLength(availTriggerLength_);
+        if (!tapi) {
+            dispatcher_->SetDTR(dtr_);
+            dispatcher_->SetRTS(rts_);
+        }
+        if (rs485Mode_)
+            check(dispatcher_->SetRS485Mode(true));
+        dispatcher_->SetPriorityBoost(priorityBoost_);
+    } catch (...) {
+        dispatcher_->ClosePort();
+        dispatcher_.reset();
+        state_ = psClosed;
+        open_ = false;
+        throw;
     }
-    if (rs485Mode_)
-        check(dispatcher_->SetRS485Mode(true));
-    dispatcher_->SetPriorityBoost(priorityBoost_);
 
     window_ = std::make_unique<NotifyWindow>(*this);
     dispatcher_->AddWindowHandler(window_.get());
     dispatcher_->RecomputeHandlerFlags(anyTriggerEvent() ? 1 : 2);
     if (savedTriggers_.valid)
         dispatcher_->RestoreSnapshot(savedTriggers_);
+    if (!tapi)
+        dispatcher_->StartThreads();
     tellUsers(true);
     if (tapi && dispatcher_ && state_ == psOpen)
         dispatcher_->StartThreads();
@@ -204,26 +228,42 @@ void ComPort::doClose()
     open_ = false;
     if (state_ != psOpen || !dispatcher_)
         return;
-    // An active trace or log is written to its file.
+    // An active trace or log is written to its file. One that cannot be written does not
+    // stop the close; its failure is raised once the port is closed.
+    std::exception_ptr dumpError;
     try {
         applyTracing(tlDump, false);
     } catch (...) {
+        dumpError = std::current_exception();
     }
     try {
         applyLogging(tlDump, false);
     } catch (...) {
+        if (!dumpError)
+            dumpError = std::current_exception();
     }
     tracing_ = tlOff;
     logging_ = tlOff;
     state_ = psClosing;
     tellUsers(false);
-    if (!dispatcher_)
-        return;
-    dispatcher_->SnapshotTriggers(savedTriggers_);
-    dispatcher_->ClosePort();
-    if (dispatcher_->CloseDeferred())
-        return; // finished by closePending() once the dispatch thread has let go
-    finishClose();
+    if (dispatcher_) {
+        dispatcher_->SnapshotTriggers(savedTriggers_);
+        dispatcher_->ClosePort();
+        // A deferred close is finished by closePending() once the dispatch thread has
+        // let go.
+        if (!dispatcher_->CloseDeferred())
+            finishClose();
+    }
+    if (dumpError)
+        std::rethrow_exception(dumpError);
+}
+
+void ComPort::checkFile(int code, const std::string& fileName) const
+{
+    // A file error names the file it concerns.
+    if (code < 0 && code >= -999 && code != ecOutOfMemory && !loading_)
+        throw EInOutError(code, fileName + ": " + ErrorText(code));
+    check(code);
 }
 
 void ComPort::closePending()
@@ -404,16 +444,24 @@ void ComPort::setComNumber(uint16_t v)
 {
     if (v == comNumber_)
         return;
+    deviceOverride_.clear();
     if (state_ != psOpen) {
         comNumber_ = v;
         return;
     }
     const TTraceLogState tracing = tracing_, logging = logging_;
-    doClose();
+    std::exception_ptr closeError; // a trace that could not be written: raised after the reopen
+    try {
+        doClose();
+    } catch (...) {
+        closeError = std::current_exception();
+    }
     comNumber_ = v;
     tracing_ = tracing;
     logging_ = logging;
     doOpen();
+    if (closeError)
+        std::rethrow_exception(closeError);
 }
 
 void ComPort::applyLineParams()
@@ -634,7 +682,8 @@ void ComPort::applyTracing(TTraceLogState v, bool force)
     case tlAppend: {
         tracing_ = tlOff;
         if (d.TraceAllocated())
-            check(v == tlDump ? d.WriteTraceFile(traceName_, traceHex_) : d.AppendTraceFile(traceName_, traceHex_));
+            checkFile(v == tlDump ? d.WriteTraceFile(traceName_, traceHex_) : d.AppendTraceFile(traceName_, traceHex_),
+                      traceName_);
         break;
     }
     case tlClear:
@@ -674,7 +723,8 @@ void ComPort::applyLogging(TTraceLogState v, bool force)
     case tlAppend:
         logging_ = tlOff;
         if (d.LogAllocated())
-            check(v == tlDump ? d.DumpDispatchLog(logName_, logHex_) : d.AppendDispatchLog(logName_, logHex_));
+            checkFile(v == tlDump ? d.DumpDispatchLog(logName_, logHex_) : d.AppendDispatchLog(logName_, logHex_),
+                      logName_);
         break;
     case tlClear:
         d.ClearDispatchLogging();

@@ -62,7 +62,7 @@ public:
     using PortPrompt = std::function<bool(uint16_t& comNumber)>;
 
     explicit ComPort(UiBridge& bridge);
-    ~ComPort();
+    virtual ~ComPort();
     ComPort(const ComPort&) = delete;
     ComPort& operator=(const ComPort&) = delete;
 
@@ -172,8 +172,14 @@ public:
     uint32_t InputUsed();
     uint32_t OutputUsed();
     uint32_t OutputFree();
-    // The device the current ComNumber opens (from the port table).
+    // The device the port opens: the override when one is set, else the port table's
+    // device for ComNumber.
     std::string DeviceName() const;
+    // Opens the port at another path of the same device (an adapter that came back
+    // under a new name) without changing the port table; cleared by a new ComNumber
+    // and by an empty path.
+    void setDeviceOverride(const std::string& path) { deviceOverride_ = path; }
+    const std::string& DeviceOverride() const { return deviceOverride_; }
 
     // ---- Data (need open) -------------------------------------------------------------
     void PutByte(uint8_t ch);
@@ -249,6 +255,10 @@ public:
     bool Loading() const { return loading_; }
     UiBridge& Bridge() const { return bridge_; }
 
+protected:
+    // Makes the dispatcher of an open. A test may hand in one whose device misbehaves.
+    virtual std::unique_ptr<PosixDispatcher> CreateDispatcher();
+
 private:
     class NotifyWindow;
     friend class NotifyWindow;
@@ -259,6 +269,7 @@ private:
     void closePending();
     PosixDispatcher* obtain(bool needsOpen);
     void check(int code) const;
+    void checkFile(int code, const std::string& fileName) const;
     void eventsChanged();
     bool anyTriggerEvent() const;
     void applyFlow(bool force);
@@ -276,6 +287,7 @@ private:
 
     TDeviceLayer deviceLayer_ = dlWin32;
     uint16_t comNumber_ = 0;
+    std::string deviceOverride_;
     uint32_t baud_ = 19200;
     bool promptForPort_ = true;
     TParity parity_ = pNone;

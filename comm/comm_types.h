@@ -6,6 +6,7 @@
 // for success, a negative code from the list below otherwise. The port component turns
 // a negative code into an exception of the EQarnException tree (comm/exceptions.h).
 
+#include <cerrno>
 #include <cstdint>
 
 namespace zelvo::comm {
@@ -85,14 +86,17 @@ constexpr int MaxTriggerLen = 21;
 // Time a window handler may take to accept a notification.
 constexpr int WindowSendTimeoutMs = 3000;
 
-// Result codes.
+// Result codes. Codes -1 .. -999 are minus the platform's error number (errno), so
+// each reads as what it is; the four named here are the platform errors that the port
+// component and the port choice treat specially.
 constexpr int ecOK = 0;
-constexpr int ecFileNotFound = -2;
-constexpr int ecPathNotFound = -3;
-constexpr int ecAccessDenied = -5;
-constexpr int ecOutOfMemory = -8;
+constexpr int ecFileNotFound = -ENOENT; // no device of that name
+constexpr int ecPathNotFound = -ENODEV; // the name is not a serial device
+constexpr int ecAccessDenied = -EBUSY;  // the port is held by another program
+constexpr int ecOutOfMemory = -ENOMEM;
 constexpr int ecBadArgument = -1002;
 constexpr int ecBadId = -2001;
+constexpr int ecBaudRate = -2002; // the driver cannot set the rate
 constexpr int ecNotOpen = -2007;
 constexpr int ecAlreadyOpen = -2008;
 constexpr int ecNoPortSelected = -2011;

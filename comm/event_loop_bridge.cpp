@@ -154,10 +154,8 @@ void EventLoopBridge::wake()
 
 void EventLoopBridge::run()
 {
-    {
-        std::lock_guard lock(mutex_);
-        quit_ = false;
-    }
+    // A quit is consumed by the run it ends. One that came before the run started (the
+    // loop's thread was slow to start) ends it at once instead of being lost.
     while (true) {
         auto call = takeCall(-1, true, 0, true);
         if (call) {
@@ -165,8 +163,10 @@ void EventLoopBridge::run()
             continue;
         }
         std::lock_guard lock(mutex_);
-        if (quit_)
+        if (quit_) {
+            quit_ = false;
             break;
+        }
     }
 }
 

@@ -31,7 +31,8 @@ public:
     void wake() override;
     bool isUiThread() const override;
 
-    // Runs queued calls until quit() is called (from any thread or a queued call).
+    // Runs queued calls until quit() is called (from any thread or a queued call); a
+    // quit() that came before run() ends it as soon as it starts.
     void run();
     void quit();
 

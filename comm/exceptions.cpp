@@ -2,8 +2,8 @@
 
 #include "comm/comm_types.h"
 
+#include <cerrno>
 #include <cstring>
-#include <new>
 
 namespace zelvo::comm {
 
@@ -14,16 +14,17 @@ struct TableEntry {
     const char* text;
 };
 
-// Texts keyed by the absolute error number. Platform file errors are included so that
-// minus a platform error number reads well.
+// Texts keyed by the absolute error number. Numbers below 1000 are the platform's
+// error numbers (errno): the few that the program describes in words of its own are
+// here, every other one reads as the platform describes it. 100..103 are the run-time
+// input/output errors that file operations of the transfers report.
 const TableEntry kErrorTable[] = {
-    {2, "File not found"},
-    {3, "Path not found"},
-    {4, "Too many open files"},
-    {5, "File access denied"},
-    {6, "Invalid file handle"},
-    {12, "Invalid file access code"},
-    {15, "Invalid drive number"},
+    {ENOENT, "File not found"},
+    {ENOTDIR, "Path not found"},
+    {EMFILE, "Too many open files"},
+    {EACCES, "File access denied"},
+    {EBADF, "Invalid file handle"},
+    {ENOMEM, "Out of memory"},
     {100, "Disk read error"},
     {101, "Disk write error"},
     {102, "File not assigned"},
@@ -98,8 +99,6 @@ std::string ErrorText(int code)
     const int number = code < 0 ? -code : code;
     if (const char* t = tableText(number))
         return t;
-    if (number == 8)
-        return std::bad_alloc().what();
     if (number >= 1 && number <= 999)
         return platformText(number);
     return "Qarn exception";

@@ -10,8 +10,8 @@
 //                  EBaseAddressNotSet
 //     ETrigger   - ENoMoreTriggers, ETriggerTooLong, EBadTriggerHandle
 //     EModem, EProtocol, ETapi (used by the modem, protocol and telephony code)
-//     EInOutError  (platform file and system errors, codes -1 .. -999)
-//     EOutOfMemory (code -8)
+//     EInOutError  (platform errors: minus errno, codes -1 .. -999)
+//     EOutOfMemory (minus ENOMEM)
 
 #include <stdexcept>
 #include <string>
@@ -72,9 +72,10 @@ public:
     int ErrorNumber() const { return -ErrorCode(); }
 };
 
-// Text of a result code: the error table's text for its absolute value, else the
-// platform's message for that number with control characters made spaces, else
-// "Qarn exception".
+// Text of a result code: the error table's text for its absolute value, else, for
+// platform errors (-1 .. -999, minus errno), the platform's message for that number
+// with control characters made spaces, else "Qarn exception". The one place where
+// codes become words.
 std::string ErrorText(int code);
 
 // Throws the exception that belongs to a negative code. Does nothing for 0 or more.

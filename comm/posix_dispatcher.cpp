@@ -1,7 +1,9 @@
 #include "comm/posix_dispatcher.h"
 
+#include "comm/baud_rates.h"
 #include "comm/port_table.h"
 #include "platform/clock.h"
+#include "platform/serial_speed.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -18,40 +20,6 @@ namespace zelvo::comm {
 
 namespace {
 
-struct BaudCode {
-    uint32_t baud;
-    speed_t code;
-};
-
-const BaudCode kBauds[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
-
-bool speedFor(uint32_t baud, speed_t& code)
-{
-    for (const auto& b : kBauds)
-        if (b.baud == baud) {
-            code = b.code;
-            return true;
-        }
-    return false;
-}
-
-uint32_t baudFor(speed_t code)
-{
-    for (const auto& b : kBauds)
-        if (b.code == code)
-            return b.baud;
-    return 0;
-}
-
 void drainEventFd(int fd)
 {
     uint64_t v;
@@ -67,8 +35,8 @@ void signalEventFd(int fd)
     [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
 }
 
-// Result code for a failed open: -2/-3 for a port that does not exist, -5 for one in
-// use, else minus errno.
+// Result code for a failed open: ecFileNotFound or ecPathNotFound for a port that does
+// not exist, ecAccessDenied for one in use, else minus errno.
 int openError(int err)
 {
     switch (err) {
@@ -82,6 +50,11 @@ int openError(int err)
     default: return -err;
     }
 }
+
+// Closing waits for queued output at most this long in all, and gives up sooner when
+// nothing has moved for kCloseStallMs.
+constexpr int64_t kCloseDrainMs = 2000;
+constexpr int64_t kCloseStallMs = 500;
 
 } // namespace
 
@@ -176,6 +149,7 @@ void PosixDispatcher::CloseDevice()
     wakeFd_ = killFd_ = -1;
     isPtyMaster_ = false;
     hasModemLines_ = false;
+    baudInUse_ = 0;
 }
 
 int PosixDispatcher::SetWindowSize(uint16_t rows, uint16_t cols, uint16_t width, uint16_t height)
@@ -209,7 +183,9 @@ int PosixDispatcher::ReadDeviceBlock(DeviceControlBlock& dcb)
     termios t{};
     if (::tcgetattr(fd_, &t) != 0)
         return -1;
-    const uint32_t baud = baudFor(::cfgetospeed(&t));
+    uint32_t baud = platform::serialSpeed(fd_);
+    if (baud == 0)
+        baud = BaudOfSpeedCode(::cfgetospeed(&t));
     dcb.baud = baud ? baud : 9600;
     switch (t.c_cflag & CSIZE) {
     case CS5: dcb.dataBits = 5; break;
@@ -235,9 +211,8 @@ int PosixDispatcher::WriteDeviceBlock(const DeviceControlBlock& d)
 {
     if (fd_ < 0)
         return ecNotOpen;
-    speed_t speed;
-    if (!speedFor(d.baud, speed))
-        return -EINVAL;
+    if (d.baud < MinBaud || d.baud > MaxBaud)
+        return ecBaudRate;
     if (d.dataBits < 5 || d.dataBits > 8 || d.parity > pSpace)
         return ecBadArgument;
     if (!isPtyMaster_) {
@@ -246,6 +221,8 @@ int PosixDispatcher::WriteDeviceBlock(const DeviceControlBlock& d)
         termios t{};
         if (::tcgetattr(fd_, &t) != 0)
             return -errno;
+        const termios before = t;
+        const uint32_t speedBefore = platform::serialSpeed(fd_);
         t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
         t.c_oflag &= ~OPOST;
         t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
@@ -275,8 +252,12 @@ int PosixDispatcher::WriteDeviceBlock(const DeviceControlBlock& d)
             t.c_cflag |= CRTSCTS;
         t.c_cc[VMIN] = 1;
         t.c_cc[VTIME] = 0;
-        ::cfsetispeed(&t, speed);
-        ::cfsetospeed(&t, speed);
+        // A standard rate goes with the other settings; any other one follows them.
+        const speed_t code = SpeedCodeOf(d.baud);
+        if (code != 0) {
+            ::cfsetispeed(&t, code);
+            ::cfsetospeed(&t, code);
+        }
         if (::tcsetattr(fd_, TCSANOW, &t) != 0) {
             const int err = errno;
             // Pseudo-terminals carry whole bytes without parity, and recent kernels
@@ -290,6 +271,8 @@ int PosixDispatcher::WriteDeviceBlock(const DeviceControlBlock& d)
             if (::tcsetattr(fd_, TCSANOW, &t) != 0)
                 return -errno;
         }
+        if (const int rc = applySpeed(d.baud, code, before, speedBefore); rc < 0)
+            return rc;
         if (hasModemLines_) {
             int bits = TIOCM_DTR;
             if (d.dtrControl == 0 || (d.dtrControl == 2 && dtrDroppedByFlow_))
@@ -311,8 +294,29 @@ int PosixDispatcher::WriteDeviceBlock(const DeviceControlBlock& d)
         }
     }
     applied_ = d;
+    if (isPtyMaster_)
+        baudInUse_ = d.baud;
     dtrFlowEmulated_ = d.dtrControl == 2;
     dsrFlowEmulated_ = d.outxDsrFlow;
+    return 0;
+}
+
+int PosixDispatcher::applySpeed(uint32_t baud, unsigned code, const termios& before, uint32_t speedBefore)
+{
+    int rc = code != 0 ? 0 : platform::setArbitrarySpeed(fd_, baud);
+    // The driver reports what it set: the rate asked for, the nearest its clock divides
+    // to, or its old rate when it refuses. A rate too far from the one asked for would
+    // garble every character, so it counts as refused and the old settings come back.
+    const uint32_t actual = platform::serialSpeed(fd_);
+    if (rc == 0 && actual != 0 && !BaudRateClose(baud, actual))
+        rc = ecBaudRate;
+    if (rc < 0) {
+        ::tcsetattr(fd_, TCSANOW, &before);
+        if (speedBefore != 0 && platform::serialSpeed(fd_) != speedBefore)
+            platform::setArbitrarySpeed(fd_, speedBefore);
+        return rc == -EINVAL ? ecBaudRate : rc;
+    }
+    baudInUse_ = actual != 0 ? actual : baud;
     return 0;
 }
 
@@ -528,16 +532,28 @@ void PosixDispatcher::SignalOutputReady()
     outCv_.notify_one();
 }
 
-void PosixDispatcher::AbortWrite()
+void PosixDispatcher::HoldWriter()
 {
+    std::unique_lock lock(outMutex_);
+    ++holds_;
     if (!outThread_.joinable())
         return;
     signalEventFd(killFd_);
-    std::unique_lock lock(outMutex_);
     abortCv_.wait(lock, [this] { return !writing_ || outStop_; });
+    // The writer is idle and cannot start again while held: a kill signal it did not
+    // consume must not abandon its next write.
     drainEventFd(killFd_);
-    // Bytes queued after the flush must not wait for the next PutBlock.
-    outReady_ = true;
+}
+
+void PosixDispatcher::ReleaseWriter()
+{
+    {
+        std::lock_guard lock(outMutex_);
+        if (holds_ > 0)
+            --holds_;
+        // Bytes queued while the writer was held must not wait for the next PutBlock.
+        outReady_ = true;
+    }
     outCv_.notify_one();
 }
 
@@ -582,13 +598,19 @@ void PosixDispatcher::outputThreadMain()
     for (;;) {
         {
             std::unique_lock lock(outMutex_);
-            outCv_.wait(lock, [this] { return outReady_ || outStop_; });
+            outCv_.wait(lock, [this] { return (outReady_ && holds_ == 0) || outStop_; });
             if (outStop_)
                 break;
             outReady_ = false;
             writing_ = true;
         }
         for (;;) {
+            {
+                // A flush waiting for the writer: let go of the buffer now.
+                std::lock_guard lock(outMutex_);
+                if (holds_ > 0 || outStop_)
+                    break;
+            }
             uint32_t len = 0;
             uint64_t gen = 0;
             const uint8_t* p = OutputStretch(len, gen);
@@ -641,8 +663,12 @@ void PosixDispatcher::DrainDriver()
 {
     if (fd_ < 0 || LineHungUp())
         return;
-    // Wait while the output makes progress: our buffer, then the driver's queue.
-    int64_t lastProgress = platform::monotonicMs();
+    // Queued output gets its chance to leave while it makes progress (our buffer, then
+    // the driver's queue), but the whole wait is capped: at a slow rate a full buffer
+    // would hold the closing thread (the UI) for minutes. The flush that follows
+    // discards what is left.
+    const int64_t start = platform::monotonicMs();
+    int64_t lastProgress = start;
     uint64_t last = UINT64_MAX;
     for (;;) {
         int q = 0;
@@ -652,10 +678,12 @@ void PosixDispatcher::DrainDriver()
         if (pending == 0 || LineHungUp())
             return;
         const int64_t now = platform::monotonicMs();
+        if (now - start >= kCloseDrainMs)
+            return;
         if (pending != last) {
             last = pending;
             lastProgress = now;
-        } else if (now - lastProgress > 500) {
+        } else if (now - lastProgress > kCloseStallMs) {
             return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

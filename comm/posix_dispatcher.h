@@ -28,10 +28,14 @@
 // - Pseudo-terminals have no modem lines: CTS, DSR and DCD read as on, and RTS/CTS or
 //   DTR/DSR flow control has no effect on them. They carry whole bytes: data bits and
 //   parity are accepted and reported but the bytes pass unchanged.
-// - Baud rates are the termios rates (50 .. 4000000); others (14400, 28800, 56000,
-//   128000, 256000, ...) are refused with the platform error "Invalid argument".
+// - Baud rates: the standard rates (50 .. 4000000, comm/baud_rates.h) by their speed
+//   codes, any other rate from 50 to 4000000 as an arbitrary rate (termios2, BOTHER).
+//   The driver's own report of the rate it set is checked: one more than 2 % away from
+//   the rate asked for (or a refusal) gives ecBaudRate and the old settings stay.
+//   BaudInUse() is the rate the driver reports.
 // - Closing lets queued output drain while it makes progress (up to 0.5 s without
-//   progress), then drops the rest; a pseudo-terminal's peer keeps what was written.
+//   progress, 2 s in all), then drops the rest; a pseudo-terminal's peer keeps what
+//   was written.
 //
 // A far end that hangs up (read returns EIO or end of file, poll reports POLLHUP: an
 // exec: command that exited, a closed pty peer) is reported as carrier lost: DCD goes
@@ -68,6 +72,9 @@ public:
     int DeviceFd() const { return fd_; }
     int ChildPid() const { return child_.pid(); }
     bool HasModemLines() const { return hasModemLines_; }
+    // The rate the driver reports for the line (a driver may set the nearest rate its
+    // clock divides to); 0 while closed.
+    uint32_t BaudInUse() const { return baudInUse_.load(); }
 
 protected:
     int OpenDevice(const std::string& name, uint32_t inSize, uint32_t outSize) override;
@@ -86,7 +93,8 @@ protected:
     void StopOutputThread() override;
     void StopEventThread() override;
     void SignalOutputReady() override;
-    void AbortWrite() override;
+    void HoldWriter() override;
+    void ReleaseWriter() override;
     void InputLevelChanged(uint32_t used, bool unblocked) override;
     void DrainDriver() override;
 
@@ -95,6 +103,9 @@ private:
     void outputThreadMain();
     uint32_t pollModemAndErrors();
     bool writeStretch(const uint8_t* data, uint32_t len, uint32_t& written);
+    // Sets the rate after the other settings (code 0: an arbitrary rate) and checks
+    // what the driver reports; on refusal the settings `before` come back.
+    int applySpeed(uint32_t baud, unsigned code, const termios& before, uint32_t speedBefore);
 
     int fd_ = -1;
     int adoptFd_ = -1;
@@ -103,6 +114,7 @@ private:
     int killFd_ = -1; // abandons a write in progress
     bool hasModemLines_ = false;
     bool isPtyMaster_ = false;
+    std::atomic<uint32_t> baudInUse_{0};
     PtyChild child_;
     std::string childTerm_;
     DeviceControlBlock applied_;
@@ -122,7 +134,7 @@ private:
     std::condition_variable outCv_;
     bool outReady_ = false;
     bool outStop_ = false;
-    bool abortRequested_ = false;
+    int holds_ = 0; // HoldWriter calls not yet released
     bool writing_ = false;
     std::condition_variable abortCv_;
 };

@@ -3,46 +3,46 @@
 #include "platform/clock.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace zelvo::comm {
 
-int32_t CurrentTicks()
+namespace {
+int32_t clampTicks(int64_t t)
 {
-    // The clock is reduced to 32 bits of milliseconds like the platform's millisecond
-    // counter, so the tick count wraps once a day at TicksPerDay.
-    const auto ms = static_cast<uint32_t>(platform::monotonicMs());
-    return static_cast<int32_t>(ms / platform::kTickMs);
+    return static_cast<int32_t>(std::clamp<int64_t>(t, 0, std::numeric_limits<int32_t>::max()));
+}
+} // namespace
+
+int64_t CurrentTicks()
+{
+    return platform::monotonicMs() / platform::kTickMs;
 }
 
-void NewTimerAt(EventTimer& timer, int32_t ticks, int32_t now)
+void NewTimerAt(EventTimer& timer, int32_t ticks, int64_t now)
 {
     timer.StartTicks = now;
-    timer.ExpireTicks = now + std::min(std::max(ticks, 0), TicksPerDay);
+    timer.ExpireTicks = now + std::clamp(ticks, 0, TicksPerDay);
 }
 
-bool TimerExpiredAt(const EventTimer& timer, int32_t now)
+bool TimerExpiredAt(const EventTimer& timer, int64_t now)
 {
-    if (now > timer.ExpireTicks)
-        return true;
-    if (now >= timer.StartTicks)
-        return false;
-    // The clock wrapped since the timer started.
-    return now + TicksPerDay > timer.ExpireTicks;
+    return now > timer.ExpireTicks;
 }
 
-int32_t ElapsedTimeAt(const EventTimer& timer, int32_t now)
+int32_t ElapsedTimeAt(const EventTimer& timer, int64_t now)
 {
-    if (now >= timer.StartTicks)
-        return now - timer.StartTicks;
-    return now + (TicksPerDay - timer.StartTicks);
+    return clampTicks(now - timer.StartTicks);
 }
 
-int32_t RemainingTimeAt(const EventTimer& timer, int32_t now)
+int32_t RemainingTimeAt(const EventTimer& timer, int64_t now)
 {
-    int32_t left = timer.ExpireTicks - now;
-    if (now < timer.StartTicks)
-        left -= TicksPerDay;
-    return std::max(left, 0);
+    return clampTicks(timer.ExpireTicks - now);
+}
+
+int64_t TimerDueMs(const EventTimer& timer)
+{
+    return (timer.ExpireTicks + 1) * platform::kTickMs;
 }
 
 void NewTimer(EventTimer& timer, int32_t ticks) { NewTimerAt(timer, ticks, CurrentTicks()); }

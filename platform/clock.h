@@ -1,6 +1,7 @@
 #pragma once
-// The program's time base: milliseconds of CLOCK_MONOTONIC, and the 55 ms tick that
-// timers, timer triggers and protocol settings count in (18 ticks ~ 1 s).
+// The program's time base: milliseconds of CLOCK_MONOTONIC in 64 bits (which never
+// wrap), and the 55 ms tick that timers, timer triggers and protocol settings count in
+// (18 ticks ~ 1 s).
 
 #include <cstdint>
 
@@ -10,6 +11,12 @@ constexpr int64_t kTickMs = 55;
 
 // Milliseconds since an arbitrary fixed point; never goes backwards.
 int64_t monotonicMs();
+
+// Replaces the source of monotonicMs() (tests that need the clock at a chosen point,
+// such as where a 32-bit millisecond count would wrap); nullptr restores
+// CLOCK_MONOTONIC. A replacement must never go backwards either.
+using ClockSource = int64_t (*)();
+void setClockSource(ClockSource source);
 
 constexpr int64_t ticksToMs(int64_t ticks) { return ticks * kTickMs; }
 // Whole ticks in ms, rounded up so a wait of n ticks never ends early.

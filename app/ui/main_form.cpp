@@ -3,6 +3,7 @@
 #include "app/main_form_logic.h"
 #include "app/port_access.h"
 #include "app/ui/dial_controller.h"
+#include "app/ui/reconnect_controller.h"
 #include "app/ui/rfs_statistic.h"
 #include "app/ui/script_controller.h"
 #include "app/ui/terminal_access.h"
@@ -80,6 +81,12 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 
     attachListeners();
     port_.onLineLost = [this](const std::string& reason) { onLineLost(reason); };
+    reconnect_ = new ReconnectController(port_, terminal_, this);
+    reconnect_->onReconnected = [this] {
+        ArmZmodemTrigger();
+        UpdateStatus();
+        UpdateMenu();
+    };
     terminal_.onKeyPress = [this] { TerminalKeyPress(); };
     terminal_.onCaptureError = [this](const std::string& m) { onCaptureError(m); };
     terminal_.onTitle = [this](const std::string& t) { showRemoteTitle(t); };
@@ -473,6 +480,7 @@ void MainForm::applySettings()
     PortOptionValues v = port_.settings();
     v.TapiMode = p.TapiMode;
     v.Device = p.Device;
+    v.Reconnect = p.Reconnect;
     if (p.isDirect()) {
         v.ComNumber = int(p.ComNumber);
         v.Baud = p.Baud;
@@ -511,6 +519,7 @@ void MainForm::captureSettings()
     PortOptionValues v = port_.settings();
     PortSettings& p = settings_.port;
     p.TapiMode = v.TapiMode;
+    p.Reconnect = v.Reconnect;
     if (p.isDirect()) {
         p.ComNumber = uint32_t(std::max(v.ComNumber, 0));
         p.Baud = v.Baud;
@@ -675,7 +684,7 @@ void MainForm::UpdateStatus()
     PortOptionValues v = port_.settings();
     if (v.TapiMode == 3)
         panels_[0]->setText(QString::fromStdString(
-            PortStatusText(v.ComNumber, v.DataBits, v.Parity, v.StopBits, v.Baud)));
+            PortStatusText(v.ComNumber, v.DataBits, v.Parity, v.StopBits, port_.baudInUse())));
     else
         panels_[0]->setText(QString::fromStdString(v.Device));
     panels_[1]->setText(terminal_.capturing() ? QStringLiteral("LOG") : QString());
@@ -1006,6 +1015,8 @@ void MainForm::onLineLost(const std::string& reason)
                        .arg(v.ComNumber)
                        .arg(QString::fromStdString(port_.deviceOf(v.ComNumber)));
     panels_[0]->setText(panels_[0]->text() + QStringLiteral("  lost"));
+    if (reconnect_->lineLost())
+        return; // the terminal says so, and the line comes back by itself
     if (prompts_)
         prompts_->error(QStringLiteral("The line %1 was lost:\n%2\n\nOpen it again with "
                                        "Preferences / Port... when it is back.")

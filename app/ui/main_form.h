@@ -33,6 +33,7 @@ namespace zelvo::app {
 
 class PortAccess;
 class ScriptController;
+class ReconnectController;
 class TransferLine;
 struct LineOpenError;
 class TerminalAccess;
@@ -207,6 +208,7 @@ private:
     std::vector<QAction*> sessionItems_;
     RfsStatistic* rfsStatistic_ = nullptr;
     std::unique_ptr<ScriptController> scripts_;
+    ReconnectController* reconnect_ = nullptr;
 };
 
 } // namespace zelvo::app

@@ -4,6 +4,7 @@
 #include "app/main_form_logic.h"
 #include "app/ui/modem_list_dialog.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -14,12 +15,15 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSocketNotifier>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -65,7 +69,7 @@ PortOptionsDialog::PortOptionsDialog(LineDirectory& lines, QWidget* parent)
     auto* top = new QVBoxLayout(this);
     auto* comports = new QGroupBox(QStringLiteral("ComPorts"), this);
     comports->setObjectName(QStringLiteral("Comports"));
-    auto* lineRow = new QHBoxLayout(comports);
+    auto* lineRow = new QHBoxLayout;
     portComboBox_ = new QComboBox(comports);
     portComboBox_->setObjectName(QStringLiteral("PortComboBox"));
     portComboBox_->setMinimumContentsLength(36);
@@ -79,9 +83,29 @@ PortOptionsDialog::PortOptionsDialog(LineDirectory& lines, QWidget* parent)
     modems->setAutoDefault(false);
     lineRow->addWidget(modems);
     connect(modems, &QPushButton::clicked, this, &PortOptionsDialog::ModemsButtonClick);
+    auto* comportsColumn = new QVBoxLayout(comports);
+    comportsColumn->addLayout(lineRow);
+    reconnect_ = new QCheckBox(QStringLiteral("&Reconnect when the device returns"), comports);
+    reconnect_->setObjectName(QStringLiteral("ReconnectBox"));
+    comportsColumn->addWidget(reconnect_);
     top->addWidget(comports);
     connect(portComboBox_, &QComboBox::activated, this, &PortOptionsDialog::PortComboBoxChange);
     connect(device, &QPushButton::clicked, this, &PortOptionsDialog::DeviceButtonClick);
+
+    // Devices plugged in or pulled out while the dialog is open show in the list: the
+    // list is built again once the device directories have been quiet for a moment.
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setSingleShot(true);
+    refreshTimer_->setInterval(300);
+    connect(refreshTimer_, &QTimer::timeout, this, &PortOptionsDialog::refreshLines);
+    watcher_.setDirectories(lines_.watchedDirectories());
+    if (watcher_.fd() >= 0) {
+        auto* notifier = new QSocketNotifier(watcher_.fd(), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            if (watcher_.readEvents())
+                refreshTimer_->start();
+        });
+    }
 
     auto* grid = new QGridLayout;
     auto* baudBox = new QGroupBox(QStringLiteral("&Baud rates:"), this);
@@ -90,6 +114,24 @@ PortOptionsDialog::PortOptionsDialog(LineDirectory& lines, QWidget* parent)
                         {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400",
                          "57600", "115200"},
                         2);
+    {
+        // Any other rate the driver can set: typed, or one of the faster standard rates.
+        auto* other = new QRadioButton(QStringLiteral("&Other:"), baudBox);
+        other->setObjectName(QStringLiteral("OtherBaud"));
+        bauds_->addButton(other, kOtherBaudItem);
+        otherBaud_ = new QComboBox(baudBox);
+        otherBaud_->setObjectName(QStringLiteral("OtherBaudBox"));
+        otherBaud_->setEditable(true);
+        otherBaud_->setInsertPolicy(QComboBox::NoInsert);
+        for (uint32_t r : OtherBaudRates())
+            otherBaud_->addItem(QString::number(r));
+        otherBaud_->setValidator(new QIntValidator(0, 99999999, otherBaud_));
+        auto* baudGrid = static_cast<QGridLayout*>(baudBox->layout());
+        baudGrid->addWidget(other, 5, 0);
+        baudGrid->addWidget(otherBaud_, 5, 1);
+        // Choosing or typing a rate selects the item it belongs to.
+        connect(otherBaud_, &QComboBox::currentTextChanged, this, [other] { other->setChecked(true); });
+    }
     auto* parityBox = new QGroupBox(QStringLiteral("&Parity:"), this);
     parityBox->setObjectName(QStringLiteral("Paritys"));
     paritys_ = radioGroup(parityBox, {"None", "Odd", "Even", "Mark", "Space"}, 1);
@@ -143,10 +185,12 @@ void PortOptionsDialog::Load(const PortOptionValues& v)
 {
     values_ = v;
     PortOptionControls c = ControlsFor(v);
+    otherBaud_->setEditText(QString::fromStdString(c.otherBaudText));
     check(bauds_, c.baudItem);
     check(paritys_, c.parityItem);
     check(databits_, c.dataBitsItem);
     check(stopbits_, c.stopBitsItem);
+    reconnect_->setChecked(c.reconnect);
     dtrDsr_->setChecked(c.dtrDsr);
     rtsCts_->setChecked(c.rtsCts);
     swTransmit_->setChecked(c.softwareTransmit);
@@ -164,8 +208,13 @@ void PortOptionsDialog::fillLineList()
     std::vector<LineEntry> present = lines_.presentLines();
     bool haveShell = false;
     for (auto& e : present) {
-        portComboBox_->addItem(QString::fromStdString(LineEntryText(e.comNumber, e.device)),
-                               e.comNumber);
+        std::string text = LineEntryText(e.comNumber, e.device);
+        if (!e.description.empty())
+            text += "  " + e.description;
+        portComboBox_->addItem(QString::fromStdString(text), e.comNumber);
+        if (!e.byIdPath.empty())
+            portComboBox_->setItemData(portComboBox_->count() - 1, QString::fromStdString(e.byIdPath),
+                                       Qt::ToolTipRole);
         haveShell = haveShell || e.device.rfind("exec:", 0) == 0;
     }
     // Offer a local shell on the first number that has no device of its own.
@@ -201,6 +250,17 @@ void PortOptionsDialog::fillLineList()
     portComboBox_->setCurrentIndex(select);
 }
 
+void PortOptionsDialog::refreshLines()
+{
+    // Not while the user looks through the open list; once it has closed.
+    if (portComboBox_->view()->isVisible()) {
+        refreshTimer_->start();
+        return;
+    }
+    fillLineList();
+    enableSerial();
+}
+
 QStringList PortOptionsDialog::lineEntries() const
 {
     QStringList l;
@@ -234,9 +294,11 @@ PortOptionControls PortOptionsDialog::controls() const
 {
     PortOptionControls c;
     c.baudItem = bauds_->checkedId() >= 0 ? bauds_->checkedId() : 6;
+    c.otherBaudText = otherBaud_->currentText().toStdString();
     c.parityItem = std::max(paritys_->checkedId(), 0);
     c.dataBitsItem = std::max(databits_->checkedId(), 0);
     c.stopBitsItem = std::max(stopbits_->checkedId(), 0);
+    c.reconnect = reconnect_->isChecked();
     c.dtrDsr = dtrDsr_->isChecked();
     c.rtsCts = rtsCts_->isChecked();
     c.softwareTransmit = swTransmit_->isChecked();
@@ -253,6 +315,13 @@ PortOptionValues PortOptionsDialog::ResultPort() const
 
 void PortOptionsDialog::accept()
 {
+    if (values_.TapiMode == 3 && bauds_->checkedId() == kOtherBaudItem &&
+        !ParseBaud(otherBaud_->currentText().toStdString())) {
+        QMessageBox::warning(this, QStringLiteral("Error"),
+                             QStringLiteral("The baud rate must be a whole number from 50 to 4000000."));
+        otherBaud_->setFocus();
+        return;
+    }
     // The offered local shell becomes a real mapping when it is the chosen line.
     if (values_.TapiMode == 3 && shellNumber_ > 0 && values_.ComNumber == shellNumber_) {
         std::string error;

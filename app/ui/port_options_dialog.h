@@ -1,15 +1,18 @@
 #pragma once
 // The port options dialog: which line to use and its serial settings.
 //
-// The line list offers every port number whose device exists, with the device beside it
-// ("Direct to COM5 (/dev/ttyUSB0)"). "Device..." maps a number to another device path,
-// for example "exec:/bin/bash -l", which runs the command on a pseudo-terminal as the
-// line. When no local shell line is mapped yet, the list also offers one on the first
+// The line list offers every port number whose device exists, with the device and
+// what identifies it beside it ("Direct to COM5 (/dev/ttyUSB0)  FTDI FT232R USB UART,
+// serial A50285BI (0403:6001, ftdi_sio)"; the by-id name as the entry's tool tip); it
+// follows devices that are plugged in or pulled out while the dialog is open.
+// "Device..." maps a number to another device path, for example "exec:/bin/bash -l",
+// which runs the command on a pseudo-terminal as the line. When no local shell line is mapped yet, the list also offers one on the first
 // free number, so that a machine without serial hardware still reaches a working line.
 // The configured modems follow the direct ports; "Modems..." adds, edits and removes
 // them.
 
 #include "app/port_options_logic.h"
+#include "platform/device_watcher.h"
 
 #include <QDialog>
 
@@ -21,6 +24,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
+class QTimer;
 
 namespace zelvo::app {
 
@@ -54,18 +58,23 @@ public:
 
 private:
     void fillLineList();
+    void refreshLines();
     void enableSerial();
     PortOptionControls controls() const;
 
     LineDirectory& lines_;
+    platform::DeviceWatcher watcher_;
+    QTimer* refreshTimer_;
     PortOptionValues values_;
     int shellNumber_ = 0;
     QComboBox* portComboBox_;
     QGroupBox* serialGroups_[5];
     QButtonGroup* bauds_;
+    QComboBox* otherBaud_;
     QButtonGroup* paritys_;
     QButtonGroup* databits_;
     QButtonGroup* stopbits_;
+    QCheckBox* reconnect_;
     QCheckBox* dtrDsr_;
     QCheckBox* rtsCts_;
     QCheckBox* swTransmit_;

@@ -88,6 +88,10 @@ public:
     virtual bool startCapture(std::string& error) = 0;
     virtual void stopCapture() = 0;
 
+    // Shows a line of the program's own (not from the line) on a row of its own, e.g.
+    // "[disconnected]"; nothing is sent.
+    virtual void showLocalLine(const std::string& text) { (void)text; }
+
     // A key was typed into the terminal.
     std::function<void()> onKeyPress;
     // The capture stopped by itself (a write failed, e.g. a full disk).

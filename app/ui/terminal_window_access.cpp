@@ -255,4 +255,16 @@ void TerminalWindowAccess::stopCapture()
     window_.setCapture(TerminalWindow::cmOff);
 }
 
+void TerminalWindowAccess::showLocalLine(const std::string& text)
+{
+    // Written to the screen directly, not through the emulation: the text is the
+    // program's own, and a sequence the line left half done must not swallow it.
+    terminal::Buffer& b = window_.buffer();
+    std::string s = b.column() != 0 ? "\r\n" : "";
+    s += text + "\r\n";
+    b.writeText(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    b.bMoveCaret();
+    b.bNeedPaint();
+}
+
 } // namespace zelvo::app

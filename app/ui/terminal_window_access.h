@@ -48,6 +48,7 @@ public:
     bool capturing() const override;
     bool startCapture(std::string& error) override;
     void stopCapture() override;
+    void showLocalLine(const std::string& text) override;
 
     // The palette index nearest to a colour value 0x00BBGGRR.
     static int nearestPaletteIndex(uint32_t colorRef);

@@ -34,16 +34,36 @@ TEST(MainFormLogic, LineListEntries)
     EXPECT_EQ(LineEntryNumber("Direct to COM"), std::nullopt);
 }
 
-TEST(PortOptions, BaudRatesThatTheListLacksShow19200)
+TEST(PortOptions, BaudRatesThatTheListLacks)
 {
     PortOptionValues v;
     v.ComNumber = 2;
+    // A rate the driver may set is shown and kept as an "Other:" rate.
     v.Baud = 14400;
     PortOptionControls c = ControlsFor(v);
+    EXPECT_EQ(c.baudItem, kOtherBaudItem);
+    EXPECT_EQ(c.otherBaudText, "14400");
+    EXPECT_EQ(ApplyControls(v, c).Baud, 14400u);
+    // One no line can run at shows 19200, which OK then stores.
+    v.Baud = 5000000;
+    c = ControlsFor(v);
     EXPECT_EQ(c.baudItem, 6);
     EXPECT_EQ(ApplyControls(v, c).Baud, 19200u);
     v.Baud = 115200;
     EXPECT_EQ(ControlsFor(v).baudItem, 9);
+    // Typed rates: whole numbers from 50 to 4000000; anything else keeps the rate.
+    c.baudItem = kOtherBaudItem;
+    for (const char* text : {"921600", " 250000 ", "50", "4000000"}) {
+        c.otherBaudText = text;
+        EXPECT_EQ(ApplyControls(v, c).Baud, *ParseBaud(text)) << text;
+    }
+    for (const char* text : {"", "49", "4000001", "96OO", "-9600", "1e6", "99999999999"}) {
+        c.otherBaudText = text;
+        EXPECT_FALSE(ParseBaud(text)) << text;
+        EXPECT_EQ(ApplyControls(v, c).Baud, 115200u) << text;
+    }
+    EXPECT_EQ(OtherBaudRates().front(), 230400u);
+    EXPECT_EQ(OtherBaudRates().back(), 4000000u);
 }
 
 TEST(PortOptions, ControlsMapOntoTheSettings)
@@ -73,6 +93,10 @@ TEST(PortOptions, ControlsMapOntoTheSettings)
     EXPECT_EQ(r.SWFlowOptions, 3);
     EXPECT_EQ(r.XOnChar, 17);
     EXPECT_TRUE(ControlsFor(r).softwareTransmit && ControlsFor(r).softwareReceive);
+    // The reconnect switch is on unless switched off, and taken as it is.
+    EXPECT_TRUE(ControlsFor(v).reconnect);
+    c.reconnect = false;
+    EXPECT_FALSE(ApplyControls(v, c).Reconnect);
 }
 
 TEST(PortOptions, ChoosingALine)

@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTabBar>
@@ -17,6 +20,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 using namespace zelvo::app;
@@ -647,8 +651,64 @@ TEST(PortOptionsDialogTest, ListsPresentPortsAndKeepsSerialValuesOfOtherChoices)
     d.chooseEntry(1);
     PortOptionValues r = d.ResultPort();
     EXPECT_EQ(r.ComNumber, 12);
-    EXPECT_EQ(r.Baud, 19200u);
+    EXPECT_EQ(r.Baud, 14400u); // kept as an "Other:" rate
     EXPECT_EQ(r.XOnChar, 5);
+}
+
+TEST(PortOptionsDialogTest, ListShowsWhatIdentifiesDevicesAndFollowsPlugging)
+{
+    const fs::path dev = fs::temp_directory_path() / ("zelvo-dialog-dev-" + std::to_string(::getpid()));
+    fs::remove_all(dev);
+    fs::create_directories(dev);
+    FakeLines lines;
+    lines.watched = {dev.string()};
+    lines.present = {{5, "/dev/ttyUSB0", "FTDI FT232R USB UART, serial A5 (0403:6001, ftdi_sio)",
+                      "/dev/serial/by-id/usb-FTDI_A5-if00-port0"}};
+    PortOptionsDialog d(lines);
+    d.Load(direct(5));
+    auto* combo = d.findChild<QComboBox*>(QStringLiteral("PortComboBox"));
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(d.lineEntries().at(0).toStdString(),
+              "Direct to COM5 (/dev/ttyUSB0)  FTDI FT232R USB UART, serial A5 (0403:6001, ftdi_sio)");
+    EXPECT_EQ(combo->itemData(0, Qt::ToolTipRole).toString().toStdString(),
+              "/dev/serial/by-id/usb-FTDI_A5-if00-port0");
+    // An adapter is plugged in: the list gains it and the chosen line stays chosen.
+    lines.present.push_back({21, "/dev/ttyACM0", "Arduino Uno (2341:0043, cdc_acm)", ""});
+    std::ofstream(dev / "ttyACM0").put('\n');
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d.lineEntries().size() >= 2 && d.lineEntries()[1].contains("COM21"); },
+                                5000));
+    EXPECT_EQ(combo->currentData().toInt(), 5);
+    // It is pulled out again.
+    lines.present.pop_back();
+    fs::remove(dev / "ttyACM0");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !d.lineEntries().join(QString()).contains("COM21"); }, 5000));
+    EXPECT_EQ(d.ResultPort().ComNumber, 5);
+    fs::remove_all(dev);
+}
+
+TEST(PortOptionsDialogTest, OtherBaudRatesAreChosenTypedAndChecked)
+{
+    FakeLines lines;
+    lines.present = {{1, "/dev/ttyS0"}};
+    PortOptionsDialog d(lines);
+    d.Load(direct(1));
+    auto* box = d.findChild<QComboBox*>(QStringLiteral("OtherBaudBox"));
+    auto* other = d.findChild<QAbstractButton*>(QStringLiteral("OtherBaud"));
+    ASSERT_TRUE(box && other);
+    EXPECT_FALSE(other->isChecked());
+    box->setCurrentIndex(box->findText(QStringLiteral("921600")));
+    EXPECT_TRUE(other->isChecked()); // choosing a rate selects its item
+    EXPECT_EQ(d.ResultPort().Baud, 921600u);
+    box->setEditText(QStringLiteral("250000"));
+    EXPECT_EQ(d.ResultPort().Baud, 250000u);
+    // A rate out of range keeps the dialog open with a message.
+    box->setEditText(QStringLiteral("12"));
+    QTimer::singleShot(0, [] {
+        if (auto* m = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            m->accept();
+    });
+    d.accept();
+    EXPECT_NE(d.result(), QDialog::Accepted);
 }
 
 int main(int argc, char** argv)

@@ -190,6 +190,32 @@ TEST_F(SettingsTest, MissingValueEndsOnlyItsGroup)
     EXPECT_EQ(r.stoppedAt, (std::vector<std::string>{"Port\\Stop", "window\\Pitch"}));
 }
 
+TEST_F(SettingsTest, ReconnectIsOnInOlderStoresAndKeptWhereWritten)
+{
+    RegistryStore store;
+    std::string k = port();
+    for (const char* v : {"Mode", "Port", "Baud", "Stop", "Parity", "DTR", "RTS", "DSR", "CTS", "SFLOW", "Xon", "Xoff"})
+        store.writeDword(k, v, std::string_view(v) == "Mode" ? 3 : 1);
+    SessionSettings s;
+    s.port.Reconnect = false;
+    ReadReport r = ReadRegistry(store, kDefaultSession, s);
+    EXPECT_EQ(r.port, GroupRead::Complete); // an older store: nothing is missing
+    EXPECT_FALSE(s.port.Reconnect) << "kept as it was";
+    SessionSettings fresh;
+    ReadRegistry(store, kDefaultSession, fresh);
+    EXPECT_TRUE(fresh.port.Reconnect);
+    fresh.port.Reconnect = false;
+    WriteRegistry(store, kDefaultSession, fresh);
+    SessionSettings back;
+    ReadRegistry(store, kDefaultSession, back);
+    EXPECT_EQ(back, fresh);
+    // Written as a string by hand: ignored, the rest of the group is still read.
+    store.writeString(k, "Reconnect", "no");
+    back = SessionSettings();
+    EXPECT_EQ(ReadRegistry(store, kDefaultSession, back).port, GroupRead::Complete);
+    EXPECT_TRUE(back.port.Reconnect);
+}
+
 TEST_F(SettingsTest, ValueOfTheWrongTypeIsAFailureButAMissingStringIsNot)
 {
     RegistryStore store;

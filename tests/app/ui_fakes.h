@@ -150,6 +150,8 @@ public:
         return true;
     }
     void stopCapture() override { capture = false; }
+    std::vector<std::string> localLines;
+    void showLocalLine(const std::string& text) override { localLines.push_back(text); }
 };
 
 class FakePrompts : public UserPrompts {
@@ -235,6 +237,8 @@ public:
     std::vector<LineEntry> present;
     std::map<int, std::string> mapped;
 
+    std::vector<std::string> watched; // none: the real /dev stays out of the tests
+    std::vector<std::string> watchedDirectories() override { return watched; }
     std::vector<LineEntry> presentLines() override
     {
         std::vector<LineEntry> r = present;

@@ -3,6 +3,7 @@
 
 #include "comm/event_loop_bridge.h"
 #include "comm/posix_dispatcher.h"
+#include "platform/clock.h"
 #include "pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -138,6 +139,63 @@ TEST_F(DispatcherTest, OutputArrivesInOrder)
     EXPECT_EQ(got, sent);
 }
 
+// A dispatcher whose flush lingers once the writer has stopped, which widens the moment
+// in which a writer not kept stopped for the whole flush would pick up a stretch of the
+// buffer that is about to be emptied. It notes how much output was still queued when
+// the writer stopped: everything else has left, that part must never leave.
+class LingeringFlushDispatcher : public PosixDispatcher {
+public:
+    using PosixDispatcher::PosixDispatcher;
+    std::atomic<uint32_t> queuedAtHold{0};
+
+protected:
+    void HoldWriter() override
+    {
+        PosixDispatcher::HoldWriter();
+        queuedAtHold = OutputUsed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+};
+
+TEST(DispatcherFlush, NothingQueuedBeforeAFlushLeavesAfterItAndNothingTwice)
+{
+    EventLoopBridge ui;
+    PtyPair pty;
+    LingeringFlushDispatcher d(nullptr, &ui);
+    ASSERT_EQ(d.OpenPort(pty.slaveName, 19200, pNone, 8, 1, 4096, 4096, true, true), 0);
+    // Numbered bytes (0..250) fill the line until the writer is held up by the driver
+    // with a stretch of the buffer in hand.
+    uint64_t queued = 0;
+    auto putNumbered = [&](uint32_t n) {
+        std::vector<uint8_t> b(n);
+        for (uint32_t i = 0; i < n; ++i)
+            b[i] = static_cast<uint8_t>((queued + i) % 251);
+        if (d.PutBlock(b.data(), n) != 0)
+            return false;
+        queued += n;
+        return true;
+    };
+    while (putNumbered(1024))
+        waitUntil([&] { return d.OutputUsed() == 0; }, 200);
+    waitUntil([&] {
+        const uint32_t before = d.OutputUsed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return before > 0 && d.OutputUsed() == before;
+    });
+    putNumbered(d.OutputFree());
+    ASSERT_EQ(d.FlushOutput(), 0);
+    EXPECT_EQ(d.OutputUsed(), 0u);
+    const uint64_t sent = queued - d.queuedAtHold;
+    const std::string after = "\xFB\xFC\xFD\xFE\xFF after the flush";
+    ASSERT_EQ(d.PutString(after), 0);
+    std::string got = pty.receive(sent + after.size(), 10000);
+    got += pty.receive(1 << 16, 200); // anything more would be a fault
+    ASSERT_EQ(got.size(), sent + after.size());
+    for (uint64_t i = 0; i < sent; ++i)
+        ASSERT_EQ(static_cast<uint8_t>(got[i]), i % 251) << "at " << i;
+    EXPECT_EQ(got.substr(sent), after);
+}
+
 TEST_F(DispatcherTest, FullInputBufferLeavesTheRestInTheDriver)
 {
     std::string sent(10000, '\0');
@@ -249,6 +307,27 @@ TEST_F(DispatcherTest, TwoDataTriggersOnOneByteFireInReverseOrder)
     EXPECT_EQ(rec.snapshot().size(), 2u);
 }
 
+TEST_F(DispatcherTest, ATriggerDroppedByAnEarlierHandlerOfTheSamePassIsNotNotified)
+{
+    Recorder rec(d);
+    const int first = d.NewDataTrigger("OK", false, 2);
+    const int second = d.NewDataTrigger("K", false, 1);
+    // The handler of the second trigger (told first) drops the first one.
+    rec.onMsg = [&](uint16_t msg, uint32_t w, uint32_t) {
+        if (msg == MsgTriggerData && w == static_cast<uint32_t>(second))
+            d.DropTrigger(static_cast<uint16_t>(first));
+    };
+    d.AddProcedureHandler(&rec);
+    pty.send("OK");
+    ASSERT_TRUE(rec.waitCount(1));
+    d.SetAvailLength(1);
+    pty.send("!"); // a later pass, so anything still due has been delivered
+    ASSERT_TRUE(waitUntil([&] { return rec.count(MsgTriggerAvail) > 0; }));
+    EXPECT_EQ(rec.count(MsgTriggerData), 1u);
+    for (const auto& m : rec.snapshot())
+        EXPECT_FALSE(m.msg == MsgTriggerData && m.w == static_cast<uint32_t>(first));
+}
+
 TEST_F(DispatcherTest, TriggerHandlesAndErrors)
 {
     EXPECT_EQ(d.NewDataTrigger("123456789012345678901", false, 21), 8);
@@ -281,6 +360,37 @@ TEST_F(DispatcherTest, TimerTriggerFiresOnceAndZeroTicksExpiresAtOnce)
     ASSERT_EQ(d.ArmTimerTrigger(static_cast<uint16_t>(t), 2, true), 0);
     EXPECT_GT(d.TimerTriggerLeft(static_cast<uint16_t>(t)), 0);
     ASSERT_TRUE(rec.waitCount(2, 3000));
+}
+
+// The clock runs from 100 ms before the point where a 32-bit millisecond count wraps.
+int64_t gClockOffset = 0;
+int64_t clockNearTheWrap()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + gClockOffset;
+}
+
+TEST_F(DispatcherTest, TimersAndWaitsRunThroughTheMillisecondWrap)
+{
+    using namespace std::chrono;
+    const int64_t real = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    gClockOffset = (int64_t(1) << 32) - 100 - real;
+    zelvo::platform::setClockSource(clockNearTheWrap);
+    struct Restore {
+        ~Restore() { zelvo::platform::setClockSource(nullptr); }
+    } restore;
+
+    Recorder rec(d);
+    d.AddProcedureHandler(&rec);
+    const int t = d.NewTimerTrigger();
+    const auto start = steady_clock::now();
+    ASSERT_EQ(d.ArmTimerTrigger(static_cast<uint16_t>(t), 4, true), 0);
+    // A break of 3 ticks lasts its 3 ticks while the clock's low 32 bits turn over.
+    EXPECT_EQ(d.SendBreak(3, false), 0);
+    const auto took = duration_cast<milliseconds>(steady_clock::now() - start).count();
+    EXPECT_GE(took, 2 * 55);
+    EXPECT_LT(took, 3000);
+    EXPECT_TRUE(rec.waitCount(1, 5000)) << "a timer armed before the wrap fires after it";
 }
 
 TEST_F(DispatcherTest, StatusTriggerFiresOncePerActivation)
@@ -377,6 +487,9 @@ TEST_F(DispatcherTest, OutputFreeTriggerKeepsARefillingSenderFed)
     // The last block may reach the far end before its handler has counted it.
     EXPECT_TRUE(waitUntil([&] { return queued.load() == kTotal; }));
     d.RemoveProcedureHandler(&rec);
+    // A notification already under way may still be in the handler; it goes before the
+    // handler does.
+    EXPECT_TRUE(waitUntil([&] { return !d.InNotification(); }));
     EXPECT_EQ(got, kTotal);
     EXPECT_EQ(bad, 0u);
     EXPECT_GE(fired.load(), static_cast<int>(kTotal / outSize) - 1);
@@ -506,6 +619,24 @@ TEST_F(DispatcherTest, CloseFromInsideAProcedureHandlerDoesNotDeadlock)
     EXPECT_EQ(d.DeviceFd(), -1);
 }
 
+TEST_F(DispatcherTest, ReopensAfterACloseFromInsideAHandler)
+{
+    Recorder rec(d);
+    std::atomic<bool> released{false};
+    d.SetReleaseCallback([&] { released = true; });
+    rec.onMsg = [&](uint16_t, uint32_t, uint32_t) { d.ClosePort(); };
+    d.SetAvailLength(1);
+    d.AddProcedureHandler(&rec);
+    pty.send("x");
+    ASSERT_TRUE(waitUntil([&] { return released.load() && !d.ThreadsRunning(); }));
+    rec.onMsg = nullptr;
+    ASSERT_EQ(d.OpenPort(pty.slaveName, 19200, pNone, 8, 1, 4096, 4096, true, true), 0);
+    d.SetAvailLength(1);
+    pty.send("y");
+    EXPECT_TRUE(waitUntil([&] { return rec.received().find('y') != std::string::npos; }));
+    EXPECT_EQ(d.ClosePort(), 0);
+}
+
 TEST_F(DispatcherTest, WindowHandlersRunOnTheUiThread)
 {
     struct Win : WindowHandler {
@@ -552,9 +683,20 @@ TEST_F(DispatcherTest, LineParameters)
     d.GetLineParams(baud, parity, bits, stop);
     EXPECT_EQ(bits, 5);
     EXPECT_EQ(stop, 2);
-    EXPECT_LT(d.SetLineParams(12345, KeepParity, KeepDataBits, KeepStopBits), 0);
+    // Rates without a speed code of their own are set as arbitrary rates.
+    for (uint32_t rate : {12345u, 250000u, 3000000u}) {
+        EXPECT_EQ(d.SetLineParams(rate, KeepParity, KeepDataBits, KeepStopBits), 0) << rate;
+        d.GetLineParams(baud, parity, bits, stop);
+        EXPECT_EQ(baud, rate);
+        EXPECT_EQ(d.BaudInUse(), rate);
+    }
+    EXPECT_EQ(d.SetLineParams(57600, KeepParity, KeepDataBits, KeepStopBits), 0);
+    EXPECT_EQ(d.BaudInUse(), 57600u);
+    EXPECT_EQ(d.SetLineParams(5000000, KeepParity, KeepDataBits, KeepStopBits), ecBaudRate);
+    EXPECT_EQ(d.SetLineParams(49, KeepParity, KeepDataBits, KeepStopBits), ecBaudRate);
     d.GetLineParams(baud, parity, bits, stop);
     EXPECT_EQ(baud, 57600u); // a refused rate changes nothing
+    EXPECT_EQ(d.BaudInUse(), 57600u);
     EXPECT_EQ(BaseDispatcher::BaudFromRateCode(0xFEFF), 115200u);
     EXPECT_EQ(BaseDispatcher::BaudFromRateCode(0xFF16), 9600u);
     EXPECT_EQ(BaseDispatcher::BaudFromRateCode(0xFF19), 0xFF19u);
@@ -626,7 +768,7 @@ TEST(DispatcherOpen, Failures)
     EXPECT_EQ(d.OpenPort("/dev/zelvo-no-such-port", 9600, pNone, 8, 1, 4096, 4096, true, true), ecFileNotFound);
     EXPECT_EQ(d.OpenPort("/dev/null", 9600, pNone, 8, 1, 4096, 4096, true, true), ecPathNotFound);
     PtyPair pty;
-    EXPECT_EQ(d.OpenPort(pty.slaveName, 12345, pNone, 8, 1, 4096, 4096, true, true), -EINVAL);
+    EXPECT_EQ(d.OpenPort(pty.slaveName, 5000000, pNone, 8, 1, 4096, 4096, true, true), ecBaudRate);
     EXPECT_FALSE(d.IsOpen());
     ASSERT_EQ(d.OpenPort(pty.slaveName, 9600, pNone, 8, 1, 4096, 4096, true, true), 0);
     PosixDispatcher other(nullptr, nullptr);

@@ -1,6 +1,7 @@
 // The pieces without a device: data-trigger matcher, trace and dispatch log formats,
 // tick timers, the error table and the UI bridge.
 
+#include "comm/baud_rates.h"
 #include "comm/comm_types.h"
 #include "comm/data_trigger.h"
 #include "comm/event_log.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -187,17 +189,44 @@ TEST(TickTimers, ExpiryElapsedAndWrap)
     EXPECT_EQ(ElapsedTimeAt(t, 1004), 4);
     EXPECT_FALSE(TimerExpiredAt(t, 1010));
     EXPECT_TRUE(TimerExpiredAt(t, 1011));
-    // Started just before the daily wrap.
-    NewTimerAt(t, 10, TicksPerDay - 5);
-    EXPECT_FALSE(TimerExpiredAt(t, 2));
-    EXPECT_EQ(ElapsedTimeAt(t, 2), 7);
-    EXPECT_EQ(RemainingTimeAt(t, 2), 3);
-    EXPECT_TRUE(TimerExpiredAt(t, 6));
-    EXPECT_EQ(RemainingTimeAt(t, 6), 0);
+    // Started just before the point where a 32-bit millisecond count wraps (49.7 days
+    // of uptime): the timer runs on through it.
+    const int64_t wrap = (int64_t(1) << 32) / 55;
+    NewTimerAt(t, 10, wrap - 5);
+    EXPECT_FALSE(TimerExpiredAt(t, wrap + 2));
+    EXPECT_EQ(ElapsedTimeAt(t, wrap + 2), 7);
+    EXPECT_EQ(RemainingTimeAt(t, wrap + 2), 3);
+    EXPECT_TRUE(TimerExpiredAt(t, wrap + 6));
+    EXPECT_EQ(RemainingTimeAt(t, wrap + 6), 0);
+    NewTimerAt(t, -3, wrap);                     // a negative interval is none
+    EXPECT_TRUE(TimerExpiredAt(t, wrap + 1));
+    NewTimerAt(t, TicksPerDay, wrap);
+    EXPECT_EQ(RemainingTimeAt(t, wrap), TicksPerDay);
     EXPECT_EQ(SecondsToTicks(1), 18);
     EXPECT_EQ(SecondsToTicks(10), 182);
     EXPECT_EQ(SecondsToTicks(60), 1092);
     EXPECT_EQ(TicksToSeconds(182), 10);
+}
+
+TEST(BaudRates, StandardTableAndTolerance)
+{
+    const auto rates = StandardBaudRates();
+    ASSERT_FALSE(rates.empty());
+    EXPECT_EQ(rates.front(), MinBaud);
+    EXPECT_EQ(rates.back(), MaxBaud);
+    EXPECT_TRUE(std::is_sorted(rates.begin(), rates.end()));
+    for (uint32_t r : rates)
+        EXPECT_EQ(BaudOfSpeedCode(SpeedCodeOf(r)), r);
+    EXPECT_TRUE(IsStandardBaud(921600));
+    EXPECT_FALSE(IsStandardBaud(14400));
+    EXPECT_EQ(SpeedCodeOf(250000), 0u);
+    // A driver that sets the nearest rate its clock divides to: 2 % off is still usable,
+    // more is refused (and a driver that fell back to 9600 is far off).
+    EXPECT_TRUE(BaudRateClose(250000, 250000));
+    EXPECT_TRUE(BaudRateClose(250000, 245000));
+    EXPECT_FALSE(BaudRateClose(250000, 244000));
+    EXPECT_FALSE(BaudRateClose(3500000, 9600));
+    EXPECT_TRUE(BaudRateClose(MaxBaud, MaxBaud + MaxBaud / 50));
 }
 
 TEST(ErrorTable, CodesRaiseTheirClassesAndTexts)
@@ -216,9 +245,16 @@ TEST(ErrorTable, CodesRaiseTheirClassesAndTexts)
     EXPECT_THROW(RaiseForCode(ecBadTriggerHandle), ETrigger);
     EXPECT_THROW(RaiseForCode(ecBadArgument), EGeneral);
     EXPECT_THROW(RaiseForCode(ecOutOfMemory), EOutOfMemory);
+    EXPECT_THROW(RaiseForCode(-ENOMEM), EOutOfMemory);
     EXPECT_THROW(RaiseForCode(-2), EInOutError);
-    EXPECT_EQ(text(-2), "File not found");
-    EXPECT_EQ(text(-5), "File access denied");
+    EXPECT_EQ(text(-ENOENT), "File not found");
+    // Platform errors are errno values: each reads as itself, in the program's words
+    // where it has them (an input/output error is not an access problem).
+    EXPECT_EQ(text(-EACCES), "File access denied");
+    EXPECT_EQ(text(-EIO), "Input/output error");
+    EXPECT_EQ(text(-ENXIO), "No such device or address");
+    EXPECT_EQ(text(-EBUSY), "Device or resource busy");
+    EXPECT_EQ(text(ecBaudRate), "ie_BaudRate - Unsupported baud rate");
     EXPECT_EQ(text(ecPutBlockFail), "Failed to put entire block");
     EXPECT_EQ(text(ecOutputBufferTooSmall), "Output buffer too small for block");
     EXPECT_EQ(text(ecBaseAddressNotSet), "Base address not set");
@@ -300,6 +336,10 @@ TEST(EventLoopBridgeTest, RunUntilQuit)
     EXPECT_EQ(value, 7);
     ui.quit();
     loop.join();
+    // A quit that comes before the loop runs is not lost (a thread slow to start).
+    ui.bindToCurrentThread();
+    ui.quit();
+    ui.run();
 }
 
 } // namespace
