@@ -19,21 +19,9 @@ using platform::RegistryStore;
 ComPortAccess::ComPortAccess(ComPort& port, std::string storePath)
     : port_(port), storePath_(std::move(storePath))
 {
-    port_.setOnTriggerAvail([this](ComPort& p, uint16_t count) {
-        // Every listener reads the same new bytes; reading them here leaves them to the
-        // terminal as well. Nobody listens while a transfer owns the line.
-        if (!onData)
-            return;
-        std::vector<uint8_t> bytes(count);
-        uint32_t n = 0;
-        try {
-            n = p.GetBlock(bytes.data(), count);
-        } catch (const EQarnException&) {
-            return;
-        }
-        if (n > 0 && onData)
-            onData(bytes.data(), n);
-    });
+    // Every listener reads the same new bytes; reading them here leaves them to the
+    // terminal as well. Nobody listens while a transfer owns the line.
+    port_.setOnTriggerAvail([this](ComPort&, uint16_t count) { deliver(count); });
     port_.setOnTriggerData([this](ComPort&, uint16_t handle) {
         if (onDataTrigger)
             onDataTrigger(handle);
@@ -50,6 +38,32 @@ ComPortAccess::~ComPortAccess()
     port_.setOnTriggerAvail(nullptr);
     port_.setOnTriggerData(nullptr);
     port_.setOnTriggerStatus(nullptr);
+}
+
+void ComPortAccess::deliver(uint32_t count)
+{
+    if (!onData || count == 0)
+        return;
+    std::vector<uint8_t> bytes(count);
+    uint32_t n = 0;
+    try {
+        n = port_.GetBlock(bytes.data(), count);
+    } catch (const EQarnException&) {
+        return;
+    }
+    if (n > 0 && onData)
+        onData(bytes.data(), n);
+}
+
+void ComPortAccess::readWaiting()
+{
+    uint32_t waiting = 0;
+    try {
+        waiting = port_.Open() ? port_.InputUsed() : 0;
+    } catch (const EQarnException&) {
+        return;
+    }
+    deliver(waiting);
 }
 
 int ComPortAccess::beginTransmit(protocols::Protocol& protocol)

@@ -41,6 +41,7 @@ public:
     bool watchOutputRoom(size_t bytes) override;
     uint16_t addDataTrigger(std::string_view pattern) override;
     void dropTrigger(uint16_t handle) override;
+    void readWaiting() override;
 
     // TransferLine: transfers run on the port through the protocol component's driver.
     int beginTransmit(protocols::Protocol& protocol) override;
@@ -48,6 +49,7 @@ public:
     void flushInput() override;
 
 private:
+    void deliver(uint32_t count);
     void portOpenClose(bool opening);
     void statusTrigger(uint16_t handle);
     void checkHangupLater();

@@ -70,6 +70,12 @@ public:
     virtual uint16_t addDataTrigger(std::string_view pattern) = 0;
     virtual void dropTrigger(uint16_t handle) = 0;
 
+    // Hands what has arrived but was not read (it came while nobody listened, e.g. while a
+    // transfer owned the line) to onData now; the line announces each byte only once.
+    // The bytes are taken from the line: for a listener that owns it (a running script),
+    // not while the terminal window reads the line itself.
+    virtual void readWaiting() {}
+
     // The bytes of one data-available event, in order.
     std::function<void(const uint8_t* data, size_t length)> onData;
     // A data trigger matched.

@@ -9,6 +9,7 @@
 #include "app/ui/dial_controller.h"
 #include "app/ui/reconnect_controller.h"
 #include "app/ui/rfs_statistic.h"
+#include "app/ui/script_controller.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
 #include "comm/ui/status_light.h"
@@ -99,6 +100,7 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
     buildLedBar();
     column->addWidget(ledBar_);
     buildStatusBar();
+    scripts_ = std::make_unique<ScriptController>(*this, port_, terminal_);
 
     statusTimer_ = new QTimer(this);
     statusTimer_->setObjectName(QStringLiteral("StatusTimer"));
@@ -135,6 +137,7 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 
 MainForm::~MainForm()
 {
+    scripts_.reset();
     dial_.reset();
     transfers_->setTransfer(nullptr, nullptr);
     port_.onData = nullptr;
@@ -164,6 +167,8 @@ void MainForm::detachListeners()
 void MainForm::setTransfer(protocols::Protocol* protocol, TransferLine* line)
 {
     transfers_->setTransfer(protocol, line);
+    if (scripts_)
+        scripts_->setTransfer(protocol, line);
     UpdateMenu();
 }
 
@@ -188,6 +193,7 @@ void MainForm::setPrompts(UserPrompts* prompts)
     capture_->setPrompts(prompts);
     scrollback_->setPrompts(prompts);
     transfers_->setPrompts(prompts);
+    scripts_->setPrompts(prompts);
     if (dial_)
         dial_->setPrompts(prompts);
 }
@@ -314,7 +320,7 @@ void MainForm::buildMenus()
     status->setChecked(true);
     connect(status, &QAction::triggered, this, &MainForm::StatusItemClick);
 
-    // The script commands come with the script host.
+    // The script commands are connected by the script controller.
     QMenu* script = bar->addMenu(QStringLiteral("&Script"));
     script->setObjectName(QStringLiteral("ScriptMenu"));
     addItem(script, "RunScriptItem", "&Run...", false);
@@ -465,7 +471,12 @@ void MainForm::FormActivate()
 
 void MainForm::closeEvent(QCloseEvent* e)
 {
-    // FormCloseQuery: closing is always allowed.
+    // FormCloseQuery: closing is allowed, unless the user keeps the program open to save
+    // the script being edited.
+    if (!closed_ && !scripts_->closeQuery()) {
+        e->ignore();
+        return;
+    }
     closing_ = true;
     if (dial_)
         dial_->FormCloseQuery();
@@ -478,6 +489,7 @@ void MainForm::FormClose()
     if (closed_)
         return;
     closed_ = true;
+    scripts_->stopForClose();
     transfers_->cancel();
     writeSettingsNow();
     capture_->stop();
@@ -602,6 +614,7 @@ void MainForm::captureSettings()
         w.Top = y();
     }
     transfers_->captureSettings();
+    scripts_->captureSettings(settings_.script);
 }
 
 // ---- Opening a session ----------------------------------------------------------------
@@ -650,6 +663,7 @@ void MainForm::PortOpen(const std::string& session)
             std::fprintf(stderr, "zelvo32: settings of \"%s\" end at the damaged value %s\n",
                          session.c_str(), at.c_str());
     }
+    scripts_->applySettings(settings_.script);
     applySettings();
     ResizeForm();
     CenterForm();

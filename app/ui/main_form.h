@@ -36,6 +36,7 @@ class CaptureController;
 class ScrollbackController;
 class PasteController;
 class PortAccess;
+class ScriptController;
 class ReconnectController;
 class TransferLine;
 struct LineOpenError;
@@ -140,6 +141,8 @@ public:
     // True when the user cancelled opening a line at start-up; the program ends.
     bool quitRequested() const { return quitRequested_; }
     QAction* action(const char* objectName) const;
+    // The Script menu and the script windows.
+    ScriptController& scripts() const { return *scripts_; }
     // Reads and writes the store the way the window does at start and at exit.
     void writeSettingsNow();
 
@@ -221,6 +224,7 @@ private:
     QAction* sessionDelim_ = nullptr;
     std::vector<QAction*> sessionItems_;
     RfsStatistic* rfsStatistic_ = nullptr;
+    std::unique_ptr<ScriptController> scripts_;
     ReconnectController* reconnect_ = nullptr;
     PasteController* paste_ = nullptr;
     CaptureController* capture_ = nullptr;

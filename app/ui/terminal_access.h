@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -64,6 +65,13 @@ public:
     virtual void clearWindow() = 0;
     // Shows a line of the program's own on a row of its own (not sent to the line).
     virtual void showLocalLine(const std::string& text) = 0;
+    // Shows bytes as if they had been received from the line (a script's echo and its
+    // prints); the terminal repaints. A terminal that cannot show them ignores them.
+    virtual void showReceived(const uint8_t* data, size_t length)
+    {
+        (void)data;
+        (void)length;
+    }
     // Shows a line of the program's own (a transfer's summary) on a line of its own, as
     // if it had arrived; it is captured like the rest.
     virtual void showLine(const std::string& text) { (void)text; }

@@ -187,6 +187,15 @@ void TerminalWindowAccess::showLocalLine(const std::string& text)
     window_.ShowLocalLine(text);
 }
 
+void TerminalWindowAccess::showReceived(const uint8_t* data, size_t length)
+{
+    // Through the emulator into the buffer; the buffer then tells the window what to
+    // repaint, as after a block from the line.
+    terminal::Buffer& b = window_.buffer();
+    b.processBlock(data, length);
+    b.bNeedPaint();
+}
+
 void TerminalWindowAccess::showLine(const std::string& text)
 {
     terminal::Buffer& b = window_.buffer();

@@ -39,6 +39,7 @@ public:
     void setDisplayColumns(int columns) override;
     void clearWindow() override;
     void showLocalLine(const std::string& text) override;
+    void showReceived(const uint8_t* data, size_t length) override;
     void showLine(const std::string& text) override;
     void copyToClipboard() override;
     std::string keyboardName() const override;

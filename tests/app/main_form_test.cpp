@@ -167,7 +167,7 @@ TEST_F(MainFormTest, MenusCarryTheirNamesCaptionsAndInitialStates)
                    Item{"FontItem", "&Font...", true}, Item{"SaveSesItem", "&Save / Delete...", true},
                    Item{"ClearScreenItem", "&Clear Screen", true}, Item{"EchoItem", "Local &Echo", true},
                    Item{"LedItem", "&Port Status", true}, Item{"StatusItem", "&Statusbar", true},
-                   Item{"RunScriptItem", "&Run...", false}, Item{"StopScriptItem", "&Stop", false},
+                   Item{"RunScriptItem", "&Run...", true}, Item{"StopScriptItem", "&Stop", false},
                    Item{"RfsInfo", "&RFS Info", true}, Item{"Info", "&Info", true}}) {
         QAction* a = f.action(i.name);
         ASSERT_NE(a, nullptr) << i.name;
