@@ -7,6 +7,7 @@
 #include "platform/registry_store.h"
 #include "protocols/com_port_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -18,21 +19,9 @@ using platform::RegistryStore;
 ComPortAccess::ComPortAccess(ComPort& port, std::string storePath)
     : port_(port), storePath_(std::move(storePath))
 {
-    port_.setOnTriggerAvail([this](ComPort& p, uint16_t count) {
-        // Every listener reads the same new bytes; reading them here leaves them to the
-        // terminal as well. Nobody listens while a transfer owns the line.
-        if (!onData)
-            return;
-        std::vector<uint8_t> bytes(count);
-        uint32_t n = 0;
-        try {
-            n = p.GetBlock(bytes.data(), count);
-        } catch (const EQarnException&) {
-            return;
-        }
-        if (n > 0 && onData)
-            onData(bytes.data(), n);
-    });
+    // Every listener reads the same new bytes; reading them here leaves them to the
+    // terminal as well. Nobody listens while a transfer owns the line.
+    port_.setOnTriggerAvail([this](ComPort&, uint16_t count) { deliver(count); });
     port_.setOnTriggerData([this](ComPort&, uint16_t handle) {
         if (onDataTrigger)
             onDataTrigger(handle);
@@ -49,6 +38,32 @@ ComPortAccess::~ComPortAccess()
     port_.setOnTriggerAvail(nullptr);
     port_.setOnTriggerData(nullptr);
     port_.setOnTriggerStatus(nullptr);
+}
+
+void ComPortAccess::deliver(uint32_t count)
+{
+    if (!onData || count == 0)
+        return;
+    std::vector<uint8_t> bytes(count);
+    uint32_t n = 0;
+    try {
+        n = port_.GetBlock(bytes.data(), count);
+    } catch (const EQarnException&) {
+        return;
+    }
+    if (n > 0 && onData)
+        onData(bytes.data(), n);
+}
+
+void ComPortAccess::readWaiting()
+{
+    uint32_t waiting = 0;
+    try {
+        waiting = port_.Open() ? port_.InputUsed() : 0;
+    } catch (const EQarnException&) {
+        return;
+    }
+    deliver(waiting);
 }
 
 int ComPortAccess::beginTransmit(protocols::Protocol& protocol)
@@ -207,6 +222,42 @@ void ComPortAccess::putBlock(const uint8_t* data, size_t length)
     }
 }
 
+size_t ComPortAccess::putSome(const uint8_t* data, size_t length)
+{
+    try {
+        if (!port_.Open())
+            return 0;
+        const size_t n = std::min<size_t>(length, port_.OutputFree());
+        if (n > 0)
+            port_.PutBlock(data, uint32_t(n));
+        return n;
+    } catch (const EQarnException& e) {
+        std::fprintf(stderr, "zelvo32: sending failed: %s\n", e.what());
+        return 0;
+    }
+}
+
+bool ComPortAccess::watchOutputRoom(size_t bytes)
+{
+    // An output-buffer-free status trigger; its handle is kept for the port's life, as
+    // triggers come back with a reopen.
+    const auto value = uint16_t(std::min<size_t>(std::max<size_t>(bytes, 1), 0xFFFF));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            if (!port_.Open())
+                return false;
+            if (roomTrigger_ == 0)
+                roomTrigger_ = port_.NewStatusTrigger(stOutBuffFree);
+            port_.ArmStatusTrigger(roomTrigger_, value, true);
+            return true;
+        } catch (const EQarnException&) {
+            // A handle from before a close that did not come back: make a new one.
+            roomTrigger_ = 0;
+        }
+    }
+    return false;
+}
+
 uint16_t ComPortAccess::addDataTrigger(std::string_view pattern)
 {
     try {
@@ -262,6 +313,11 @@ void ComPortAccess::checkHangupLater()
 
 void ComPortAccess::statusTrigger(uint16_t handle)
 {
+    if (handle != 0 && handle == roomTrigger_) {
+        if (onOutputRoom)
+            onOutputRoom();
+        return;
+    }
     if (handle != hangupTrigger_ || !port_.Open())
         return;
     PosixDispatcher* d = port_.Dispatcher();

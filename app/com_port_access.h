@@ -37,8 +37,11 @@ public:
     void setExecTerminalType(const std::string& term) override;
     void close() override;
     void putBlock(const uint8_t* data, size_t length) override;
+    size_t putSome(const uint8_t* data, size_t length) override;
+    bool watchOutputRoom(size_t bytes) override;
     uint16_t addDataTrigger(std::string_view pattern) override;
     void dropTrigger(uint16_t handle) override;
+    void readWaiting() override;
 
     // TransferLine: transfers run on the port through the protocol component's driver.
     int beginTransmit(protocols::Protocol& protocol) override;
@@ -46,6 +49,7 @@ public:
     void flushInput() override;
 
 private:
+    void deliver(uint32_t count);
     void portOpenClose(bool opening);
     void statusTrigger(uint16_t handle);
     void checkHangupLater();
@@ -56,6 +60,7 @@ private:
     bool reconnect_ = true;
     comm::DeviceIdentity identity_;
     uint16_t hangupTrigger_ = 0;
+    uint16_t roomTrigger_ = 0;
     int userId_ = 0;
     bool lostPending_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

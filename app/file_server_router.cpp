@@ -2,22 +2,90 @@
 
 namespace zelvo::app {
 
-void FileServerRouter::feed(uint8_t b)
+void FileServerRouter::feed(const uint8_t* data, size_t length)
+{
+    run_.assign(data, data + length);
+    releases_.clear();
+    shown_.clear();
+    runTaken_ = 0;
+    shownTaken_ = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const size_t before = shown_.size();
+        step(data[i]);
+        releases_.push_back(uint8_t(shown_.size() - before));
+    }
+}
+
+void FileServerRouter::takeShown(const uint8_t* data, size_t length, std::vector<uint8_t>& shown)
+{
+    size_t i = 0;
+    while (i < length && runTaken_ < run_.size() && run_[runTaken_] == data[i]) {
+        const size_t n = releases_[runTaken_];
+        shown.insert(shown.end(), shown_.begin() + ptrdiff_t(shownTaken_),
+                     shown_.begin() + ptrdiff_t(shownTaken_ + n));
+        shownTaken_ += n;
+        ++runTaken_;
+        ++i;
+    }
+    if (i < length) {
+        // Bytes that were not routed (read outside an event, or a run that does not
+        // match): nothing else claims them.
+        runTaken_ = run_.size();
+        shownTaken_ = shown_.size();
+        shown.insert(shown.end(), data + i, data + length);
+    }
+}
+
+void FileServerRouter::reset()
+{
+    state_ = Idle;
+    active_ = false;
+    position_ = 0;
+    heldLength_ = 0;
+    run_.clear();
+    releases_.clear();
+    shown_.clear();
+    runTaken_ = 0;
+    shownTaken_ = 0;
+}
+
+void FileServerRouter::showHeld()
+{
+    shown_.insert(shown_.end(), held_, held_ + heldLength_);
+    heldLength_ = 0;
+}
+
+void FileServerRouter::step(uint8_t b)
 {
     switch (state_) {
     case Idle:
-        state_ = b == 27 ? SeenEsc : Idle;
+        if (b == 27) {
+            held_[0] = b;
+            heldLength_ = 1;
+            state_ = SeenEsc;
+        } else {
+            shown_.push_back(b);
+        }
         break;
     case SeenEsc:
-        state_ = b == '[' ? SeenBracket : b == 27 ? SeenEsc : Idle;
-        break;
     case SeenBracket:
-        if (b == '#') {
+        if (state_ == SeenBracket && b == '#') {
+            heldLength_ = 0;
             host_.setTerminalActive(false);
             host_.sendToPort(kStart, sizeof kStart);
             state_ = StartComplete;
+        } else if (state_ == SeenEsc && b == '[') {
+            held_[heldLength_++] = b;
+            state_ = SeenBracket;
+        } else if (b == 27) {
+            showHeld();
+            held_[0] = b;
+            heldLength_ = 1;
+            state_ = SeenEsc;
         } else {
-            state_ = b == 27 ? SeenEsc : Idle;
+            showHeld();
+            shown_.push_back(b);
+            state_ = Idle;
         }
         break;
     case StartComplete:
@@ -32,6 +100,7 @@ void FileServerRouter::feed(uint8_t b)
         break;
     default:
         state_ = Idle;
+        shown_.push_back(b);
         break;
     }
 }

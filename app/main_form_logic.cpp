@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <initializer_list>
 
 namespace zelvo::app {
 
@@ -11,6 +12,33 @@ std::string PortStatusText(int comNumber, int dataBits, int parity, int stopBits
     char p = parity >= 0 && parity < 5 ? kParity[parity] : '?';
     return " COM" + std::to_string(comNumber) + "  " + std::to_string(dataBits) + p
            + std::to_string(stopBits) + "  " + std::to_string(baud);
+}
+
+std::string LineMarkerText(std::string_view session, int comNumber, std::string_view device,
+                           uint32_t baud, int dataBits, int parity, int stopBits)
+{
+    static const char kParity[] = "NOEMS";
+    const char p = parity >= 0 && parity < 5 ? kParity[parity] : '?';
+    std::string s = "[";
+    if (!session.empty())
+        s.append(session).append(": ");
+    s += "COM" + std::to_string(comNumber);
+    if (!device.empty())
+        s.append(" ").append(device);
+    s += " " + std::to_string(baud) + " " + std::to_string(dataBits) + p + std::to_string(stopBits) + "]";
+    return s;
+}
+
+std::string WindowTitleText(std::string_view session, std::string_view remoteTitle)
+{
+    // The program's name at the end, as desktops show titles.
+    std::string title;
+    for (std::string_view part : {remoteTitle, session})
+        if (!part.empty()) {
+            title += part;
+            title += " - ";
+        }
+    return title + "Zelvo32";
 }
 
 Point PlaceWindow(int left, int top, int screenWidth, int screenHeight, int width, int height)

@@ -12,6 +12,15 @@ namespace zelvo::app {
 // Panel 0 for a direct port: " COM2  8N1  57600".
 std::string PortStatusText(int comNumber, int dataBits, int parity, int stopBits, uint32_t baud);
 
+// The line written into the terminal where the line changed (another session or port):
+// "[COM37 exec:/bin/bash -l 57600 8N1]", with the session's name in front for a named
+// session ("[lab: COM5 /dev/ttyUSB0 9600 7E1]").
+std::string LineMarkerText(std::string_view session, int comNumber, std::string_view device,
+                           uint32_t baud, int dataBits, int parity, int stopBits);
+// The window title: the title the remote side set, the named session that is open and
+// the program's name, the most specific first; empty parts are left out.
+std::string WindowTitleText(std::string_view session, std::string_view remoteTitle = {});
+
 struct Point {
     int x = 0;
     int y = 0;

@@ -52,14 +52,36 @@ public:
     virtual void close() = 0;
 
     virtual void putBlock(const uint8_t* data, size_t length) = 0;
+    // Queues as many of the bytes as the output buffer takes now and returns how many;
+    // a line without an output buffer of its own takes them all.
+    virtual size_t putSome(const uint8_t* data, size_t length)
+    {
+        putBlock(data, length);
+        return length;
+    }
+    // Raises onOutputRoom once, from an event, when at least `bytes` of the output buffer
+    // are free; false when the line cannot tell (then nobody will be told).
+    virtual bool watchOutputRoom(size_t bytes)
+    {
+        (void)bytes;
+        return false;
+    }
     // A case-sensitive data trigger; returns its handle, 0 when none could be made.
     virtual uint16_t addDataTrigger(std::string_view pattern) = 0;
     virtual void dropTrigger(uint16_t handle) = 0;
+
+    // Hands what has arrived but was not read (it came while nobody listened, e.g. while a
+    // transfer owned the line) to onData now; the line announces each byte only once.
+    // The bytes are taken from the line: for a listener that owns it (a running script),
+    // not while the terminal window reads the line itself.
+    virtual void readWaiting() {}
 
     // The bytes of one data-available event, in order.
     std::function<void(const uint8_t* data, size_t length)> onData;
     // A data trigger matched.
     std::function<void(uint16_t handle)> onDataTrigger;
+    // Room in the output buffer, as asked for by watchOutputRoom.
+    std::function<void()> onOutputRoom;
     // The line went away while open (a USB adapter pulled out); the port is closed.
     std::function<void(const std::string& reason)> onLineLost;
 };

@@ -4,6 +4,7 @@
 #include "comm/baud_rates.h"
 
 #include <charconv>
+#include <optional>
 
 namespace zelvo::app {
 
@@ -65,7 +66,9 @@ PortOptionControls ControlsFor(const PortOptionValues& v)
 }
 
 namespace {
-void takeChar(std::string_view text, int& target)
+// The character code a text gives: a decimal number from 0 to 255, blanks around it
+// allowed.
+std::optional<int> charCode(std::string_view text)
 {
     while (!text.empty() && text.front() == ' ')
         text.remove_prefix(1);
@@ -74,9 +77,35 @@ void takeChar(std::string_view text, int& target)
     int n = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
     if (ec == std::errc() && end == text.data() + text.size() && !text.empty() && n >= 0 && n <= 255)
-        target = n;
+        return n;
+    return std::nullopt;
+}
+
+void takeChar(std::string_view text, int& target)
+{
+    if (auto n = charCode(text))
+        target = *n;
 }
 } // namespace
+
+std::vector<ControlProblem> CheckControls(const PortOptionControls& c)
+{
+    std::vector<ControlProblem> problems;
+    auto check = [&](ControlProblem::Field field, const char* name, const std::string& text) {
+        if (charCode(text))
+            return;
+        problems.push_back({field, std::string(name) + " \"" + text
+                                       + "\" is not a character code; type a number from 0 to 255."});
+    };
+    check(ControlProblem::XonChar, "Xon char:", c.xonText);
+    check(ControlProblem::XoffChar, "Xoff char:", c.xoffText);
+    const auto xon = charCode(c.xonText), xoff = charCode(c.xoffText);
+    if (xon && xoff && *xon == *xoff && (c.softwareTransmit || c.softwareReceive))
+        problems.push_back({ControlProblem::XoffChar,
+                            "Xon char and Xoff char are both " + std::to_string(*xon)
+                                + "; software flow control needs two different characters."});
+    return problems;
+}
 
 PortOptionValues ApplyControls(PortOptionValues v, const PortOptionControls& c)
 {

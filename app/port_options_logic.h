@@ -62,6 +62,16 @@ struct PortOptionControls {
 // A rate of the group's table selects its item; any other rate selects "Other:" with
 // the rate, so that OK keeps it.
 PortOptionControls ControlsFor(const PortOptionValues& v);
+
+// A control whose value cannot be used, and why, in the user's words.
+struct ControlProblem {
+    enum Field { XonChar, XoffChar } field;
+    std::string text;
+};
+// What is wrong with the controls of a direct port: a character code that is not a
+// number from 0 to 255, or the same character for Xon and Xoff under software flow
+// control. Empty when everything can be used.
+std::vector<ControlProblem> CheckControls(const PortOptionControls& c);
 // The values after OK: the controls applied over v. A character text that is not a
 // number from 0 to 255 leaves that character as it was; an "Other:" rate that is not a
 // valid rate leaves the rate as it was.

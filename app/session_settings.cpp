@@ -189,6 +189,15 @@ void readWindow(const GroupReader& r, WindowSettings& w)
     r.boolean("Status", w.Status);
     r.signedNumber("Left", w.Left);
     r.signedNumber("Top", w.Top);
+    // Values added later: a store written before them simply lacks them.
+    try {
+        r.boolean("CaptureCRLF", w.CaptureCrLf);
+    } catch (const ValueMissing&) {
+    }
+    try {
+        r.number("HistoryRows", w.HistoryRows, 0, kMaxHistoryRows);
+    } catch (const ValueMissing&) {
+    }
 }
 
 // Number of list entries to read for a stored count. Counts at or above 2^31 read as
@@ -420,6 +429,8 @@ void WriteRegistry(RegistryStore& store, std::string_view sessionPath, const Ses
     putBool(store, k, "Status", w.Status);
     putInt(store, k, "Left", w.Left);
     putInt(store, k, "Top", w.Top);
+    putBool(store, k, "CaptureCRLF", w.CaptureCrLf);
+    store.writeDword(k, "HistoryRows", w.HistoryRows);
 
     k = GroupKey(sessionPath, "Script");
     const ScriptSettings& c = s.script;

@@ -37,6 +37,9 @@ inline constexpr size_t kMaxFontName = 255;
 // Send macros of a session, one for each of Shift+F1 .. Shift+F12.
 inline constexpr size_t kMacroCount = 12;
 
+// Scrollback rows a stored session may ask for; the terminal takes as many as it can hold.
+inline constexpr uint32_t kMaxHistoryRows = 100000;
+
 struct PortSettings {
     // "Mode": 3 is a directly opened port; any other value is a modem reached through the
     // telephony device. Kept as stored, without a range check.
@@ -113,6 +116,9 @@ struct WindowSettings {
     bool Status = true;                // status bar visible
     int32_t Left = -1;                 // remembered position; negative centres the window
     int32_t Top = -1;
+    // Additions, stored after the values above and read only when present:
+    bool CaptureCrLf = false;          // "CaptureCRLF": capture file line breaks CR LF, else LF
+    uint32_t HistoryRows = 175;        // "HistoryRows": scrollback rows above the page
 
     bool operator==(const WindowSettings&) const = default;
 };

@@ -460,6 +460,9 @@ void BaseDispatcher::processEvent(uint32_t mask)
                 }
             if (got == 0 || hungUp_ || inputBlocked_ || closeDeferred_ || stopRequested_)
                 break;
+            // Paced input: what arrives meanwhile waits for the next frame.
+            if (InputPacingNow() > 0)
+                break;
         }
     }
     clearFiredMarks();

@@ -204,6 +204,16 @@ public:
     int ArmTimerTrigger(uint16_t handle, int32_t ticks, bool activate);
     int ArmStatusTrigger(uint16_t handle, uint16_t value, bool activate);
     int SetAvailLength(uint32_t length);
+    // While no procedure handler is registered, received bytes are gathered for up to ms
+    // after one delivery before the next: windows that show them at the display's frame
+    // rate gain nothing from more notifications, and a stream of small reads then costs
+    // one wake-up per frame instead of one per read. The first bytes after a quiet spell
+    // are delivered at once; a protocol engine (a procedure handler) always gets every
+    // read at once. 0, the default, delivers every read at once.
+    void SetInputPacing(uint32_t ms) { inputPacingMs_ = ms; }
+    uint32_t InputPacing() const { return inputPacingMs_.load(); }
+    // The pacing in force now: 0 while a procedure handler listens.
+    uint32_t InputPacingNow() const { return procsPresent_.load() ? 0 : inputPacingMs_.load(); }
     uint32_t AvailLength();
     int TimerTriggerLeft(uint16_t handle);
     void SnapshotTriggers(TriggerSnapshot& saved);
@@ -398,6 +408,8 @@ private:
     std::vector<ProcRec> procs_;
     bool portWindowWants_ = false;
     std::atomic<bool> notifyEnabled_{false};
+    std::atomic<bool> procsPresent_{false};
+    std::atomic<uint32_t> inputPacingMs_{0};
     bool handlerListChanged_ = false;
     std::atomic<bool> inNotification_{false};
     std::atomic<bool> statusFired_{false};

@@ -101,6 +101,7 @@ void BaseDispatcher::RecomputeHandlerFlags(int mode)
     for (const auto& p : procs_)
         procs += p.deleted ? 0 : 1;
     notifyEnabled_ = portWindowWants_ || windows >= 2 || procs > 0;
+    procsPresent_ = procs > 0;
 }
 
 // ---- Triggers ------------------------------------------------------------------------
@@ -555,27 +556,30 @@ bool BaseDispatcher::sendNotification(uint16_t msg, uint32_t wParam, uint16_t lP
             return false;
     }
     if (toWindows) {
-        for (WindowHandler* w : windows) {
-            if (!stillRegistered(w, true))
-                continue;
-            {
-                std::lock_guard li(input_);
-                taken_ = 0;
+        // All windows hear of the notification in one call on the UI thread, in their
+        // order: one wake-up of each thread per notification, however many windows.
+        // The registration is checked again on the UI thread, where windows remove
+        // themselves, so a window gone meanwhile is never called.
+        auto callWindows = [&] {
+            for (WindowHandler* w : windows) {
+                if (closeDeferred_ || stopRequested_)
+                    return;
+                if (!stillRegistered(w, true))
+                    continue;
+                {
+                    std::lock_guard li(input_);
+                    taken_ = 0;
+                }
+                w->windowMessage(msg, wParam, lParam);
+                afterCall();
             }
-            // The registration is checked again on the UI thread, where windows remove
-            // themselves, so a window gone meanwhile is never called.
-            auto call = [w, msg, wParam, lParam, &stillRegistered] {
-                if (stillRegistered(w, true))
-                    w->windowMessage(msg, wParam, lParam);
-            };
-            if (bridge_)
-                bridge_->send(call, WindowSendTimeoutMs);
-            else
-                call();
-            afterCall();
-            if (closeDeferred_ || stopRequested_)
-                return false;
-        }
+        };
+        if (bridge_)
+            bridge_->send(callWindows, WindowSendTimeoutMs);
+        else
+            callWindows();
+        if (closeDeferred_ || stopRequested_)
+            return false;
     }
 
     bool result = true;

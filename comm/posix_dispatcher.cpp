@@ -465,7 +465,25 @@ uint32_t PosixDispatcher::pollModemAndErrors()
 
 void PosixDispatcher::eventThreadMain()
 {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastInput{};
     while (!StopRequested()) {
+        // Paced input: for a while after a delivery the device is not watched, so bytes
+        // that arrive meanwhile gather in the driver and go out together. Anything on the
+        // wake-up descriptor (a stop, a re-watch) cuts the wait short.
+        const uint32_t pacing = InputPacingNow();
+        if (pacing > 0) {
+            const auto due = lastInput + std::chrono::milliseconds(pacing);
+            const auto now = Clock::now();
+            if (now < due) {
+                pollfd w{wakeFd_, POLLIN, 0};
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+                if (::poll(&w, 1, int(left) + 1) > 0)
+                    drainEventFd(wakeFd_);
+                if (StopRequested())
+                    break;
+            }
+        }
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
         // The device is left out while the input buffer is full (the driver keeps the
         // bytes) and after a hang-up, so a readable or hung-up descriptor never spins.
@@ -491,6 +509,8 @@ void PosixDispatcher::eventThreadMain()
         }
         if (hasModemLines_)
             mask |= pollModemAndErrors();
+        if (mask & evRxChar)
+            lastInput = Clock::now();
         if (mask && !DeliverEvent(mask))
             break;
     }

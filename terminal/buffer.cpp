@@ -181,7 +181,7 @@ void Buffer::bWriteChar(uint8_t ch)
     }
     dropMarkOnOutput();
     if (capturing())
-        bAddToCapture(ch);
+        captureMovement(ch);
     switch (ch) {
     case 0x08:
         if (col_ > 0) {
@@ -390,6 +390,14 @@ void Buffer::moveTo(int pageRow, int column)
 void Buffer::setColumn(int column)
 {
     col_ = std::clamp(column, 0, cols_ - 1);
+}
+
+void Buffer::horizontalTab()
+{
+    const int from = col_;
+    setColumn(bGetNextTabStop(col_, 1));
+    for (int i = from; i < col_ && capturing(); ++i)
+        bAddToCapture(' ');
 }
 
 void Buffer::cursorUp(int n)
@@ -1579,6 +1587,15 @@ void Buffer::bAddToCapture(uint8_t ch)
     captureBuf_[captureLen_++] = static_cast<char>(ch);
     if (captureLen_ >= captureBuf_.size())
         bFlushCapture();
+}
+
+void Buffer::captureMovement(uint8_t ch)
+{
+    if (ch == 0x0D)
+        return;
+    if (ch == 0x0A && captureCrLf_)
+        bAddToCapture(0x0D);
+    bAddToCapture(ch);
 }
 
 void Buffer::captureBytes(const uint8_t* data, std::size_t len)

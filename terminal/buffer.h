@@ -161,6 +161,8 @@ public:
     // Cursor to a 0-based page row and column, clamped to the page.
     void moveTo(int pageRow, int column);
     void setColumn(int column);
+    // A horizontal tab: on to the next tab stop. A capture gets the spaces it moved over.
+    void horizontalTab();
     // Moves up/down by n rows: inside the scrolling region not past its margins, never off
     // the page.
     void cursorUp(int n);
@@ -307,6 +309,8 @@ public:
     // reports row and column 0; leaving restores the display as it was.
     void bSetScrollMode(bool scrollback);
     bool scrollbackMode() const { return scrollback_; }
+    // In scrollback mode: the display top of the live page, where the view returns.
+    int liveDisplayTop() const { return savedDispTop_; }
     // Moves the display by rows and columns, within the written part of the buffer.
     void bScroll(int dRows, int dCols);
     void bGotoTop();
@@ -351,6 +355,11 @@ public:
     std::string markedText() const;
 
     // --- Capture -------------------------------------------------------------------------
+    // The capture file holds text lines: each line feed ends a line with LF (or CR LF
+    // when crlf is set), carriage returns are left out (a CR LF from the line, or the
+    // CR CR LF a pseudo-terminal makes of it, gives one line break), backspaces stay.
+    void setCaptureLineEnds(bool crlf) { captureCrLf_ = crlf; }
+    bool captureLineEndsCrLf() const { return captureCrLf_; }
     // Starts (On) or stops capture. An empty name means "CAPTURE.CAP"; Append continues an
     // existing file. Returns 0 or a negative code (negated errno, -101 when the disk is
     // full); a failed start leaves capture off.
@@ -392,6 +401,8 @@ private:
     void postStatus(bool always);
     void dropMarkOnOutput();
     void captureBytes(const uint8_t* data, std::size_t len);
+    // A BS, LF or CR written to the screen, as the capture file keeps it.
+    void captureMovement(uint8_t ch);
     int writeCapture(const char* data, std::size_t len);
     void failCapture(int code);
     void sortTabs(std::vector<uint16_t>& tabs);
@@ -490,6 +501,7 @@ private:
     std::string captureName_;
     std::vector<char> captureBuf_;
     std::size_t captureLen_ = 0;
+    bool captureCrLf_ = false;
 };
 
 } // namespace zelvo::terminal

@@ -20,10 +20,11 @@ TerminalEmulator::~TerminalEmulator()
 
 void TerminalEmulator::takePendingColors()
 {
-    // The first byte starts the emulation in its own default rendition.
+    // The first byte starts the emulation in the default rendition: the terminal's
+    // default colours (the font colour the user chose), no attributes.
     colorsPending_ = false;
-    fore_ = 7;
-    back_ = 0;
+    fore_ = buf_->defaultFore();
+    back_ = buf_->defaultBack();
     attr_ = 0;
     applyAttr();
 }
@@ -68,7 +69,7 @@ void TerminalEmulator::write(uint8_t ch)
 void TerminalEmulator::control(uint8_t ch)
 {
     if (ch == 0x09)
-        buf_->setColumn(buf_->bGetNextTabStop(buf_->column(), 1));
+        buf_->horizontalTab();
     else
         clearScreen();
 }
@@ -96,8 +97,8 @@ void TerminalEmulator::selectGraphicRendition(const CsiParams& p)
         const int v = p.get(i, 0);
         switch (v) {
         case 0:
-            fore_ = 7;
-            back_ = 0;
+            fore_ = buf_->defaultFore();
+            back_ = buf_->defaultBack();
             attr_ = 0;
             break;
         case 1: attr_ |= atBold; break;
@@ -110,8 +111,8 @@ void TerminalEmulator::selectGraphicRendition(const CsiParams& p)
         case 25: attr_ &= static_cast<uint8_t>(~atBlink); break;
         case 27: attr_ &= static_cast<uint8_t>(~atReverse); break;
         case 28: attr_ &= static_cast<uint8_t>(~atInvisible); break;
-        case 39: fore_ = 7; break;
-        case 49: back_ = 0; break;
+        case 39: fore_ = buf_->defaultFore(); break;
+        case 49: back_ = buf_->defaultBack(); break;
         default:
             if (v >= 30 && v <= 37)
                 fore_ = v - 30;
@@ -149,8 +150,8 @@ void TerminalEmulator::restoreCursor(bool resetHome)
         applyAttr();
     } else if (resetHome) {
         buf_->moveTo(0, 0);
-        fore_ = 7;
-        back_ = 0;
+        fore_ = buf_->defaultFore();
+        back_ = buf_->defaultBack();
         attr_ = 0;
         applyAttr();
     }

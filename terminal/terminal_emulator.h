@@ -23,6 +23,10 @@ public:
     void processChar(uint8_t ch) override;
     void processBlock(const uint8_t* data, std::size_t len) override;
 
+    // The buffer's default colours changed: the next byte starts again in the default
+    // rendition with them.
+    void useDefaultColors() { colorsPending_ = true; }
+
     // Colours and attribute as SGR left them (before reverse).
     int foreground() const { return fore_; }
     int background() const { return back_; }

@@ -13,9 +13,12 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QToolButton>
+#include <QValidator>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace zelvo::app {
@@ -58,7 +61,53 @@ const std::vector<std::vector<Key>>& keyRows()
 const char* const kEditLabels[6] = {"Normal", "Ctrl Key", "Shift Key", "Ctrl+Shift", "Ctrl+Alt",
                                     "Ctrl+Alt+Shift"};
 
+const QString kEsc = QStringLiteral("<ESC>");
+
+// Keeps a mapping edit to what the key map can store: 8-bit printable characters and
+// <ESC>, no more bytes than the key's entry holds. "<ESC>" counts as the one byte it is
+// stored as; a partly typed "<ESC>" that would fit once complete is let through.
+class MappingValidator : public QValidator {
+public:
+    MappingValidator(QObject* parent, std::function<void(const QString&)> refused)
+        : QValidator(parent), refused_(std::move(refused))
+    {
+    }
+    int limit = 0;
+
+    State validate(QString& input, int&) const override
+    {
+        for (QChar c : input)
+            if (c.unicode() > 0xFF || c.unicode() < 0x20 || c.unicode() == 0x7F) {
+                refused_(QStringLiteral("\"%1\" cannot be stored in the key map: it holds 8-bit "
+                                        "characters, and <ESC> for the escape byte.")
+                             .arg(c));
+                return Invalid;
+            }
+        if (bytes(input) <= limit)
+            return Acceptable;
+        for (int n = 1; n <= kEsc.size(); ++n)
+            if (input.endsWith(kEsc.left(n)) && bytes(input.left(input.size() - n)) + 1 <= limit)
+                return Intermediate;
+        refused_(QStringLiteral("This mapping holds at most %1 characters (<ESC> counts as one).").arg(limit));
+        return Invalid;
+    }
+
+    static int bytes(const QString& text)
+    {
+        return int(terminal::KeyboardEmulator::fromDisplay(text.toLatin1().toStdString()).size());
+    }
+
+private:
+    std::function<void(const QString&)> refused_;
+};
+
 } // namespace
+
+int KMEditor::MappingLimit(int vk, int shiftCode)
+{
+    const int fixed = int(std::to_string(vk).size() + std::to_string(shiftCode).size()) + 2;
+    return std::max(0, terminal::KeyboardEmulator::kMaxValue - fixed);
+}
 
 KeyLayoutMap::KeyLayoutMap(QWidget* parent) : QWidget(parent), group_(new QButtonGroup(this))
 {
@@ -129,10 +178,16 @@ KMEditor::KMEditor(QWidget* parent) : QDialog(parent)
         edits_[i] = new QLineEdit(mappings_);
         edits_[i]->setObjectName(QStringLiteral("MapEdit%1").arg(i));
         edits_[i]->setEnabled(false);
+        validators_[i] = new MappingValidator(edits_[i], [this](const QString& why) { hint_->setText(why); });
+        edits_[i]->setValidator(validators_[i]);
         form->addWidget(new QLabel(QString::fromLatin1(kEditLabels[i]), mappings_), i % 3, (i / 3) * 2);
         form->addWidget(edits_[i], i % 3, (i / 3) * 2 + 1);
         connect(edits_[i], &QLineEdit::editingFinished, this, [this, i] { EditExit(i); });
+        connect(edits_[i], &QLineEdit::textEdited, this, [this, i] { showLimit(i); });
     }
+    hint_ = new QLabel(mappings_);
+    hint_->setObjectName(QStringLiteral("LimitLabel"));
+    form->addWidget(hint_, 3, 0, 1, 4);
     top->addWidget(mappings_);
 
     auto* buttons = new QDialogButtonBox(this);
@@ -185,28 +240,65 @@ bool KMEditor::Load(const std::string& mapFileName, const std::string& emulatorT
 
 void KMEditor::KeyClick(int)
 {
+    // What was typed for the key shown so far is kept before another key is shown.
+    commitShown();
     showKey();
+}
+
+void KMEditor::commitShown()
+{
+    for (int i = 0; i < 6; ++i)
+        EditExit(i);
 }
 
 void KMEditor::showKey()
 {
-    int vk = keys_->picked();
+    const int vk = keys_->picked();
+    shownKey_ = vk;
     mappings_->setTitle(QStringLiteral("Mappings - [") + keys_->keyLabel(vk) + QStringLiteral("]"));
     for (int i = 0; i < 6; ++i) {
         edits_[i]->setEnabled(vk != 0);
+        static_cast<MappingValidator*>(validators_[i])->limit = vk != 0 ? MappingLimit(vk, kShiftCodes[i]) : 0;
         edits_[i]->setText(vk != 0 ? QString::fromLatin1(terminal::KeyboardEmulator::toDisplay(
                                          keyboard_.mapping(vk, kShiftCodes[i]))
                                                              .c_str())
                                    : QString());
+        edits_[i]->setToolTip(vk != 0 ? QStringLiteral("Up to %1 characters; <ESC> counts as one.")
+                                            .arg(MappingLimit(vk, kShiftCodes[i]))
+                                      : QString());
     }
+    if (vk != 0)
+        showLimit(0);
+    else
+        hint_->clear();
+}
+
+void KMEditor::showLimit(int i)
+{
+    const int vk = shownKey_;
+    if (vk == 0)
+        return;
+    hint_->setText(QStringLiteral("%1: %2 of %3 characters (<ESC> counts as one).")
+                       .arg(QString::fromLatin1(kEditLabels[i]))
+                       .arg(MappingValidator::bytes(edits_[i]->text()))
+                       .arg(MappingLimit(vk, kShiftCodes[i])));
+}
+
+QString KMEditor::hint() const
+{
+    return hint_->text();
 }
 
 void KMEditor::EditExit(int i)
 {
-    int vk = keys_->picked();
+    const int vk = shownKey_;
     if (vk == 0)
         return;
     std::string mapping = terminal::KeyboardEmulator::fromDisplay(edits_[i]->text().toLatin1().toStdString());
+    // A partly typed "<ESC>" that does not fit is not stored as its letters.
+    const size_t limit = size_t(MappingLimit(vk, kShiftCodes[i]));
+    if (mapping.size() > limit)
+        mapping.resize(limit);
     if (mapping == keyboard_.mapping(vk, kShiftCodes[i]))
         return;
     if (!keyboard_.setMapping(vk, kShiftCodes[i], mapping)) {
@@ -217,8 +309,7 @@ void KMEditor::EditExit(int i)
 
 bool KMEditor::SaveClick()
 {
-    for (int i = 0; i < 6; ++i)
-        EditExit(i);
+    commitShown();
     std::string name = keyboard_.EmulatorType();
     if (name.empty() && tabs_->currentIndex() >= 0)
         name = tabs_->tabText(tabs_->currentIndex()).toStdString();
@@ -237,8 +328,7 @@ bool KMEditor::SaveClick()
 
 bool KMEditor::settleChanges()
 {
-    for (int i = 0; i < 6; ++i)
-        EditExit(i);
+    commitShown();
     if (!keyboard_.modified())
         return true;
     switch (askSave()) {

@@ -15,8 +15,10 @@
 
 class QButtonGroup;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QTabBar;
+class QValidator;
 
 namespace zelvo::app {
 
@@ -57,6 +59,11 @@ public:
 
     KeyLayoutMap* keys() const { return keys_; }
     QLineEdit* mappingEdit(int i) const { return edits_[i]; }
+    // Bytes a mapping of a key and shift code can hold: the stored value "key,shift,
+    // mapping" is at most 20 characters.
+    static int MappingLimit(int vk, int shiftCode);
+    // The line under the edit boxes: how long a mapping may be, or what was refused.
+    QString hint() const;
     QTabBar* tabs() const { return tabs_; }
     bool modified() const { return keyboard_.modified(); }
 
@@ -74,6 +81,9 @@ public:
 
 private:
     void showKey();
+    // Stores the six edits into the loaded record for the key they show.
+    void commitShown();
+    void showLimit(int i);
     bool settleChanges();
     void reportError(const std::string& text);
 
@@ -83,6 +93,10 @@ private:
     QTabBar* tabs_;
     QGroupBox* mappings_;
     QLineEdit* edits_[6];
+    QValidator* validators_[6];
+    QLabel* hint_;
+    // The key whose mappings the edit boxes show.
+    int shownKey_ = 0;
     bool switching_ = false;
 };
 

@@ -2,15 +2,21 @@
 
 #include "app/main_form_logic.h"
 #include "app/port_access.h"
+#include "app/paste_queue.h"
+#include "app/ui/capture_controller.h"
+#include "app/ui/paste_controller.h"
+#include "app/ui/scrollback_controller.h"
 #include "app/ui/dial_controller.h"
 #include "app/ui/macro_controller.h"
 #include "app/ui/reconnect_controller.h"
 #include "app/ui/rfs_statistic.h"
+#include "app/ui/script_controller.h"
 #include "app/ui/terminal_access.h"
 #include "app/ui/user_prompts.h"
 #include "app/ui/view_controller.h"
 #include "comm/ui/status_light.h"
 #include "terminal/emulator_type.h"
+#include "terminal/line_endings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,7 +27,10 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPalette>
 #include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -60,26 +69,55 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Zelvo32"));
-    // A fixed single border with the system menu and the minimise button only.
+    // The window opens fitted to the terminal and may be resized and maximised: the
+    // terminal keeps its page, centred in the window, with scroll bars where the window
+    // is smaller than the page.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
+                   | Qt::WindowCloseButtonHint);
 
     central_ = new QWidget(this);
     central_->setObjectName(QStringLiteral("ClientArea"));
     setCentralWidget(central_);
-    terminal_.widget()->setParent(central_);
+    auto* column = new QVBoxLayout(central_);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    terminalArea_ = new QScrollArea(central_);
+    terminalArea_->setObjectName(QStringLiteral("TerminalArea"));
+    terminalArea_->setFrameShape(QFrame::NoFrame);
+    terminalArea_->setAlignment(Qt::AlignCenter);
+    terminalArea_->setWidgetResizable(false);
+    // Around a terminal smaller than the window: the terminal's own black.
+    QPalette surround = terminalArea_->viewport()->palette();
+    surround.setColor(QPalette::Window, Qt::black);
+    terminalArea_->viewport()->setPalette(surround);
+    terminalArea_->viewport()->setAutoFillBackground(true);
+    terminalFrame_ = new QWidget;
+    terminalFrame_->setObjectName(QStringLiteral("TerminalFrame"));
+    terminalArea_->setWidget(terminalFrame_);
+    column->addWidget(terminalArea_, 1);
+    terminal_.widget()->setParent(terminalFrame_);
     terminal_.widget()->setObjectName(QStringLiteral("Terminal"));
     terminal_.widget()->move(3, 3);
     buildMenus();
     buildLedBar();
+    column->addWidget(ledBar_);
     buildStatusBar();
+    scripts_ = std::make_unique<ScriptController>(*this, port_, terminal_);
     view_ = new ViewController(*this, terminal_, settings_.emulator);
     macros_ = new MacroController(*this, terminal_, settings_.script.Macros);
+    // The macro buttons run along the bottom of the terminal, above the status lights.
+    column->insertWidget(1, macros_->bar());
 
     statusTimer_ = new QTimer(this);
     statusTimer_->setObjectName(QStringLiteral("StatusTimer"));
     statusTimer_->setInterval(250);
     connect(statusTimer_, &QTimer::timeout, this, &MainForm::StatusTimerTimer);
+
+    scrollback_ = new ScrollbackController(terminal_, action("ScrollbackItem"), [this] { UpdateStatus(); }, this);
+    capture_ = new CaptureController(terminal_, action("LogItem"), [this] { UpdateStatus(); }, this);
+    paste_ = new PasteController(port_, this);
+    paste_->setLineBusy([this] { return transfers_->running(); });
 
     attachListeners();
     port_.onLineLost = [this](const std::string& reason) { onLineLost(reason); };
@@ -90,8 +128,15 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
         UpdateMenu();
     };
     terminal_.onKeyPress = [this] { TerminalKeyPress(); };
-    terminal_.onCaptureError = [this](const std::string& m) { onCaptureError(m); };
-    terminal_.onTitle = [this](const std::string& t) { showRemoteTitle(t); };
+    // The terminal shows what the file server router leaves of the bytes it reads.
+    if (server_.available())
+        terminal_.setReceiveFilter([this](const uint8_t* d, size_t n, std::vector<uint8_t>& shown) {
+            router_.takeShown(d, n, shown);
+        });
+    terminal_.onTitle = [this](const std::string& t) {
+        remoteTitle_ = t;
+        showSession();
+    };
     connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainForm::UpdateMenu);
 
     FormCreate();
@@ -101,16 +146,18 @@ MainForm::~MainForm()
 {
     delete macros_;
     delete view_;
+    scripts_.reset();
     dial_.reset();
     transfers_->setTransfer(nullptr, nullptr);
     port_.onData = nullptr;
     port_.onDataTrigger = nullptr;
     port_.onLineLost = nullptr;
     terminal_.onKeyPress = nullptr;
-    terminal_.onCaptureError = nullptr;
+    terminal_.setReceiveFilter(nullptr);
+    terminal_.setTypingHeld(false);
     terminal_.onTitle = nullptr;
     // The terminal belongs to the program, not to this window.
-    if (terminal_.widget()->parent() == central_)
+    if (terminal_.widget()->parent() == terminalFrame_)
         terminal_.widget()->setParent(nullptr);
 }
 
@@ -129,6 +176,8 @@ void MainForm::detachListeners()
 void MainForm::setTransfer(protocols::Protocol* protocol, TransferLine* line)
 {
     transfers_->setTransfer(protocol, line);
+    if (scripts_)
+        scripts_->setTransfer(protocol, line);
     UpdateMenu();
 }
 
@@ -150,8 +199,11 @@ void MainForm::refreshLights()
 void MainForm::setPrompts(UserPrompts* prompts)
 {
     prompts_ = prompts;
+    capture_->setPrompts(prompts);
+    scrollback_->setPrompts(prompts);
     transfers_->setPrompts(prompts);
     macros_->setPrompts(prompts);
+    scripts_->setPrompts(prompts);
     if (dial_)
         dial_->setPrompts(prompts);
 }
@@ -210,10 +262,13 @@ void MainForm::buildMenus()
 
     QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("EditMenu"));
-    connect(addItem(edit, "CopyItem", "&Copy"), &QAction::triggered, this,
-            &MainForm::CopyItemClick);
-    connect(addItem(edit, "PasteItem", "&Paste", false), &QAction::triggered, this,
-            &MainForm::PasteItemClick);
+    QAction* copy = addItem(edit, "CopyItem", "&Copy");
+    connect(copy, &QAction::triggered, this, &MainForm::CopyItemClick);
+    QAction* paste = addItem(edit, "PasteItem", "&Paste", false);
+    connect(paste, &QAction::triggered, this, &MainForm::PasteItemClick);
+    // The keys of Linux terminals: Ctrl+C and Ctrl+V stay with the line.
+    copy->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    paste->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     edit->addSeparator();
     QAction* sb = addItem(edit, "ScrollbackItem", "&Scrollback");
     sb->setCheckable(true);
@@ -248,6 +303,8 @@ void MainForm::buildMenus()
             &MainForm::KeyboardItemClick);
     connect(addItem(prefs, "FontItem", "&Font..."), &QAction::triggered, this,
             &MainForm::FontItemClick);
+    connect(addItem(prefs, "HistoryItem", "Scroll&back rows..."), &QAction::triggered, this,
+            [this] { scrollback_->chooseRows(); });
     prefs->addSeparator();
     connect(addItem(prefs, "SaveSesItem", "&Save / Delete..."), &QAction::triggered, this,
             &MainForm::SaveSessionItemClick);
@@ -273,7 +330,7 @@ void MainForm::buildMenus()
     status->setChecked(true);
     connect(status, &QAction::triggered, this, &MainForm::StatusItemClick);
 
-    // The script commands come with the script host.
+    // The script commands are connected by the script controller.
     QMenu* script = bar->addMenu(QStringLiteral("&Script"));
     script->setObjectName(QStringLiteral("ScriptMenu"));
     addItem(script, "RunScriptItem", "&Run...", false);
@@ -341,10 +398,17 @@ void MainForm::buildStatusBar()
             bar->addWidget(panels_[i], 1);
         }
     }
+    // The named session in use, beside the four panels.
+    sessionPanel_ = new QLabel(bar);
+    sessionPanel_->setObjectName(QStringLiteral("SessionPanel"));
+    sessionPanel_->setFrameShape(QFrame::StyledPanel);
+    bar->addWidget(sessionPanel_, 1);
 }
 
 QString MainForm::statusPanel(int i) const
 {
+    if (i == 4)
+        return sessionPanel_->text();
     return i >= 0 && i < 4 ? panels_[i]->text() : QString();
 }
 
@@ -417,7 +481,12 @@ void MainForm::FormActivate()
 
 void MainForm::closeEvent(QCloseEvent* e)
 {
-    // FormCloseQuery: closing is always allowed.
+    // FormCloseQuery: closing is allowed, unless the user keeps the program open to save
+    // the script being edited.
+    if (!closed_ && !scripts_->closeQuery()) {
+        e->ignore();
+        return;
+    }
     closing_ = true;
     if (dial_)
         dial_->FormCloseQuery();
@@ -430,10 +499,10 @@ void MainForm::FormClose()
     if (closed_)
         return;
     closed_ = true;
+    scripts_->stopForClose();
     transfers_->cancel();
     writeSettingsNow();
-    if (terminal_.capturing())
-        terminal_.stopCapture();
+    capture_->stop();
     if (dial_)
         dial_->FormClose();
     port_.close();
@@ -503,6 +572,8 @@ void MainForm::applySettings()
     f.color = settings_.window.FontColor;
     f.pitch = int(settings_.window.FontPitch);
     terminal_.setFontSettings(f);
+    terminal_.setCaptureCrLf(settings_.window.CaptureCrLf);
+    terminal_.setHistoryRows(int(settings_.window.HistoryRows));
     ledBar_->setVisible(settings_.window.LED);
     setLightMonitoring(settings_.window.LED);
     statusBar()->setVisible(settings_.window.Status);
@@ -548,11 +619,14 @@ void MainForm::captureSettings()
     w.FontSize = (px * 72 + 48) / 96;
     w.LED = ledBarVisible();
     w.Status = !statusBar()->isHidden();
+    w.CaptureCrLf = terminal_.captureCrLf();
+    w.HistoryRows = uint32_t(terminal_.historyRows());
     if (started_ && !isMinimized()) {
         w.Left = x();
         w.Top = y();
     }
     transfers_->captureSettings();
+    scripts_->captureSettings(settings_.script);
 }
 
 // ---- Opening a session ----------------------------------------------------------------
@@ -573,7 +647,8 @@ bool MainForm::openLine(LineOpenError& err)
     if (port_.isOpen())
         return true;
     // A program on a local line learns what the emulation understands.
-    port_.setExecTerminalType(std::string(terminal::terminalTypeName(terminal_.EmulatorType())));
+    openedTerm_ = terminal::terminalTypeName(terminal_.EmulatorType());
+    port_.setExecTerminalType(openedTerm_);
     // The modem's line is let go first; when that takes a while, the port opens once
     // the telephony device reports its port closed.
     if (dial_ && !dial_->ReleaseLine())
@@ -600,6 +675,7 @@ void MainForm::PortOpen(const std::string& session)
             std::fprintf(stderr, "zelvo32: settings of \"%s\" end at the damaged value %s\n",
                          session.c_str(), at.c_str());
     }
+    scripts_->applySettings(settings_.script);
     applySettings();
     ResizeForm();
     CenterForm();
@@ -670,7 +746,12 @@ void MainForm::UpdateMenu()
     for (const char* n : {"SendMenu", "ReceiveMenu"})
         if (QMenu* m = findChild<QMenu*>(QString::fromLatin1(n)))
             m->setEnabled(anyProtocol && !transfers_->running());
-    action("ProtocolItem")->setEnabled(transfers_->protocol() != nullptr);
+    // What changes the line or reads the transfer's settings waits for the transfer.
+    action("ProtocolItem")->setEnabled(transfers_->protocol() != nullptr && !transfers_->running());
+    for (const char* n : {"PortItem", "SaveSesItem"})
+        action(n)->setEnabled(!transfers_->running());
+    for (QAction* a : sessionItems_)
+        a->setEnabled(!transfers_->running());
     const QMimeData* md = QApplication::clipboard()->mimeData();
     action("PasteItem")->setEnabled(md && md->hasText());
 }
@@ -707,21 +788,24 @@ void MainForm::UpdateSize()
     t->move(3, 3);
     int w = ts.width() + 6;
     int h = ts.height() + 6;
-    if (macros_->barVisible()) {
-        QWidget* bar = macros_->bar();
-        const int bh = bar->sizeHint().height();
-        bar->setGeometry(0, h, w, bh);
-        h += bh;
-    }
+    terminalFrame_->setFixedSize(w, h);
+    if (macros_->barVisible())
+        h += macros_->bar()->sizeHint().height();
     if (ledBarVisible()) {
         int lh = rxdLabel_->sizeHint().height() + 8;
-        ledBar_->setGeometry(0, h, w, lh);
+        ledBar_->setFixedHeight(lh);
         h += lh;
     }
+    // The window is fitted around the terminal, unless the user maximised it.
+    if (isMaximized() || isFullScreen())
+        return;
     central_->setFixedSize(w, h);
     if (layout())
         layout()->activate();
-    setFixedSize(sizeHint());
+    const QSize fitted = sizeHint();
+    central_->setMinimumSize(0, 0);
+    central_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(fitted);
 }
 
 void MainForm::CenterForm()
@@ -753,35 +837,64 @@ void MainForm::rebuildSessionMenu()
             QString::fromStdString(SessionList::Caption(i, sessions_.names()[i])));
         a->setObjectName(QStringLiteral("Session%1Item").arg(i));
         a->setData(int(i + 1));
+        a->setCheckable(true);
         int tag = int(i + 1);
         connect(a, &QAction::triggered, this, [this, tag] { SessionDelimClick(tag); });
         sessionItems_.push_back(a);
     }
+    showSession();
 }
 
 void MainForm::SessionDelimClick(int tag)
 {
     const std::string* name = sessions_.byTag(tag);
-    if (!name)
+    if (!name || transfers_->running())
         return;
-    std::string path = SessionPath(*name);
+    const std::string chosen = *name;
+    paste_->cancel();
     if (dial_ && port_.settings().TapiMode != 3) {
         // The session opens once the call has ended.
-        dial_->SwitchSession(path);
+        currentSession_ = chosen;
+        showSession();
+        dial_->SwitchSession(SessionPath(chosen));
         if (quitRequested_)
             close();
         return;
     }
     DisarmZmodemTrigger();
     port_.close();
-    PortOpen(path);
-    if (quitRequested_)
+    PortOpen(SessionPath(chosen));
+    if (quitRequested_) {
         close();
+        return;
+    }
+    currentSession_ = chosen;
+    showSession();
+    markLine();
+}
+
+void MainForm::showSession()
+{
+    setWindowTitle(QString::fromStdString(WindowTitleText(currentSession_, remoteTitle_)));
+    sessionPanel_->setText(QString::fromStdString(currentSession_));
+    for (size_t i = 0; i < sessionItems_.size(); ++i)
+        sessionItems_[i]->setChecked(!currentSession_.empty()
+                                     && SameSession(sessions_.names()[i], currentSession_));
+}
+
+void MainForm::markLine()
+{
+    // Where the line changed, the terminal shows which line it is now.
+    if (!port_.isOpen())
+        return;
+    const PortOptionValues v = port_.settings();
+    terminal_.showLocalLine(LineMarkerText(currentSession_, v.ComNumber, v.TapiMode == 3 ? port_.deviceOf(v.ComNumber) : v.Device,
+                                           v.Baud, v.DataBits, v.Parity, v.StopBits));
 }
 
 void MainForm::SaveSessionItemClick()
 {
-    if (!prompts_)
+    if (!prompts_ || transfers_->running())
         return;
     SessionFormResult r = prompts_->sessionForm(SessionList::SortedForBox(sessions_.names()),
                                                 sessions_.DefaultNewName());
@@ -800,6 +913,8 @@ void MainForm::SaveSessionItemClick()
             WriteRegistry(store, SessionPath(r.name), settings_);
         });
         sessions_.rebuildAfterSave(r.list, r.name);
+        // The settings in use are that session's now.
+        currentSession_ = r.name;
         rebuildSessionMenu();
         return;
     }
@@ -842,40 +957,35 @@ void MainForm::PasteItemClick()
     // While a transfer owns the line, pasted text would corrupt its stream.
     if (!md || !md->hasText() || !port_.isOpen() || transfers_->running())
         return;
-    // Encoded (and bracketed) as the emulation asks; line breaks go out as Enter sends them.
-    const std::string bytes = terminal_.pasteBytes(md->text());
-    if (!bytes.empty())
-        port_.putBlock(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    // Sent as typed, encoded (and bracketed) as the emulation asks: each line break as
+    // the Enter key sends it. Text that does not fit the output buffer follows as the
+    // line takes it.
+    const auto enter = terminal::EnterSends(settings_.emulator.EnterSends);
+    paste_->paste(PasteQueue::AsTyped(terminal_.pasteBytes(md->text()), terminal::enterBytes(enter)));
 }
 
 void MainForm::ScrollbackItemClick()
 {
-    terminal_.setActive(!terminal_.Active());
-    terminal_.setScrollback(!terminal_.Scrollback());
-    action("ScrollbackItem")->setChecked(terminal_.Scrollback());
-    UpdateStatus();
+    scrollback_->toggle();
 }
 
 void MainForm::TerminalKeyPress()
 {
-    if (!terminal_.Scrollback())
-        return;
-    terminal_.setActive(true);
-    terminal_.setScrollback(false);
-    action("ScrollbackItem")->setChecked(false);
-    UpdateStatus();
+    scrollback_->keyTyped();
 }
 
 void MainForm::FontItemClick()
 {
     if (!prompts_)
         return;
-    if (auto f = prompts_->chooseFont(terminal_.font())) {
-        TerminalFontSettings fontValues = terminal_.fontSettings();
+    TerminalFontSettings fontValues = terminal_.fontSettings();
+    if (auto choice = prompts_->chooseFont(terminal_.font(), fontValues.color)) {
+        const QFont* f = &choice->font;
         fontValues.name = f->family().toStdString().substr(0, kMaxFontName);
         QFontInfo info(*f);
         fontValues.height = -(f->pixelSize() > 0 ? f->pixelSize() : info.pixelSize());
         fontValues.pitch = 2;
+        fontValues.color = choice->color;
         terminal_.setFontSettings(fontValues);
         ResizeForm();
     }
@@ -883,39 +993,7 @@ void MainForm::FontItemClick()
 
 void MainForm::LogItemClick()
 {
-    QAction* item = action("LogItem");
-    if (!terminal_.capturing()) {
-        if (!prompts_)
-            return;
-        auto name = prompts_->chooseCaptureFile(QString::fromStdString(terminal_.CaptureFile()));
-        if (name) {
-            std::string file = name->toStdString();
-            if (file.size() > 255)
-                file.resize(255);
-            terminal_.setCaptureFile(file);
-            std::string error;
-            if (terminal_.startCapture(error)) {
-                item->setText(QStringLiteral("&Close capture file"));
-            } else {
-                prompts_->error(QStringLiteral("The capture file %1 cannot be written:\n%2")
-                                    .arg(QString::fromStdString(file), QString::fromStdString(error)));
-            }
-        }
-    } else {
-        terminal_.stopCapture();
-        item->setText(QStringLiteral("&Open capture file..."));
-    }
-    UpdateStatus();
-}
-
-void MainForm::onCaptureError(const std::string& message)
-{
-    action("LogItem")->setText(QStringLiteral("&Open capture file..."));
-    UpdateStatus();
-    if (prompts_)
-        prompts_->error(QStringLiteral("Capturing to %1 stopped:\n%2")
-                            .arg(QString::fromStdString(terminal_.CaptureFile()),
-                                 QString::fromStdString(message)));
+    capture_->toggle();
 }
 
 void MainForm::EchoItemClick()
@@ -954,12 +1032,6 @@ void MainForm::VisualBellItemClick()
     UpdateMenu();
 }
 
-void MainForm::showRemoteTitle(const std::string& title)
-{
-    setWindowTitle(title.empty() ? QStringLiteral("Zelvo32")
-                                 : QStringLiteral("Zelvo32 - ") + QString::fromStdString(title));
-}
-
 void MainForm::KeyboardItemClick()
 {
     if (!prompts_)
@@ -973,21 +1045,31 @@ void MainForm::KeyboardItemClick()
 
 void MainForm::PortItemClick()
 {
-    if (!prompts_)
+    // The line must not close under a running transfer (the menu item is disabled then).
+    if (!prompts_ || transfers_->running())
         return;
     PortOptionValues preset = port_.settings();
+    const std::string device = port_.deviceOf(preset.ComNumber);
     for (;;) {
         std::optional<PortOptionValues> chosen = prompts_->portOptions(preset);
         if (!chosen)
             break;
         if (chosen->TapiMode == 3 && chosen->ComNumber <= 0)
             continue;
+        // OK without a change keeps the open line as it is: reopening would restart a
+        // local command line and drop what is in flight. An emulation chosen since the
+        // line opened is the exception: the reopened line learns its terminal type.
+        if (port_.isOpen() && *chosen == port_.settings() && port_.deviceOf(chosen->ComNumber) == device
+            && openedTerm_ == terminal::terminalTypeName(terminal_.EmulatorType()))
+            break;
+        paste_->cancel();
         DisarmZmodemTrigger();
         port_.close();
         port_.setSettings(*chosen);
         LineOpenError err;
         if (openLine(err)) {
             ArmZmodemTrigger();
+            markLine();
             break;
         }
         if (!err.notAvailable) {
@@ -1007,6 +1089,8 @@ void MainForm::onLineLost(const std::string& reason)
     // The port has closed itself; the terminal keeps its content and the line can be
     // opened again from Preferences / Port.
     router_.reset();
+    paste_->cancel();
+    terminal_.setTypingHeld(false);
     terminal_.setActive(true);
     transfers_->lineLost();
     statusTimer_->stop();
@@ -1039,6 +1123,8 @@ void MainForm::RfsInfoClick()
         rfsStatistic_ = new RfsStatistic(server_.statistic, this);
     rfsStatistic_->show();
     rfsStatistic_->raise();
+    // Active, so that Escape closes it as it would any dialog.
+    rfsStatistic_->activateWindow();
 }
 
 void MainForm::ExitItemClick()
@@ -1057,7 +1143,9 @@ void MainForm::onPortData(const uint8_t* bytes, size_t length)
 
 void MainForm::setTerminalActive(bool active)
 {
-    terminal_.setActive(active);
+    // The router hides the exchange from the terminal's display itself; typed keys are
+    // held back until the reply has gone out.
+    terminal_.setTypingHeld(!active);
 }
 
 void MainForm::sendToPort(const uint8_t* bytes, size_t length)

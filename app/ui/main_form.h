@@ -17,6 +17,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QScrollArea;
 class QTimer;
 
 namespace zelvo::comm {
@@ -31,7 +32,11 @@ class TelephonyDevice;
 
 namespace zelvo::app {
 
+class CaptureController;
+class ScrollbackController;
+class PasteController;
 class PortAccess;
+class ScriptController;
 class ReconnectController;
 class TransferLine;
 struct LineOpenError;
@@ -123,7 +128,9 @@ public:
 
     // ---- State, for the program and for tests ----
     const SessionList& sessions() const { return sessions_; }
+    const std::string& currentSession() const { return currentSession_; }
     const SessionSettings& settings() const { return settings_; }
+    // Panels 0 to 3, and 4: the named session in use.
     QString statusPanel(int i) const;
     bool ledBarVisible() const;
     bool driveLightLit() const;
@@ -132,12 +139,15 @@ public:
     bool zmodemAutoStart() const { return transfers_->autoStart(); }
     // True from the start of a transfer until its finish event.
     bool transferRunning() const { return transfers_->running(); }
+    const PasteController& paste() const { return *paste_; }
     const FileServerRouter& router() const { return router_; }
     // True once the first activation has opened the line (or given up).
     bool started() const { return started_; }
     // True when the user cancelled opening a line at start-up; the program ends.
     bool quitRequested() const { return quitRequested_; }
     QAction* action(const char* objectName) const;
+    // The Script menu and the script windows.
+    ScriptController& scripts() const { return *scripts_; }
     // Reads and writes the store the way the window does at start and at exit.
     void writeSettingsNow();
 
@@ -157,15 +167,16 @@ private:
     void buildStatusBar();
     void buildLedBar();
     void rebuildSessionMenu();
+    // Title, status panel and menu check of the session in use.
+    void showSession();
+    // Writes which line is open into the terminal, after the line changed.
+    void markLine();
     void setLightMonitoring(bool on);
     void applySettings();
     void captureSettings();
     bool openLine(LineOpenError& err);
     void onPortData(const uint8_t* bytes, size_t length);
     void onLineLost(const std::string& reason);
-    void onCaptureError(const std::string& message);
-    // The caption: the program's name, then the remote side's title when it set one.
-    void showRemoteTitle(const std::string& title);
     bool saveStore(const std::function<void(platform::RegistryStore&)>& write);
 
     // FileServerRouter::Host
@@ -199,10 +210,19 @@ private:
     bool closed_ = false;
 
     QWidget* central_ = nullptr;
+    QScrollArea* terminalArea_ = nullptr;
+    QWidget* terminalFrame_ = nullptr;
     QWidget* ledBar_ = nullptr;
     QLabel* rxdLabel_ = nullptr;
     comm::StatusLight* driveLight_ = nullptr;
     QLabel* panels_[4] = {};
+    QLabel* sessionPanel_ = nullptr;
+    // The named session in use; empty for the start-up settings ("default").
+    std::string currentSession_;
+    // The title the remote side set (empty when none), shown in the caption.
+    std::string remoteTitle_;
+    // The terminal type the open line was given.
+    std::string openedTerm_;
     QTimer* statusTimer_ = nullptr;
     std::unique_ptr<DialController> dial_;
     ViewController* view_ = nullptr;
@@ -211,7 +231,11 @@ private:
     QAction* sessionDelim_ = nullptr;
     std::vector<QAction*> sessionItems_;
     RfsStatistic* rfsStatistic_ = nullptr;
+    std::unique_ptr<ScriptController> scripts_;
     ReconnectController* reconnect_ = nullptr;
+    PasteController* paste_ = nullptr;
+    CaptureController* capture_ = nullptr;
+    ScrollbackController* scrollback_ = nullptr;
 };
 
 } // namespace zelvo::app

@@ -158,6 +158,11 @@ PortOptionsDialog::PortOptionsDialog(LineDirectory& lines, QWidget* parent)
     flow->addRow(swReceive_);
     flow->addRow(QStringLiteral("Xon char:"), xon_);
     flow->addRow(QStringLiteral("Xoff char:"), xoff_);
+    // A value that cannot be used is marked as it is typed.
+    for (QLineEdit* e : {xon_, xoff_})
+        connect(e, &QLineEdit::textChanged, this, [this] { markProblems(); });
+    for (QCheckBox* b : {swTransmit_, swReceive_})
+        connect(b, &QCheckBox::toggled, this, [this] { markProblems(); });
     grid->addWidget(baudBox, 0, 0, 2, 1);
     grid->addWidget(parityBox, 0, 1, 2, 1);
     grid->addWidget(dataBox, 0, 2);
@@ -288,6 +293,7 @@ void PortOptionsDialog::enableSerial()
     bool direct = values_.TapiMode == 3 && values_.ComNumber > 0;
     for (QGroupBox* g : serialGroups_)
         g->setEnabled(direct);
+    markProblems();
 }
 
 PortOptionControls PortOptionsDialog::controls() const
@@ -313,13 +319,65 @@ PortOptionValues PortOptionsDialog::ResultPort() const
     return ApplyControls(values_, controls());
 }
 
+std::vector<ControlProblem> PortOptionsDialog::markProblems()
+{
+    std::vector<ControlProblem> problems;
+    // The serial controls count only for a direct port (they are disabled otherwise).
+    if (serialGroups_[0]->isEnabled())
+        problems = CheckControls(controls());
+    for (QLineEdit* e : {xon_, xoff_}) {
+        e->setProperty("invalid", false);
+        e->setToolTip(QString());
+        e->setStyleSheet(QString());
+    }
+    for (const ControlProblem& p : problems) {
+        QLineEdit* e = p.field == ControlProblem::XonChar ? xon_ : xoff_;
+        e->setProperty("invalid", true);
+        e->setToolTip(QString::fromStdString(p.text));
+        e->setStyleSheet(QStringLiteral("QLineEdit { border: 2px solid #d00000; }"));
+    }
+    return problems;
+}
+
+QStringList PortOptionsDialog::invalidControls() const
+{
+    QStringList names;
+    for (QLineEdit* e : {xon_, xoff_})
+        if (e->property("invalid").toBool())
+            names << e->objectName();
+    return names;
+}
+
 void PortOptionsDialog::accept()
 {
     if (values_.TapiMode == 3 && bauds_->checkedId() == kOtherBaudItem &&
         !ParseBaud(otherBaud_->currentText().toStdString())) {
-        QMessageBox::warning(this, QStringLiteral("Error"),
-                             QStringLiteral("The baud rate must be a whole number from 50 to 4000000."));
+        const QString text = QStringLiteral("The baud rate must be a whole number from 50 to 4000000.");
+        if (reportProblems)
+            reportProblems(text);
+        else
+            QMessageBox::warning(this, QStringLiteral("Error"), text);
         otherBaud_->setFocus();
+        return;
+    }
+    // Values that cannot be used are not replaced behind the user's back: the dialog
+    // stays open and says what is wrong.
+    const std::vector<ControlProblem> problems = markProblems();
+    if (!problems.empty()) {
+        QString text;
+        for (const ControlProblem& p : problems)
+            text += QString::fromStdString(p.text) + QLatin1Char('\n');
+        text.chop(1);
+        if (reportProblems)
+            reportProblems(text);
+        else
+            QMessageBox::warning(this, QStringLiteral("Error"), text);
+        for (QLineEdit* e : {xon_, xoff_})
+            if (e->property("invalid").toBool()) {
+                e->setFocus();
+                e->selectAll();
+                break;
+            }
         return;
     }
     // The offered local shell becomes a real mapping when it is the chosen line.

@@ -16,6 +16,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,10 +57,18 @@ public:
 
     void accept() override;
 
+    // Tells the user what is wrong with the values on OK (a message box; a test may
+    // answer it).
+    std::function<void(const QString& text)> reportProblems;
+    // Controls marked as holding a value that cannot be used.
+    QStringList invalidControls() const;
+
 private:
     void fillLineList();
     void refreshLines();
     void enableSerial();
+    // Marks the controls whose values cannot be used; returns what is wrong.
+    std::vector<ControlProblem> markProblems();
     PortOptionControls controls() const;
 
     LineDirectory& lines_;

@@ -45,6 +45,7 @@ public:
         if (++tries_ > 1)
             return std::nullopt;
         PortOptionsDialog d(lines_);
+        d.reportProblems = [this](const QString& text) { error(text); };
         d.Load(v);
         d.accept();
         return d.ResultPort();
@@ -53,14 +54,15 @@ public:
     {
         return {};
     }
-    std::optional<QFont> chooseFont(const QFont&) override { return std::nullopt; }
-    std::optional<QString> chooseCaptureFile(const QString&) override { return std::nullopt; }
+    std::optional<FontChoice> chooseFont(const QFont&, uint32_t) override { return std::nullopt; }
+    std::optional<CaptureChoice> chooseCaptureFile(const QString&, bool) override { return std::nullopt; }
     void about() override {}
     bool keyMapEditor(std::string&, std::string&) override { return false; }
     std::vector<QString> chooseSendFiles(const QString&, bool) override { return {}; }
     std::optional<QString> chooseReceiveFile(const QString&) override { return std::nullopt; }
     std::optional<QString> chooseDirectory(const QString&) override { return std::nullopt; }
     bool protocolOptions(protocols::Protocol&, bool&) override { return false; }
+    std::optional<int> chooseHistoryRows(int, int) override { return std::nullopt; }
 
 private:
     LineDirectory& lines_;

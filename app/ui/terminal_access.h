@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace zelvo::app {
 
@@ -33,6 +34,10 @@ public:
     virtual void setActive(bool on) = 0;
     virtual bool Scrollback() const = 0;
     virtual void setScrollback(bool on) = 0;
+    // Rows of history kept above the page, and the most the terminal can keep.
+    virtual int historyRows() const = 0;
+    virtual void setHistoryRows(int rows) = 0;
+    virtual int maxHistoryRows() const = 0;
     virtual bool HalfDuplex() const = 0;
     virtual void setHalfDuplex(bool on) = 0;
     // etNone 0, etANSI 1, etVT52 2, etVT100 3, etANSIBBS 4, etXterm 5.
@@ -58,6 +63,15 @@ public:
     virtual void setDisplayColumns(int columns) = 0;
 
     virtual void clearWindow() = 0;
+    // Shows a line of the program's own on a row of its own (not sent to the line).
+    virtual void showLocalLine(const std::string& text) = 0;
+    // Shows bytes as if they had been received from the line (a script's echo and its
+    // prints); the terminal repaints. A terminal that cannot show them ignores them.
+    virtual void showReceived(const uint8_t* data, size_t length)
+    {
+        (void)data;
+        (void)length;
+    }
     // Shows a line of the program's own (a transfer's summary) on a line of its own, as
     // if it had arrived; it is captured like the rest.
     virtual void showLine(const std::string& text) { (void)text; }
@@ -73,13 +87,25 @@ public:
     // Enables the keyboard emulator and makes it apply its key switches again.
     virtual void resetKeyboard() = 0;
 
+    // Decides which of the bytes the terminal reads from the line it shows; given the
+    // bytes read, the filter appends those to show. Empty: everything is shown.
+    using ReceiveFilter = std::function<void(const uint8_t* data, size_t length, std::vector<uint8_t>& shown)>;
+    virtual void setReceiveFilter(ReceiveFilter filter) = 0;
+    // Typed keys are dropped while held (a file server exchange owns the line).
+    virtual void setTypingHeld(bool held) = 0;
+
     virtual std::string CaptureFile() const = 0;
     virtual void setCaptureFile(const std::string& name) = 0;
     virtual bool capturing() const = 0;
-    // Starts a new capture file (an existing one is replaced); false with a message when
+    // Starts a new capture file (an existing one is replaced); false with the reason when
     // the file cannot be created.
     virtual bool startCapture(std::string& error) = 0;
-    virtual void stopCapture() = 0;
+    // Ends the capture; false with the reason when the last of it could not be written.
+    virtual bool stopCapture(std::string& error) = 0;
+    // Line breaks of the capture file: CR LF when set, else LF.
+    virtual bool captureCrLf() const = 0;
+    virtual void setCaptureCrLf(bool crlf) = 0;
+
 
     // ---- Received lines and typed bytes ----
     // Timestamps at the start of received lines: 0 off, 1 time of day, 2 time since the
@@ -95,12 +121,11 @@ public:
 
     // Every block of bytes the terminal reads from the line, as it arrived.
     std::function<void(const uint8_t* data, size_t length)> onReceived;
-    // Shows a line of the program's own (not from the line) on a row of its own, e.g.
-    // "[disconnected]"; nothing is sent.
-    virtual void showLocalLine(const std::string& text) { (void)text; }
 
     // A key was typed into the terminal.
     std::function<void()> onKeyPress;
+    // The terminal entered or left scrollback by itself (mouse wheel, Shift+Page Up/Down).
+    std::function<void()> onScrollbackChanged;
     // The capture stopped by itself (a write failed, e.g. a full disk).
     std::function<void(const std::string& message)> onCaptureError;
     // The remote side set its title (UTF-8; empty when there is none).

@@ -6,6 +6,9 @@
 #include "terminal/keyboard_emulator.h"
 #include "terminal/ui/terminal_window.h"
 
+#include <QFontInfo>
+
+#include <algorithm>
 #include <climits>
 
 namespace zelvo::app {
@@ -20,6 +23,10 @@ TerminalWindowAccess::TerminalWindowAccess(TerminalWindow& window, terminal::Emu
         if (onKeyPress)
             onKeyPress();
     });
+    window_.setOnScrollbackChange([this](TerminalWindow&, bool) {
+        if (onScrollbackChanged)
+            onScrollbackChanged();
+    });
     window_.setOnTitle([this](TerminalWindow&, const std::string& title) {
         if (onTitle)
             onTitle(title);
@@ -29,12 +36,8 @@ TerminalWindowAccess::TerminalWindowAccess(TerminalWindow& window, terminal::Emu
             onReceived(data, length);
     });
     window_.setOnTerminalError([this](TerminalWindow& w, int code) {
-        // A capture error switches capture off in the window; it is told to the user
-        // unless it happened while starting (then startCapture reports it).
-        if (starting_) {
-            startError_ = code;
-            return;
-        }
+        // A capture that stopped by itself (a write failed while text arrived); starting
+        // and stopping report their own failures.
         if (w.Capture() == TerminalWindow::cmOff && onCaptureError)
             onCaptureError(comm::ErrorText(code));
     });
@@ -44,6 +47,8 @@ TerminalWindowAccess::~TerminalWindowAccess()
 {
     window_.setOnKeyPress(nullptr);
     window_.setOnTerminalError(nullptr);
+    window_.setReceiveFilter(nullptr);
+    window_.setOnScrollbackChange(nullptr);
     window_.setOnTitle(nullptr);
     window_.setOnReceived(nullptr);
 }
@@ -71,6 +76,25 @@ bool TerminalWindowAccess::Scrollback() const
 void TerminalWindowAccess::setScrollback(bool on)
 {
     window_.setScrollback(on);
+}
+
+int TerminalWindowAccess::historyRows() const
+{
+    return window_.Rows() - window_.PageHeight();
+}
+
+void TerminalWindowAccess::setHistoryRows(int rows)
+{
+    // A new buffer starts empty: only a real change is made.
+    const int wanted = std::clamp(rows, 0, maxHistoryRows()) + window_.PageHeight();
+    if (wanted != window_.Rows())
+        window_.setRows(uint16_t(wanted));
+}
+
+int TerminalWindowAccess::maxHistoryRows() const
+{
+    // The buffer holds fewer than 65536 cells.
+    return terminal::Buffer::kMaxCells / std::max<int>(1, window_.Columns()) - window_.PageHeight();
 }
 
 bool TerminalWindowAccess::HalfDuplex() const
@@ -137,7 +161,15 @@ void TerminalWindowAccess::setFontSettings(const TerminalFontSettings& f)
 
 QFont TerminalWindowAccess::font() const
 {
-    return window_.font();
+    // The font really drawn, by the family and style the system resolved it to: a name
+    // the system lacks ("Terminal") would otherwise preselect whatever the font dialog
+    // matches first, an oblique face say.
+    const QFontInfo info(window_.renderer().font());
+    QFont f(info.family());
+    f.setPixelSize(info.pixelSize());
+    f.setStyleName(info.styleName());
+    f.setFixedPitch(true);
+    return f;
 }
 
 void TerminalWindowAccess::setDisplayRows(int rows)
@@ -153,6 +185,20 @@ void TerminalWindowAccess::setDisplayColumns(int columns)
 void TerminalWindowAccess::clearWindow()
 {
     window_.ClearWindow();
+}
+
+void TerminalWindowAccess::showLocalLine(const std::string& text)
+{
+    window_.ShowLocalLine(text);
+}
+
+void TerminalWindowAccess::showReceived(const uint8_t* data, size_t length)
+{
+    // Through the emulator into the buffer; the buffer then tells the window what to
+    // repaint, as after a block from the line.
+    terminal::Buffer& b = window_.buffer();
+    b.processBlock(data, length);
+    b.bNeedPaint();
 }
 
 void TerminalWindowAccess::showLine(const std::string& text)
@@ -218,6 +264,16 @@ void TerminalWindowAccess::resetKeyboard()
     window_.reloadXtermKeys();
 }
 
+void TerminalWindowAccess::setReceiveFilter(ReceiveFilter filter)
+{
+    window_.setReceiveFilter(std::move(filter));
+}
+
+void TerminalWindowAccess::setTypingHeld(bool held)
+{
+    window_.setTypingHeld(held);
+}
+
 std::string TerminalWindowAccess::CaptureFile() const
 {
     return window_.CaptureFile();
@@ -235,21 +291,22 @@ bool TerminalWindowAccess::capturing() const
 
 bool TerminalWindowAccess::startCapture(std::string& error)
 {
-    starting_ = true;
-    startError_ = 0;
-    window_.setCapture(TerminalWindow::cmOn);
-    starting_ = false;
-    if (startError_ != 0 || window_.Capture() == TerminalWindow::cmOff) {
-        window_.setCapture(TerminalWindow::cmOff);
-        error = startError_ != 0 ? comm::ErrorText(startError_) : "the file cannot be created";
+    const int rc = window_.changeCapture(TerminalWindow::cmOn);
+    if (rc < 0) {
+        error = comm::ErrorText(rc);
         return false;
     }
     return true;
 }
 
-void TerminalWindowAccess::stopCapture()
+bool TerminalWindowAccess::stopCapture(std::string& error)
 {
-    window_.setCapture(TerminalWindow::cmOff);
+    const int rc = window_.changeCapture(TerminalWindow::cmOff);
+    if (rc < 0) {
+        error = comm::ErrorText(rc);
+        return false;
+    }
+    return true;
 }
 
 void TerminalWindowAccess::setTimestamps(int mode)
@@ -277,17 +334,14 @@ bool TerminalWindowAccess::sendTyped(const std::string& bytes)
     return true;
 }
 
-void TerminalWindowAccess::showLocalLine(const std::string& text)
+bool TerminalWindowAccess::captureCrLf() const
 {
-    // Written to the screen directly, not through the emulation: the text is the
-    // program's own, and a sequence the line left half done must not swallow it.
-    terminal::Buffer& b = window_.buffer();
-    std::string s = b.column() != 0 ? "\r\n" : "";
-    s += text + "\r\n";
-    b.writeText(reinterpret_cast<const uint8_t*>(s.data()), s.size());
-    b.bMoveCaret();
-    b.bNeedPaint();
-    window_.lineFilter().lineStarts();
+    return window_.buffer().captureLineEndsCrLf();
+}
+
+void TerminalWindowAccess::setCaptureCrLf(bool crlf)
+{
+    window_.buffer().setCaptureLineEnds(crlf);
 }
 
 } // namespace zelvo::app

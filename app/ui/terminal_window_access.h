@@ -22,6 +22,9 @@ public:
     void setActive(bool on) override;
     bool Scrollback() const override;
     void setScrollback(bool on) override;
+    int historyRows() const override;
+    void setHistoryRows(int rows) override;
+    int maxHistoryRows() const override;
     bool HalfDuplex() const override;
     void setHalfDuplex(bool on) override;
     int EmulatorType() const override;
@@ -35,6 +38,8 @@ public:
     void setDisplayRows(int rows) override;
     void setDisplayColumns(int columns) override;
     void clearWindow() override;
+    void showLocalLine(const std::string& text) override;
+    void showReceived(const uint8_t* data, size_t length) override;
     void showLine(const std::string& text) override;
     void copyToClipboard() override;
     std::string keyboardName() const override;
@@ -42,16 +47,19 @@ public:
     void resetKeyboard() override;
     std::string keyMapFile() const override;
     void setKeyMap(const std::string& file, const std::string& name) override;
+    void setReceiveFilter(ReceiveFilter filter) override;
+    void setTypingHeld(bool held) override;
     std::string CaptureFile() const override;
     void setCaptureFile(const std::string& name) override;
     bool capturing() const override;
     bool startCapture(std::string& error) override;
-    void stopCapture() override;
+    bool stopCapture(std::string& error) override;
+    bool captureCrLf() const override;
+    void setCaptureCrLf(bool crlf) override;
     void setTimestamps(int mode) override;
     void setLfImpliesCr(bool on) override;
     void setEnterSends(int mode) override;
     bool sendTyped(const std::string& bytes) override;
-    void showLocalLine(const std::string& text) override;
 
     // The palette index nearest to a colour value 0x00BBGGRR.
     static int nearestPaletteIndex(uint32_t colorRef);
@@ -61,8 +69,6 @@ private:
     terminal::Emulator& emulator_;
     terminal::KeyboardEmulator& keyboard_;
     TerminalFontSettings fontSettings_;
-    bool starting_ = false;
-    int startError_ = 0;
 };
 
 } // namespace zelvo::app

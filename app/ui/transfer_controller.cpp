@@ -328,7 +328,8 @@ std::string TransferController::FatalErrorText(int code)
 
 void TransferController::ProtocolItemClick()
 {
-    if (!protocol_ || !prompts_)
+    // The engine reads these settings while a transfer runs.
+    if (!protocol_ || !prompts_ || running_)
         return;
     bool autoStart = zmodemAuto_;
     if (!prompts_->protocolOptions(*protocol_, autoStart))

@@ -142,6 +142,10 @@ void SLController::stopMonitoring()
         }
     }
     h_ = Handles{};
+    // A closed line has no states to show: lights left on would claim a carrier or data.
+    for (StatusLight* l : {lights_.CTSLight, lights_.DSRLight, lights_.DCDLight, lights_.RINGLight,
+                           lights_.TXDLight, lights_.RXDLight, lights_.ERRORLight, lights_.BREAKLight})
+        light(l, false);
 }
 
 void SLController::onAvail(ComPort& p, uint16_t count)

@@ -3,9 +3,11 @@
 #include "terminal/emulation.h"
 
 #include <algorithm>
+#include <vector>
 
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QPainter>
 
 namespace zelvo::terminal {
@@ -107,6 +109,49 @@ void ScreenRenderer::setFont(const QFont& font)
     italicFont_.setItalic(true);
     boldItalicFont_ = boldFont_;
     boldItalicFont_.setItalic(true);
+    raw_ = QRawFont::fromFont(font_);
+    auto indexGlyphs = [this](const GlyphTable& table, std::array<quint32, 256>& index) {
+        index.fill(0);
+        if (!raw_.isValid()) return;
+        for (int i = 0; i < 256; ++i) {
+            quint32 glyph = 0;
+            int count = 1;
+            if (raw_.glyphIndexesForChars(&table.g[i], 1, &glyph, &count) && count == 1)
+                index[size_t(i)] = glyph;
+        }
+    };
+    indexGlyphs(glyphs(), glyphIndex_);
+    indexGlyphs(cp437Glyphs(), cp437Index_);
+}
+
+void ScreenRenderer::drawCells(QPainter& p, int x, int y, const uint8_t* chars, int n, bool cp437,
+                               QString& scratch) const
+{
+    const std::array<quint32, 256>& index = cp437 ? cp437Index_ : glyphIndex_;
+    bool direct = raw_.isValid();
+    for (int k = 0; k < n && direct; ++k) direct = index[chars[k]] != 0 || chars[k] == ' ';
+    if (direct) {
+        QList<quint32> indexes;
+        QList<QPointF> positions;
+        indexes.reserve(n);
+        positions.reserve(n);
+        for (int k = 0; k < n; ++k) {
+            if (chars[k] == ' ') continue;
+            indexes.append(index[chars[k]]);
+            positions.append(QPointF(k * cellW_, 0));
+        }
+        QGlyphRun run;
+        run.setRawFont(raw_);
+        run.setGlyphIndexes(indexes);
+        run.setPositions(positions);
+        p.drawGlyphRun(QPointF(x, y), run);
+        return;
+    }
+    const QChar* table = cp437 ? cp437Glyphs().g : glyphs().g;
+    scratch.resize(n);
+    QChar* out = scratch.data();
+    for (int k = 0; k < n; ++k) out[k] = table[chars[k]];
+    p.drawText(x, y, scratch);
 }
 
 QRect ScreenRenderer::cellRect(const QRect& px) const
@@ -178,10 +223,7 @@ void ScreenRenderer::paint(QPainter& p, const Buffer& b, const View& v, const QR
             if (!blank && fg != bg) {
                 p.setPen(fg);
                 if (fixedPitch_) {
-                    text.resize(n);
-                    QChar* out = text.data();
-                    for (int k = 0; k < n; ++k) out[k] = table[ch[k]];
-                    p.drawText(r.left(), y + ascent_, text);
+                    drawCells(p, r.left(), y + ascent_, ch, n, cp437, text);
                 } else {
                     for (int k = 0; k < n; ++k)
                         if (ch[k] != ' ') p.drawText(r.left() + k * cellW_, y + ascent_, QString(table[ch[k]]));
@@ -251,6 +293,7 @@ void ScreenRenderer::paintUnicode(QPainter& p, const Buffer& b, const View& v, c
     };
 
     QString text;
+    std::vector<uint8_t> bytes;
     std::u32string cps;
     for (int vr = area.top(); vr <= area.bottom(); ++vr) {
         const int row = v.viewRow + vr;
@@ -286,7 +329,12 @@ void ScreenRenderer::paintUnicode(QPainter& p, const Buffer& b, const View& v, c
                     const uint32_t c = codes[col + k];
                     ascii = c >= 0x20 && c < 0x7F;
                 }
-                if (ascii) {
+                if (ascii && !bold && !italic) {
+                    bytes.resize(size_t(n));
+                    for (int k = 0; k < n; ++k) bytes[size_t(k)] = uint8_t(codes[col + k]);
+                    if (std::any_of(bytes.begin(), bytes.end(), [](uint8_t c) { return c != ' '; }))
+                        drawCells(p, r.left(), y + ascent_, bytes.data(), n, false, text);
+                } else if (ascii) {
                     text.resize(n);
                     QChar* out = text.data();
                     for (int k = 0; k < n; ++k) out[k] = QChar(char16_t(codes[col + k]));

@@ -10,6 +10,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QRawFont>
 #include <QRect>
 #include <QString>
 
@@ -60,11 +61,19 @@ public:
     QRect cellRect(const QRect& pixels) const;
 
 private:
+    // Draws n cells of 8-bit text (in code page 437 or the default glyphs) with their
+    // left edge at x and baseline at y.
+    void drawCells(QPainter& p, int x, int y, const uint8_t* chars, int n, bool cp437, QString& scratch) const;
     void paintUnicode(QPainter& p, const Buffer& b, const View& v, const QRect& area) const;
     void paintCaret(QPainter& p, const View& v, const QRect& area) const;
 
     QFont font_;
     QFont boldFont_, italicFont_, boldItalicFont_;
+    // The regular font's own glyph of each byte in both tables (0 where it has none and a
+    // fallback font must draw it): runs of such glyphs are drawn straight onto the cell
+    // grid, without laying the text out again every time.
+    QRawFont raw_;
+    std::array<quint32, 256> glyphIndex_{}, cp437Index_{};
     int cellW_ = 8, cellH_ = 16, ascent_ = 12;
     bool fixedPitch_ = true;
     int underlinePos_ = 14, lineWidth_ = 1;

@@ -14,7 +14,9 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 
 namespace zelvo::terminal {
@@ -93,10 +95,21 @@ void TerminalWindow::setComPort(comm::ComPort* port)
     if (port_->State() == comm::ComPort::psOpen && port_->Dispatcher()) portOpened();
 }
 
+int TerminalWindow::frameIntervalMs() const
+{
+    const QScreen* s = screen();
+    const double rate = s && s->refreshRate() > 1.0 ? s->refreshRate() : 60.0;
+    return std::max(kMinPaintIntervalMs, int(1000.0 / rate));
+}
+
 void TerminalWindow::portOpened()
 {
     if (!port_ || !port_->Dispatcher()) return;
     dispatcher_ = port_->Dispatcher();
+    // A steady stream of received bytes is taken, and shown, every kInputPacingFrames
+    // frames: more notifications than the eye can follow only cost wake-ups. Bytes after
+    // a quiet spell (an echo of a typed key) are still shown at once.
+    dispatcher_->SetInputPacing(uint32_t(kInputPacingFrames * frameIntervalMs()));
     buffer_.setLineOutput(this);
     sendWindowSize();
     if (resumeOnOpen_) {
@@ -154,6 +167,18 @@ void TerminalWindow::readAvail(uint32_t count)
 {
     if (!dispatcher_ || !registered_) return;
     uint8_t chunk[comm::InputBufferSize];
+    // The bytes of a chunk that are to be shown: all of them, or what the filter leaves.
+    auto shown = [this, &chunk](int n, const uint8_t*& from, size_t& length) {
+        from = chunk;
+        length = size_t(n);
+        if (!receiveFilter_) return;
+        filtered_.clear();
+        receiveFilter_(chunk, size_t(n), filtered_);
+        from = filtered_.data();
+        length = filtered_.size();
+    };
+    const uint8_t* from = nullptr;
+    size_t length = 0;
     if (scrollback_) {
         // The view is held still: keep the bytes here (taking them as announced keeps
         // the dispatcher's read-ahead in step) and show them when scrollback ends.
@@ -163,7 +188,8 @@ void TerminalWindow::readAvail(uint32_t count)
             const int n = dispatcher_->GetBlock(chunk, want);
             if (n <= 0) break;
             if (onReceived_) onReceived_(chunk, size_t(n));
-            held_.insert(held_.end(), chunk, chunk + n);
+            shown(n, from, length);
+            held_.insert(held_.end(), from, from + length);
             count -= uint32_t(n);
         }
         // Past the cap the rest stays in the port (holding the sender back where flow
@@ -175,8 +201,9 @@ void TerminalWindow::readAvail(uint32_t count)
         const int n = dispatcher_->GetBlock(chunk, std::min<uint32_t>(count, sizeof chunk));
         if (n <= 0) break;
         if (onReceived_) onReceived_(chunk, size_t(n));
-        showReceived(chunk, size_t(n));
-        bytesShown_ += uint64_t(n);
+        shown(n, from, length);
+        showReceived(from, length);
+        bytesShown_ += uint64_t(length);
         count -= uint32_t(n);
     }
     afterChange();
@@ -217,9 +244,10 @@ int TerminalWindow::PutBlock(const char* bytes, int len)
 
 void TerminalWindow::sendToLine(const std::string& bytes)
 {
-    // An inactive window has handed the line to someone else (a file transfer, a file
-    // server packet); typed bytes would be mixed into that exchange, so they are dropped.
-    if (bytes.empty() || !dispatcher_ || !active_) return;
+    // An inactive window has handed the line to someone else (a file transfer), and held
+    // typing means a file server exchange is under way; typed bytes would be mixed into
+    // that exchange, so they are dropped.
+    if (bytes.empty() || !dispatcher_ || !active_ || typingHeld_) return;
     if (halfDuplex_) {
         for (char c : bytes) {
             const int rc = dispatcher_->PutBlock(&c, 1);
@@ -237,6 +265,27 @@ void TerminalWindow::sendToLine(const std::string& bytes)
 }
 
 void TerminalWindow::SendText(const std::string& bytes) { sendToLine(bytes); }
+
+void TerminalWindow::ShowLocalLine(const std::string& text)
+{
+    std::string line;
+    if (buffer_.column() > 0) line = "\r\n";
+    if (buffer_.unicode()) {
+        // The Unicode planes are written by the emulator only: the text goes through it,
+        // without control characters, so that nothing in it acts as a sequence.
+        for (char c : text)
+            if (uint8_t(c) >= 0x20 && c != 0x7F) line += c;
+        line += "\r\n";
+        buffer_.processBlock(reinterpret_cast<const uint8_t*>(line.data()), line.size());
+    } else {
+        line += text;
+        line += "\r\n";
+        buffer_.writeText(reinterpret_cast<const uint8_t*>(line.data()), line.size());
+    }
+    // The next received byte begins a line (and gets its stamp).
+    lineFilter_.lineStarts();
+    afterChange();
+}
 
 void TerminalWindow::reportError(int code)
 {
@@ -262,7 +311,7 @@ void TerminalWindow::invalidateRect(const CellRect& r)
 
 void TerminalWindow::viewChanged()
 {
-    fullDirty_ = true;
+    viewMoved_ = true;
     scrollBarsDirty_ = true;
     schedulePaint();
 }
@@ -277,7 +326,7 @@ void TerminalWindow::terminalStatus(int row, int column, int viewRow, int viewCo
 void TerminalWindow::captureError(int code)
 {
     capture_ = cmOff;
-    reportError(code);
+    if (!captureQuiet_) reportError(code);
 }
 
 void TerminalWindow::cursorPosReport(int column, int row)
@@ -348,18 +397,21 @@ void TerminalWindow::invalidateCaret()
 
 bool TerminalWindow::paintPending() const
 {
-    return paintTimer_.isActive() || fullDirty_ || !dirty_.isEmpty() || scrollBarsDirty_;
+    return paintTimer_.isActive() || fullDirty_ || viewMoved_ || !dirty_.isEmpty() || scrollBarsDirty_;
 }
 
 void TerminalWindow::schedulePaint()
 {
     if (paintTimer_.isActive()) return;
-    const qint64 since = flushedOnce_ ? sinceFlush_.elapsed() : kMinPaintIntervalMs;
-    if (since >= kMinPaintIntervalMs) {
+    const int frame = frameIntervalMs();
+    const qint64 since = flushedOnce_ ? sinceFlush_.elapsed() : frame;
+    // Input comes once a frame too; one that lands a little early is painted with it
+    // rather than waking the window again a moment later.
+    if (since >= frame - kFrameSlackMs) {
         // Not at once: let the rest of this burst of input land first.
         paintTimer_.start(0);
     } else {
-        paintTimer_.start(int(kMinPaintIntervalMs - since));
+        paintTimer_.start(int(frame - since));
     }
 }
 
@@ -369,15 +421,112 @@ void TerminalWindow::flushPaint()
         scrollBarsDirty_ = false;
         updateScrollBars();
     }
-    if (fullDirty_) {
+    if (fullDirty_ || (viewMoved_ && !repaintMoved())) {
         viewport()->update();
+        forgetShown();
     } else if (!dirty_.isEmpty()) {
         viewport()->update(renderer_.pixelRect(dirty_));
     }
     fullDirty_ = false;
+    viewMoved_ = false;
     dirty_ = QRect();
     sinceFlush_.restart();
     flushedOnce_ = true;
+}
+
+// ---- What the viewport shows ------------------------------------------------------------
+//
+// When the page moves through the buffer (text scrolls) everything shown changes place,
+// but little of it changes. The window keeps, per displayed row, the cells it last painted
+// there; after a move it finds how far the rows went up, moves those pixels instead of
+// drawing them again, and repaints only the rows that really differ.
+
+void TerminalWindow::rowCells(int displayRow, std::vector<uint8_t>& out) const
+{
+    out.clear();
+    const int row = buffer_.displayTop() + displayRow;
+    if (row < 0 || row >= buffer_.Rows()) return;
+    const int c0 = std::clamp(buffer_.ViewCol(), 0, buffer_.Cols());
+    const int c1 = std::clamp(buffer_.ViewCol() + buffer_.displayCols(), 0, buffer_.Cols());
+    // One record of shownCellBytes() per cell: the byte planes, and in Unicode mode the
+    // code point and both colours, which the byte planes only approximate.
+    const uint8_t* chars = buffer_.charsRow(row);
+    const uint8_t* colors = buffer_.colorsRow(row);
+    const uint8_t* attrs = buffer_.attrsRow(row);
+    const bool wide = buffer_.unicode();
+    out.reserve(size_t(c1 - c0) * shownCellBytes());
+    for (int c = c0; c < c1; ++c) {
+        out.push_back(chars[c]);
+        out.push_back(colors[c]);
+        out.push_back(attrs[c]);
+        if (wide)
+            for (uint32_t v : {buffer_.codeAt(row, c), buffer_.foreAt(row, c), buffer_.backAt(row, c)})
+                for (int k = 0; k < 4; ++k) out.push_back(uint8_t(v >> (8 * k)));
+    }
+}
+
+size_t TerminalWindow::shownCellBytes() const
+{
+    return buffer_.unicode() ? 15 : 3;
+}
+
+uint64_t TerminalWindow::lookKey() const
+{
+    // What changes the look of cells without changing the cells.
+    return uint64_t(buffer_.blinkOn()) | uint64_t(buffer_.reverseVideo()) << 1 | uint64_t(flashing_) << 2 |
+           uint64_t(buffer_.unicode()) << 3 | uint64_t(uint8_t(buffer_.defaultFore())) << 8 |
+           uint64_t(uint8_t(buffer_.defaultBack())) << 16;
+}
+
+void TerminalWindow::forgetShown()
+{
+    for (auto& r : shown_) r.valid = false;
+    shownCaret_ = QPoint(-1, -1);
+}
+
+bool TerminalWindow::repaintMoved()
+{
+    const int rows = buffer_.displayRows();
+    // A mark or a horizontal move changes more than the rows' cells: all is drawn again.
+    if (buffer_.hasMark() || shownMarked_ || buffer_.ViewCol() != shownViewCol_ ||
+        int(shown_.size()) != rows || lookKey() != shownLook_ || !viewport()->isVisible())
+        return false;
+    std::vector<std::vector<uint8_t>>& now = current_;
+    now.resize(static_cast<size_t>(rows));
+    for (int r = 0; r < rows; ++r) rowCells(r, now[size_t(r)]);
+    auto same = [&](int r, int shownRow) {
+        const ShownRow& s = shown_[size_t(shownRow)];
+        return s.valid && s.cells == now[size_t(r)];
+    };
+    // How far the rows went up: the shift under which most rows match what is shown.
+    int shift = 0, best = 0;
+    for (int r = 0; r < rows; ++r) best += same(r, r) ? 1 : 0;
+    for (int k = 1; k < rows; ++k) {
+        int matches = 0;
+        for (int r = 0; r + k < rows; ++r) matches += same(r, r + k) ? 1 : 0;
+        if (matches > best) {
+            best = matches;
+            shift = k;
+        }
+    }
+    const int cw = renderer_.cellWidth(), ch = renderer_.cellHeight();
+    const int width = buffer_.displayCols() * cw;
+    if (shift > 0) {
+        viewport()->scroll(0, -shift * ch, QRect(0, 0, width, rows * ch));
+        std::rotate(shown_.begin(), shown_.begin() + shift, shown_.end());
+        for (int r = rows - shift; r < rows; ++r) shown_[size_t(r)].valid = false;
+        // The caret's pixels went up with their row.
+        if (shownCaret_.y() >= shift) shown_[size_t(shownCaret_.y() - shift)].valid = false;
+        else if (shownCaret_.y() >= 0) shown_[size_t(shownCaret_.y())].valid = false;
+        shownCaret_ = QPoint(-1, -1);
+    }
+    // The caret's old and new cells are drawn again along with every row that differs.
+    const QPoint caret(buffer_.column() - buffer_.ViewCol(), buffer_.row() - buffer_.displayTop());
+    for (int r = 0; r < rows; ++r) {
+        const bool caretRow = r == caret.y() || r == shownCaret_.y();
+        if (caretRow || !same(r, r)) viewport()->update(QRect(0, r * ch, width, ch));
+    }
+    return true;
 }
 
 void TerminalWindow::ForcePaint()
@@ -401,13 +550,52 @@ void TerminalWindow::paintEvent(QPaintEvent* e)
     v.caretRow = buffer_.row();
     v.caretCol = buffer_.column();
     const QRect px = e->rect();
-    renderer_.paint(p, buffer_, v, renderer_.cellRect(px));
+    const QRect cells = renderer_.cellRect(px);
+    renderer_.paint(p, buffer_, v, cells);
+    noteShown(cells, v);
     // The strips right of and below the last whole cell.
     const QColor back(Buffer::kPalette[buffer_.defaultBack() & 0x0F] | 0xFF000000u);
     const int w = v.cols * renderer_.cellWidth(), h = v.rows * renderer_.cellHeight();
     const QRegion rest = QRegion(px).subtracted(QRegion(0, 0, w, h));
     for (const QRect& r : rest) p.fillRect(r, back);
     ++paintCount_;
+}
+
+void TerminalWindow::noteShown(const QRect& cells, const ScreenRenderer::View& v)
+{
+    const int rows = v.rows, cols = v.cols;
+    if (int(shown_.size()) != rows || shownViewCol_ != v.viewCol) {
+        shown_.assign(size_t(rows), ShownRow{});
+        shownViewCol_ = v.viewCol;
+        shownCaret_ = QPoint(-1, -1);
+    }
+    shownMarked_ = buffer_.hasMark();
+    const QRect area = cells.intersected(QRect(0, 0, cols, rows));
+    if (lookKey() != shownLook_) {
+        // Rows painted before in another look no longer show what their cells say.
+        shownLook_ = lookKey();
+        for (auto& s : shown_) s.valid = false;
+    }
+    if (area.isEmpty()) return;
+    std::vector<uint8_t> now;
+    for (int r = area.top(); r <= area.bottom(); ++r) {
+        ShownRow& s = shown_[size_t(r)];
+        rowCells(r, now);
+        if (area.left() == 0 && area.right() >= cols - 1) {
+            s.cells.swap(now);
+            s.valid = true;
+        } else if (s.valid && s.cells.size() == now.size()) {
+            // Part of the row was drawn: the records of those cells are new.
+            const size_t k = shownCellBytes(), n = now.size() / k;
+            const size_t from = size_t(area.left()) * k, to = std::min(size_t(area.right()) + 1, n) * k;
+            if (from < to) std::copy(now.begin() + std::ptrdiff_t(from), now.begin() + std::ptrdiff_t(to), s.cells.begin() + std::ptrdiff_t(from));
+        } else {
+            s.valid = false;
+        }
+    }
+    const QPoint caret(v.caretCol - v.viewCol, v.caretRow - v.viewRow);
+    if (area.contains(shownCaret_)) shownCaret_ = QPoint(-1, -1);
+    if (v.caretVisible && area.contains(caret)) shownCaret_ = caret;
 }
 
 void TerminalWindow::blinkTick()
@@ -672,6 +860,7 @@ void TerminalWindow::sendWindowSize()
 void TerminalWindow::setColors(int fore, int back)
 {
     buffer_.bSetColors(fore, back);
+    if (emulator_ && emulator_->core()) emulator_->core()->useDefaultColors();
     ForcePaint();
 }
 
@@ -728,6 +917,8 @@ void TerminalWindow::ClearBuffer()
 
 void TerminalWindow::CopyToClipboard()
 {
+    // Nothing marked: the clipboard keeps what it holds.
+    if (!buffer_.hasMark()) return;
     try {
         const std::string text = buffer_.markedText();
         // In Unicode mode the marked text is UTF-8.
@@ -740,20 +931,31 @@ void TerminalWindow::CopyToClipboard()
 
 void TerminalWindow::setCapture(TCaptureMode mode)
 {
-    if (mode == capture_ && (mode == cmOff) == !buffer_.capturing()) return;
+    const int rc = changeCapture(mode);
+    if (rc < 0) reportError(rc);
+}
+
+int TerminalWindow::changeCapture(TCaptureMode mode)
+{
+    if (mode == capture_ && (mode == cmOff) == !buffer_.capturing()) return 0;
+    int result = 0;
+    captureQuiet_ = true;
     if (buffer_.capturing()) {
-        const int rc = buffer_.bSetCapture(false, false, captureFile_);
+        // The last buffered bytes go out now; a failure is the caller's to report, once.
+        result = buffer_.bSetCapture(false, false, captureFile_);
         capture_ = cmOff;
-        if (rc < 0) reportError(rc);
     }
-    if (mode == cmOff) return;
-    const int rc = buffer_.bSetCapture(true, mode == cmAppend, captureFile_);
-    if (rc < 0) {
-        capture_ = cmOff;
-        reportError(rc);
-        return;
+    if (mode != cmOff) {
+        const int rc = buffer_.bSetCapture(true, mode == cmAppend, captureFile_);
+        if (rc < 0) {
+            capture_ = cmOff;
+            if (result == 0) result = rc;
+        } else {
+            capture_ = mode;
+        }
     }
-    capture_ = mode;
+    captureQuiet_ = false;
+    return result;
 }
 
 void TerminalWindow::setScrollback(bool on)
@@ -837,8 +1039,44 @@ bool TerminalWindow::scrollbackKey(QKeyEvent* e)
     return true;
 }
 
+void TerminalWindow::scrollHistory(int rows)
+{
+    if (rows == 0) return;
+    if (!scrollback_) {
+        // Below the live page there is nothing to see.
+        if (rows > 0) return;
+        setScrollback(true);
+        if (onScrollbackChange_) onScrollbackChange_(*this, true);
+    }
+    buffer_.bScroll(rows, 0);
+    if (rows > 0 && buffer_.displayTop() >= buffer_.liveDisplayTop()) {
+        setScrollback(false);
+        if (onScrollbackChange_) onScrollbackChange_(*this, false);
+        return;
+    }
+    scrollBarsDirty_ = true;
+    afterChange();
+}
+
+void TerminalWindow::wheelEvent(QWheelEvent* e)
+{
+    // Three rows a notch, as text views scroll; a touchpad's small steps add up.
+    constexpr int kNotch = 120, kRowsPerNotch = 3;
+    wheelRest_ += e->angleDelta().y();
+    const int notches = wheelRest_ / kNotch;
+    wheelRest_ -= notches * kNotch;
+    scrollHistory(-notches * kRowsPerNotch);
+    e->accept();
+}
+
 void TerminalWindow::keyPressEvent(QKeyEvent* e)
 {
+    // Shift+Page Up/Down page through the history at any time, as Linux terminals do.
+    if (e->modifiers() == Qt::ShiftModifier && (e->key() == Qt::Key_PageUp || e->key() == Qt::Key_PageDown)) {
+        const int page = std::max(1, buffer_.displayRows() - 1);
+        scrollHistory(e->key() == Qt::Key_PageUp ? -page : page);
+        return;
+    }
     if (scrollback_ && scrollbackKey(e)) return;
     const Qt::KeyboardModifiers mods = e->modifiers();
     const VKey key = virtualKeyFor(e->key(), mods);
@@ -934,19 +1172,7 @@ std::string TerminalWindow::pasteBytes(const QString& text) const
 {
     const KeyboardModes m = keyboardModes();
     const QByteArray encoded = m.utf8 ? text.toUtf8() : text.toLocal8Bit();
-    // Each line break (CR LF, LF or CR) goes out as Enter sends it.
-    const std::string_view enter = enterBytes(enterSends_);
-    std::string bytes;
-    bytes.reserve(size_t(encoded.size()));
-    for (qsizetype i = 0; i < encoded.size(); ++i) {
-        const char c = encoded[i];
-        if (c == '\r' || c == '\n') {
-            bytes += enter;
-            if (c == '\r' && i + 1 < encoded.size() && encoded[i + 1] == '\n') ++i;
-        } else {
-            bytes += c;
-        }
-    }
+    std::string bytes(encoded.constData(), size_t(encoded.size()));
     if (!m.bracketedPaste) return bytes;
     // Pasted text cannot end the bracket early and have the rest taken as typed.
     static const std::string kEnd = "\x1b[201~";
@@ -975,12 +1201,24 @@ void TerminalWindow::mousePressEvent(QMouseEvent* e)
         return;
     }
     setFocus(Qt::MouseFocusReason);
-    const QPoint c = cellAt(e->position().toPoint());
+    // A press clears the mark; a new one starts only once the mouse is dragged to another
+    // cell, so a plain click marks nothing.
+    pressCell_ = cellAt(e->position().toPoint());
     buffer_.bResetMarking();
-    buffer_.bStartMark(c.y(), c.x());
     marking_ = true;
+    dragged_ = false;
     fullDirty_ = true;
     afterChange();
+}
+
+void TerminalWindow::dragTo(const QPoint& cell)
+{
+    if (!dragged_) {
+        if (cell == pressCell_) return;
+        buffer_.bStartMark(pressCell_.y(), pressCell_.x());
+        dragged_ = true;
+    }
+    buffer_.bUpdateMarks(cell.y(), cell.x());
 }
 
 void TerminalWindow::mouseMoveEvent(QMouseEvent* e)
@@ -990,8 +1228,7 @@ void TerminalWindow::mouseMoveEvent(QMouseEvent* e)
     // Dragging past the top or bottom edge scrolls the view along.
     if (pos.y() < 0) buffer_.bScroll(-1, 0);
     else if (pos.y() >= viewport()->height()) buffer_.bScroll(1, 0);
-    const QPoint c = cellAt(pos);
-    buffer_.bUpdateMarks(c.y(), c.x());
+    dragTo(cellAt(pos));
     fullDirty_ = true;
     afterChange();
 }
@@ -1000,9 +1237,8 @@ void TerminalWindow::mouseReleaseEvent(QMouseEvent* e)
 {
     if (e->button() != Qt::LeftButton || !marking_) return;
     marking_ = false;
-    const QPoint c = cellAt(e->position().toPoint());
-    buffer_.bUpdateMarks(c.y(), c.x());
-    buffer_.bFixMarking();
+    dragTo(cellAt(e->position().toPoint()));
+    if (dragged_) buffer_.bFixMarking();
     fullDirty_ = true;
     afterChange();
 }

@@ -10,8 +10,11 @@
 // it was active and becomes active again after the next open.
 //
 // Painting is coalesced: the buffer reports changed cells, the window collects them into
-// one region and repaints it from the event loop at most every kMinPaintIntervalMs, so
-// a fast line costs one paint per interval, never one per byte.
+// one region and repaints it from the event loop at most once a frame of its screen (never
+// more often than every kMinPaintIntervalMs), so a fast line costs one paint per frame,
+// never one per byte. The window also asks its port to gather a steady stream of received
+// bytes for kInputPacingFrames frames between notifications, so the stream wakes the
+// program, and repaints it, 30 times a second on a 60 Hz screen.
 //
 // With the xterm emulation (the buffer in Unicode mode) the page follows the window: it
 // takes as many rows and columns as the window shows, keeping the scrollback of the
@@ -65,13 +68,23 @@ public:
     // Called for every key that types a character, before the window handles it; the
     // handler may change the character, or set it to 0 to swallow the key.
     using KeyPressEvent = std::function<void(TerminalWindow&, char& key)>;
+    // Given the bytes the window has just read from the line, appends those it is to show
+    // (the rest belongs to someone else on the same line, a file server exchange say).
+    using ReceiveFilter = std::function<void(const uint8_t* data, size_t length, std::vector<uint8_t>& shown)>;
+    // The window entered (true) or left (false) scrollback by itself: the mouse wheel or
+    // Shift+Page Up/Down took the view into the history or back to the live page.
+    using ScrollbackEvent = std::function<void(TerminalWindow&, bool on)>;
     // The remote side set its title (UTF-8; empty when the emulation has none).
     using TitleEvent = std::function<void(TerminalWindow&, const std::string& title)>;
     // A block of bytes as it was read from the line, before the window changed anything.
     using ReceivedEvent = std::function<void(const uint8_t* data, size_t length)>;
 
-    // Shortest time between two repaints while data streams in.
+    // Shortest time between two repaints while data streams in, whatever the screen.
     static constexpr int kMinPaintIntervalMs = 15;
+    // How much earlier than a whole frame after the last repaint the next may come.
+    static constexpr int kFrameSlackMs = 3;
+    // Frames between two deliveries of a steady stream of received bytes.
+    static constexpr int kInputPacingFrames = 2;
     // Most bytes held back while the user reads the scrollback.
     static constexpr size_t kMaxHeldBytes = 16u << 20;
     // How long the page stays inverted for a visual bell, and the shortest time between
@@ -112,6 +125,10 @@ public:
     void setCaptureFile(const std::string& name) { captureFile_ = name; }
     TCaptureMode Capture() const { return capture_; }
     void setCapture(TCaptureMode mode);
+    // The same change of capture, but its failure (0 or a negative code: the file cannot
+    // be opened, or the last write failed) is returned instead of raised as
+    // OnTerminalError, for a caller that reports it itself.
+    int changeCapture(TCaptureMode mode);
     bool WantTabs() const { return wantTabs_; }
     void setWantTabs(bool on) { wantTabs_ = on; }
     uint16_t BlinkTime() const { return blinkTime_; }
@@ -134,6 +151,12 @@ public:
     void setOnTerminalError(TerminalErrorEvent e) { onTerminalError_ = std::move(e); }
     void setOnCursorPosReport(CursorPosReportEvent e) { onCursorPosReport_ = std::move(e); }
     void setOnKeyPress(KeyPressEvent e) { onKeyPress_ = std::move(e); }
+    void setReceiveFilter(ReceiveFilter f) { receiveFilter_ = std::move(f); }
+    void setOnScrollbackChange(ScrollbackEvent e) { onScrollbackChange_ = std::move(e); }
+    // While held, typed keys are dropped: the line is busy with an exchange that they
+    // must not mix into. The window keeps reading and showing what it is given.
+    void setTypingHeld(bool held) { typingHeld_ = held; }
+    bool typingHeld() const { return typingHeld_; }
     void setOnTitle(TitleEvent e) { onTitle_ = std::move(e); }
     void setOnReceived(ReceivedEvent e) { onReceived_ = std::move(e); }
     TBellStyle BellStyle() const { return bellStyle_; }
@@ -147,8 +170,7 @@ public:
     terminal::ReceiveFilter& lineFilter() { return lineFilter_; }
     void setTimestamps(TimestampMode mode);
     void setLfImpliesCr(bool on) { lineFilter_.setLfImpliesCr(on); }
-    // What Enter sends where the key map has no entry for it, and what each line break
-    // of pasted text becomes.
+    // What Enter sends where the key map has no entry for it.
     EnterSends enterSends() const { return enterSends_; }
     void setEnterSends(EnterSends e) { enterSends_ = e; }
 
@@ -163,6 +185,9 @@ public:
     void ForcePaint();
     // Sends bytes to the port as if typed (with local echo when HalfDuplex).
     void SendText(const std::string& bytes);
+    // Shows a line of the program's own (not from the line) on a row of its own, as
+    // plain text past the emulation; a capture records it too.
+    void ShowLocalLine(const std::string& text);
     // The bytes that pasting text sends: UTF-8 with the xterm emulation (else the
     // system's 8-bit encoding), wrapped in ESC [200~ .. ESC [201~ while the remote side
     // asked for bracketed paste.
@@ -193,6 +218,7 @@ protected:
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
@@ -229,6 +255,9 @@ private:
     void sendToLine(const std::string& bytes);
     void reportError(int code);
     bool scrollbackKey(QKeyEvent* e);
+    // Scrolls the history by rows (up is negative), entering scrollback when the view
+    // leaves the live page and leaving it when the view comes back down to it.
+    void scrollHistory(int rows);
     // The key map's bytes for a key-down; false when the key has no entry.
     bool translateKey(const VKey& key, Qt::KeyboardModifiers mods, std::string& mapping);
     KeyboardModes keyboardModes() const;
@@ -241,6 +270,20 @@ private:
     void applyConfiguredShape();
     void afterChange();
     void schedulePaint();
+    // The page moved: moves the pixels of rows that went up and repaints what differs;
+    // false when all must be drawn again.
+    bool repaintMoved();
+    // The cells of a displayed row, plane after plane (characters, colours, attributes).
+    void rowCells(int displayRow, std::vector<uint8_t>& out) const;
+    // Bytes per cell in what rowCells gives.
+    size_t shownCellBytes() const;
+    // The window-wide state that changes how cells look (blink phase, bell flash, ...).
+    uint64_t lookKey() const;
+    // Records what a paint of these cells put on the viewport.
+    void noteShown(const QRect& cells, const ScreenRenderer::View& v);
+    void forgetShown();
+    // One frame of the window's screen in milliseconds (at least kMinPaintIntervalMs).
+    int frameIntervalMs() const;
     void flushPaint();
     void updateScrollBars();
     void updateDisplaySize();
@@ -248,6 +291,9 @@ private:
     void blinkTick();
     void invalidateCaret();
     QPoint cellAt(const QPoint& pixel) const;
+    // The mouse, pressed on pressCell_, is at cell: marks from the press cell once it has
+    // left it.
+    void dragTo(const QPoint& cell);
     QSize frameExtra() const;
 
     Buffer buffer_;
@@ -275,6 +321,13 @@ private:
     TerminalErrorEvent onTerminalError_;
     CursorPosReportEvent onCursorPosReport_;
     KeyPressEvent onKeyPress_;
+    ReceiveFilter receiveFilter_;
+    ScrollbackEvent onScrollbackChange_;
+    int wheelRest_ = 0; // wheel movement short of a whole step
+    std::vector<uint8_t> filtered_;
+    bool typingHeld_ = false;
+    // Capture errors go to changeCapture's caller, not to OnTerminalError.
+    bool captureQuiet_ = false;
     TitleEvent onTitle_;
     ReceivedEvent onReceived_;
     terminal::ReceiveFilter lineFilter_;
@@ -297,6 +350,19 @@ private:
     // Repaint bookkeeping, in view cells.
     QRect dirty_;
     bool fullDirty_ = false;
+    bool viewMoved_ = false;
+    // What the viewport shows: per displayed row the cells last painted there.
+    struct ShownRow {
+        std::vector<uint8_t> cells;
+        bool valid = false;
+    };
+    std::vector<ShownRow> shown_;
+    int shownViewCol_ = -1;
+    bool shownMarked_ = false;
+    uint64_t shownLook_ = 0;
+    QPoint shownCaret_{-1, -1}; // displayed cell that shows the caret
+    std::vector<std::vector<uint8_t>> current_; // the rows' cells now, while comparing
+
     bool scrollBarsDirty_ = false;
     QTimer paintTimer_;
     QElapsedTimer sinceFlush_;
@@ -307,6 +373,8 @@ private:
     QPoint caretCell_{-1, -1}; // buffer row (y) and column (x) last painted with the caret
     bool updatingScrollBars_ = false;
     bool marking_ = false;
+    bool dragged_ = false;
+    QPoint pressCell_;
     bool snapping_ = false;
     bool settingFont_ = false;
 

@@ -139,3 +139,37 @@ TEST_F(RouterTest, StalledPacketKeepsTheTerminalInactive)
     EXPECT_FALSE(host.terminalActive);
     EXPECT_EQ(router.position(), 4);
 }
+
+TEST_F(RouterTest, OneRunIsSplitExactlyBetweenTerminalAndServer)
+{
+    auto run = [&](const std::string& s) {
+        feed(s);
+        std::vector<uint8_t> out;
+        router.takeShown(reinterpret_cast<const uint8_t*>(s.data()), s.size(), out);
+        return std::string(out.begin(), out.end());
+    };
+    // Text before the start sequence, a whole packet and text after it, in one run.
+    EXPECT_EQ(run("login: \x1b[#\x02xyafter\r\n"), "login: after\r\n");
+    EXPECT_EQ(host.sent, "\x1b[#OKxy");
+    EXPECT_EQ(host.events, (std::vector<std::string>{"off", "send", "start", "send", "on", "end"}));
+
+    // ESC and ESC "[" wait for the next run; a cursor sequence is then shown whole, a
+    // start sequence not at all.
+    EXPECT_EQ(run("ab\x1b"), "ab");
+    EXPECT_EQ(run("[A\x1b\x1b["), "\x1b[A\x1b");
+    EXPECT_EQ(run("#\x01q-"), "-");
+    EXPECT_EQ(host.sent, "\x1b[#OKxy\x1b[#OKq");
+    // A packet that spans runs shows nothing until it ends.
+    EXPECT_EQ(run("\x1b[#\x03"), "");
+    EXPECT_EQ(run("ab"), "");
+    EXPECT_EQ(run("c$ "), "$ ");
+
+    // Bytes nobody routed are shown as they are; a run the terminal did not read is
+    // not shown with the next one.
+    std::vector<uint8_t> out;
+    const std::string unrouted = "\x1b[#";
+    router.takeShown(reinterpret_cast<const uint8_t*>(unrouted.data()), unrouted.size(), out);
+    EXPECT_EQ(std::string(out.begin(), out.end()), unrouted);
+    feed("skipped");
+    EXPECT_EQ(run("seen"), "seen");
+}

@@ -1,4 +1,5 @@
 #include "app/main_form_logic.h"
+#include "app/paste_queue.h"
 #include "app/port_options_logic.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,16 @@ TEST(MainFormLogic, StatusPanelOfADirectPort)
     EXPECT_EQ(PortStatusText(2, 8, 0, 1, 57600), " COM2  8N1  57600");
     EXPECT_EQ(PortStatusText(12, 7, 2, 2, 300), " COM12  7E2  300");
     EXPECT_EQ(PortStatusText(1, 8, 4, 1, 115200), " COM1  8S1  115200");
+}
+
+TEST(MainFormLogic, LineMarkerAndTitleNameTheLineAndTheSession)
+{
+    EXPECT_EQ(LineMarkerText("", 37, "exec:/bin/bash -l", 57600, 8, 0, 1), "[COM37 exec:/bin/bash -l 57600 8N1]");
+    EXPECT_EQ(LineMarkerText("lab", 5, "/dev/ttyUSB0", 9600, 7, 2, 2), "[lab: COM5 /dev/ttyUSB0 9600 7E2]");
+    EXPECT_EQ(WindowTitleText(""), "Zelvo32");
+    EXPECT_EQ(WindowTitleText("office"), "office - Zelvo32");
+    EXPECT_EQ(WindowTitleText("office", "tester@box: ~"), "tester@box: ~ - office - Zelvo32");
+    EXPECT_EQ(WindowTitleText("", "tester@box: ~"), "tester@box: ~ - Zelvo32");
 }
 
 TEST(MainFormLogic, WindowPlacement)
@@ -113,4 +124,70 @@ TEST(PortOptions, ChoosingALine)
     PortOptionControls c = ControlsFor(v);
     c.baudItem = 0;
     EXPECT_EQ(ApplyControls(v, c).Baud, 9600u);
+}
+
+TEST(PasteQueue, LineBreaksGoOutAsEnterAndStretchesFollowTheRoom)
+{
+    EXPECT_EQ(PasteQueue::AsTyped("a\r\nb\nc\rd\r\n\n"), "a\rb\rc\rd\r\r");
+    EXPECT_EQ(PasteQueue::AsTyped("no break"), "no break");
+
+    PasteQueue q;
+    q.add("abcdef");
+    EXPECT_EQ(q.next(4), "abcd");
+    q.advance(4);
+    q.add("gh"); // a second paste follows the first
+    EXPECT_EQ(q.next(100), "efgh");
+    q.advance(2);
+    EXPECT_EQ(q.sent(), 6u);
+    q.cancel();
+    EXPECT_FALSE(q.pending());
+    EXPECT_EQ(q.next(10), "");
+}
+
+TEST(PasteQueue, StoppingABracketedPasteStillClosesIt)
+{
+    // Stopped inside the text: the end marker alone still goes out.
+    PasteQueue q;
+    q.add("\x1b[200~ls\rrm\r\x1b[201~");
+    q.advance(9);
+    q.cancel();
+    EXPECT_EQ(q.next(100), "\x1b[201~");
+    // Stopped inside the start marker: it is finished and closed at once.
+    PasteQueue cut;
+    cut.add("\x1b[200~ls\x1b[201~");
+    cut.advance(3);
+    cut.cancel();
+    EXPECT_EQ(cut.next(100), "00~\x1b[201~");
+    // Stopped inside the end marker: only its rest.
+    PasteQueue end;
+    end.add("\x1b[200~ls\x1b[201~");
+    end.advance(11);
+    end.cancel();
+    EXPECT_EQ(end.next(100), "01~");
+    // Not started, or plain text: nothing is left.
+    PasteQueue idle;
+    idle.add("\x1b[200~ls\x1b[201~");
+    idle.cancel();
+    EXPECT_FALSE(idle.pending());
+    PasteQueue plain;
+    plain.add("ls\r");
+    plain.advance(1);
+    plain.cancel();
+    EXPECT_FALSE(plain.pending());
+}
+
+TEST(PortOptions, ControlsThatCannotBeUsedAreNamed)
+{
+    PortOptionControls c;
+    EXPECT_TRUE(CheckControls(c).empty());
+    c.xonText = "256";
+    c.xoffText = "";
+    auto problems = CheckControls(c);
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].field, ControlProblem::XonChar);
+    EXPECT_EQ(problems[1].field, ControlProblem::XoffChar);
+    c.xonText = c.xoffText = "19";
+    EXPECT_TRUE(CheckControls(c).empty());
+    c.softwareTransmit = true;
+    ASSERT_EQ(CheckControls(c).size(), 1u);
 }

@@ -1,7 +1,16 @@
 #include "app/ui/key_map_editor.h"
 #include "app/ui/main_form.h"
 #include "app/ui/port_options_dialog.h"
+#include "app/paste_queue.h"
+#include "app/transfer_line.h"
+#include "app/ui/paste_controller.h"
 #include "app/ui/rfs_statistic.h"
+#include "app/ui/user_prompts.h"
+#include "app/ui/terminal_window_access.h"
+#include "terminal/emulator.h"
+#include "terminal/keyboard_emulator.h"
+#include "terminal/ui/terminal_window.h"
+#include "protocols/protocol.h"
 #include "ui_fakes.h"
 
 #include <gtest/gtest.h>
@@ -9,11 +18,21 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFontDialog>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTabBar>
 #include <QMenu>
 #include <QStatusBar>
@@ -60,6 +79,13 @@ struct TinyServer {
     }
 };
 
+// A line on which every transfer starts and runs until its finish event is raised.
+struct PendingTransfer : TransferLine {
+    int beginTransmit(zelvo::protocols::Protocol&) override { return 0; }
+    int beginReceive(zelvo::protocols::Protocol&) override { return 0; }
+    void flushInput() override {}
+};
+
 class MainFormTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -89,6 +115,13 @@ protected:
         form_->show();
         EXPECT_TRUE(QTest::qWaitFor([&] { return form_->started(); }, 10000));
         return *form_;
+    }
+
+    // Bytes from the line as the main window and then the terminal read them.
+    void line(const std::string& bytes)
+    {
+        port_.receive(bytes);
+        terminal_.read(bytes);
     }
 
     RegistryStore stored()
@@ -134,7 +167,7 @@ TEST_F(MainFormTest, MenusCarryTheirNamesCaptionsAndInitialStates)
                    Item{"FontItem", "&Font...", true}, Item{"SaveSesItem", "&Save / Delete...", true},
                    Item{"ClearScreenItem", "&Clear Screen", true}, Item{"EchoItem", "Local &Echo", true},
                    Item{"LedItem", "&Port Status", true}, Item{"StatusItem", "&Statusbar", true},
-                   Item{"RunScriptItem", "&Run...", false}, Item{"StopScriptItem", "&Stop", false},
+                   Item{"RunScriptItem", "&Run...", true}, Item{"StopScriptItem", "&Stop", false},
                    Item{"RfsInfo", "&RFS Info", true}, Item{"Info", "&Info", true}}) {
         QAction* a = f.action(i.name);
         ASSERT_NE(a, nullptr) << i.name;
@@ -186,9 +219,9 @@ TEST_F(MainFormTest, FirstStartTakesXtermWhileStoredSessionsKeepTheirEmulation)
     EXPECT_FALSE(f.action("AnsiItem")->isChecked());
     // The local program learns the terminal type of the emulation.
     EXPECT_EQ(port_.execTerm, "xterm-256color");
-    // The remote side's title follows the program's own text in the caption.
+    // The remote side's title comes before the program's own text in the caption.
     terminal_.onTitle("tester@box: ~");
-    EXPECT_EQ(f.windowTitle().toStdString(), "Zelvo32 - tester@box: ~");
+    EXPECT_EQ(f.windowTitle().toStdString(), "tester@box: ~ - Zelvo32");
     terminal_.onTitle("");
     EXPECT_EQ(f.windowTitle().toStdString(), "Zelvo32");
     f.VisualBellItemClick();
@@ -277,6 +310,56 @@ TEST_F(MainFormTest, PortMenuRetriesUntilALineOpens)
     EXPECT_EQ(f.statusPanel(0), " COM3  8N1  57600");
 }
 
+TEST_F(MainFormTest, LineChangingCommandsWaitForATransferAndOkWithoutChangesKeepsTheLine)
+{
+    {
+        RegistryStore st(store_);
+        SessionSettings v;
+        v.port.ComNumber = 2;
+        WriteRegistry(st, kDefaultSession, v);
+        WriteSessions(st, {"lab"});
+        ASSERT_TRUE(st.save());
+    }
+    MainForm& f = start();
+    zelvo::protocols::Protocol protocol;
+    PendingTransfer transfer;
+    f.setTransfer(&protocol, &transfer);
+    prompts_.directoryAnswer = QString::fromStdString(dir_.string());
+    f.ReceiveItemClick(zelvo::protocols::ptZmodem);
+    ASSERT_TRUE(f.transferRunning());
+    for (const char* n : {"PortItem", "ProtocolItem", "SaveSesItem", "Session0Item"})
+        EXPECT_FALSE(f.action(n)->isEnabled()) << n;
+    // The protocol options are not offered while the engine reads them.
+    const bool autoStart = f.zmodemAutoStart();
+    prompts_.protocolOptionsAutoStart = !autoStart;
+    f.ProtocolItemClick();
+    EXPECT_EQ(f.zmodemAutoStart(), autoStart);
+    prompts_.protocolOptionsAutoStart.reset();
+    int opens = port_.opens;
+    f.PortItemClick();
+    f.SessionDelimClick(1);
+    EXPECT_TRUE(prompts_.portPresets.empty());
+    EXPECT_EQ(port_.opens, opens);
+    EXPECT_TRUE(port_.opened);
+    protocol.OnProtocolFinish(protocol, 0);
+    for (const char* n : {"PortItem", "ProtocolItem", "SaveSesItem", "Session0Item"})
+        EXPECT_TRUE(f.action(n)->isEnabled()) << n;
+
+    // OK in the port dialog without a change does not close and reopen the line.
+    prompts_.portAnswers.push_back(port_.values);
+    f.PortItemClick();
+    EXPECT_EQ(prompts_.portPresets.size(), 1u);
+    EXPECT_EQ(port_.opens, opens);
+    EXPECT_TRUE(port_.opened);
+    PortOptionValues faster = port_.values;
+    faster.Baud = 115200;
+    prompts_.portAnswers.push_back(faster);
+    f.PortItemClick();
+    EXPECT_EQ(port_.opens, opens + 1);
+    EXPECT_EQ(port_.values.Baud, 115200u);
+    f.setTransfer(nullptr, nullptr);
+}
+
 TEST_F(MainFormTest, SessionIsSavedListedChosenAndDeleted)
 {
     storeDefaultPort(2);
@@ -295,7 +378,13 @@ TEST_F(MainFormTest, SessionIsSavedListedChosenAndDeleted)
     EXPECT_EQ(s.readDword(GroupKey(SessionPath("lab\\board"), "Port"), "Baud"), 9600u);
     EXPECT_EQ(s.readDword(GroupKey(SessionPath("lab\\board"), "Emulator"), "Type"), 3u);
 
-    // Change the live settings, then choose the session: its settings come back.
+    // Saved settings are that session's now: named in the title, the status bar, the menu.
+    EXPECT_EQ(f.windowTitle(), "lab\\board - Zelvo32");
+    EXPECT_EQ(f.statusPanel(4), "lab\\board");
+    EXPECT_TRUE(item->isChecked());
+
+    // Change the live settings, then choose the session: its settings come back, and the
+    // terminal shows where the line changed.
     port_.values.Baud = 300;
     terminal_.emulator = 0;
     item->trigger();
@@ -303,6 +392,13 @@ TEST_F(MainFormTest, SessionIsSavedListedChosenAndDeleted)
     EXPECT_EQ(terminal_.emulator, 3);
     EXPECT_TRUE(port_.opened);
     EXPECT_TRUE(f.action("VT100Item")->isChecked());
+    EXPECT_EQ(terminal_.localLines, (std::vector<std::string>{"[lab\\board: COM2 /dev/fake2 9600 8N1]"}));
+    // So does another port.
+    PortOptionValues other = port_.values;
+    other.ComNumber = 5;
+    prompts_.portAnswers.push_back(other);
+    f.PortItemClick();
+    EXPECT_EQ(terminal_.localLines.back(), "[lab\\board: COM5 /dev/fake5 9600 8N1]");
 
     // An unusable name is refused with a message and changes nothing.
     prompts_.sessionAnswers.push_back({SessionFormResult::Save, "\\\\", {}});
@@ -378,15 +474,79 @@ TEST_F(MainFormTest, StatusPanelsFollowCaptureAndScrollback)
     terminal_.onCaptureError("No space left on device");
     EXPECT_EQ(f.statusPanel(1), "");
     EXPECT_EQ(f.action("LogItem")->text(), "&Open capture file...");
+    // The line breaks chosen in the dialog reach the terminal and the store; a failing
+    // last write is told once.
+    prompts_.errors.clear();
+    prompts_.captureCrLfAnswer = true;
+    f.LogItemClick();
+    EXPECT_TRUE(terminal_.crlf);
+    terminal_.stopFails = true;
+    f.LogItemClick();
+    ASSERT_EQ(prompts_.errors.size(), 1u);
+    EXPECT_TRUE(prompts_.errors[0].contains("Disk write error"));
+    EXPECT_EQ(f.statusPanel(1), "");
+    f.writeSettingsNow();
+    EXPECT_EQ(stored().readDword(GroupKey(kDefaultSession, "window"), "CaptureCRLF"), 1u);
 
     f.ScrollbackItemClick();
     EXPECT_EQ(f.statusPanel(2), "OFFLINE");
-    EXPECT_FALSE(terminal_.active);
+    EXPECT_TRUE(terminal_.scrollback);
     EXPECT_TRUE(f.action("ScrollbackItem")->isChecked());
     terminal_.onKeyPress();
     EXPECT_EQ(f.statusPanel(2), "");
     EXPECT_TRUE(terminal_.active);
+    EXPECT_FALSE(terminal_.scrollback);
     EXPECT_FALSE(f.action("ScrollbackItem")->isChecked());
+
+    // The wheel took the terminal into its history: the menu and the panel follow.
+    terminal_.scrollback = true;
+    terminal_.onScrollbackChanged();
+    EXPECT_TRUE(f.action("ScrollbackItem")->isChecked());
+    EXPECT_EQ(f.statusPanel(2), "OFFLINE");
+    terminal_.scrollback = false;
+    terminal_.onScrollbackChanged();
+    EXPECT_FALSE(f.action("ScrollbackItem")->isChecked());
+    EXPECT_EQ(f.statusPanel(2), "");
+
+    // The number of history rows is a setting of the session.
+    prompts_.historyAnswer = 600;
+    f.action("HistoryItem")->trigger();
+    EXPECT_EQ(terminal_.history, 600);
+    f.writeSettingsNow();
+    EXPECT_EQ(stored().readDword(GroupKey(kDefaultSession, "window"), "HistoryRows"), 600u);
+}
+
+TEST_F(MainFormTest, ScrollbackNeverChangesWhoOwnsTheLine)
+{
+    storeDefaultPort(4);
+    MainForm& f = start();
+    // A file server request while the user reads the scrollback.
+    f.ScrollbackItemClick();
+    line("\x1b[#REQ1");
+    EXPECT_EQ(port_.sent, "\x1b[#ANS1");
+    f.ScrollbackItemClick();
+    EXPECT_FALSE(terminal_.scrollback);
+    EXPECT_TRUE(terminal_.active);
+    EXPECT_FALSE(terminal_.typingHeld);
+
+    // A transfer owns the line: scrollback in and out does not hand it back, and the end
+    // of the transfer during scrollback leaves the terminal active afterwards.
+    zelvo::protocols::Protocol protocol;
+    PendingTransfer transfer;
+    f.setTransfer(&protocol, &transfer);
+    prompts_.directoryAnswer = QString::fromStdString(dir_.string());
+    f.ReceiveItemClick(zelvo::protocols::ptZmodem);
+    ASSERT_TRUE(f.transferRunning());
+    EXPECT_FALSE(terminal_.active);
+    f.ScrollbackItemClick();
+    f.ScrollbackItemClick();
+    EXPECT_FALSE(terminal_.active);
+    f.ScrollbackItemClick();
+    protocol.OnProtocolFinish(protocol, 0);
+    terminal_.onKeyPress();
+    EXPECT_FALSE(terminal_.scrollback);
+    EXPECT_TRUE(terminal_.active);
+    f.setTransfer(nullptr, nullptr);
 }
 
 TEST_F(MainFormTest, ViewCommandsResizeTheWindow)
@@ -406,9 +566,33 @@ TEST_F(MainFormTest, ViewCommandsResizeTheWindow)
     int w = f.width();
     prompts_.fontAnswer = QFont(QStringLiteral("Monospace"));
     prompts_.fontAnswer->setPixelSize(24);
+    prompts_.colorAnswer = 0x00FF00;
     f.FontItemClick();
     EXPECT_EQ(terminal_.fontValues.height, -24);
+    EXPECT_EQ(terminal_.fontValues.color, 0x00FF00u);
     EXPECT_GT(f.width(), w);
+
+    // The window can be made larger, smaller and maximised: the terminal keeps its size,
+    // centred, with scroll bars where the window is smaller.
+    EXPECT_TRUE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
+    const QSize term = terminal_.view.size();
+    auto* area = f.findChild<QScrollArea*>("TerminalArea");
+    ASSERT_NE(area, nullptr);
+    f.resize(f.width() + 200, f.height() + 120);
+    QTest::qWait(20);
+    EXPECT_EQ(terminal_.view.size(), term);
+    const QPoint at = terminal_.view.mapTo(area->viewport(), QPoint(0, 0));
+    EXPECT_NEAR(at.x(), (area->viewport()->width() - term.width()) / 2, 4);
+    EXPECT_NEAR(at.y(), (area->viewport()->height() - term.height()) / 2, 4);
+    f.resize(300, 200);
+    QTest::qWait(20);
+    EXPECT_LT(f.width(), term.width());
+    EXPECT_TRUE(area->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(area->verticalScrollBar()->isVisible());
+    EXPECT_EQ(terminal_.view.size(), term);
+    // A new font fits the window around the terminal again.
+    f.FontItemClick();
+    EXPECT_EQ(f.centralWidget()->width(), terminal_.view.width() + 6);
 
     f.EchoItemClick();
     EXPECT_TRUE(terminal_.echo);
@@ -426,7 +610,7 @@ TEST_F(MainFormTest, ViewCommandsResizeTheWindow)
     EXPECT_EQ(s.readDword(GroupKey(kDefaultSession, "Emulator"), "Type"), 0u);
 }
 
-TEST_F(MainFormTest, PasteSendsTheClipboardUnchanged)
+TEST_F(MainFormTest, PasteSendsLineBreaksAsTheEnterKey)
 {
     storeDefaultPort(4);
     MainForm& f = start();
@@ -437,10 +621,71 @@ TEST_F(MainFormTest, PasteSendsTheClipboardUnchanged)
     f.UpdateMenu();
     EXPECT_TRUE(f.action("PasteItem")->isEnabled());
     f.PasteItemClick();
-    EXPECT_EQ(port_.sent, "show ver\r\nexit\n");
+    EXPECT_EQ(port_.sent, "show ver\rexit\r");
     terminal_.marked = QStringLiteral("copied");
     f.CopyItemClick();
     EXPECT_EQ(QApplication::clipboard()->text(), "copied");
+
+    // The keys of Linux terminals, typed into the terminal, and shown in the menu.
+    EXPECT_EQ(f.action("CopyItem")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+C")));
+    EXPECT_EQ(f.action("PasteItem")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+V")));
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    terminal_.marked = QStringLiteral("by keys");
+    QTest::keyClick(&terminal_.view, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "by keys");
+    QTest::qWait(10);
+    port_.sent.clear();
+    QTest::keyClick(&terminal_.view, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(&terminal_.view, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(port_.sent, "by keysby keys");
+}
+
+TEST_F(MainFormTest, PasteLargerThanTheOutputBufferGoesOutAsItDrains)
+{
+    storeDefaultPort(4);
+    MainForm& f = start();
+    std::string text;
+    for (int i = 0; text.size() < 10000; ++i)
+        text += "line " + std::to_string(i) + "\n";
+    const std::string typed = PasteQueue::AsTyped(text);
+    QApplication::clipboard()->setText(QString::fromStdString(text));
+    port_.outputRoom = 4096;
+    f.PasteItemClick();
+    EXPECT_EQ(port_.sent, typed.substr(0, 4096));
+    EXPECT_TRUE(f.paste().pasting());
+    port_.drain(4096);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port_.sent.size() == 8192; }, 5000));
+
+    // A transfer that takes the line holds the rest back until it ends.
+    zelvo::protocols::Protocol protocol;
+    PendingTransfer transfer;
+    f.setTransfer(&protocol, &transfer);
+    prompts_.directoryAnswer = QString::fromStdString(dir_.string());
+    f.ReceiveItemClick(zelvo::protocols::ptZmodem);
+    ASSERT_TRUE(f.transferRunning());
+    port_.drain(4096);
+    QTest::qWait(300);
+    EXPECT_EQ(port_.sent.size(), 8192u);
+    protocol.OnProtocolFinish(protocol, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return port_.sent == typed; }, 5000));
+    EXPECT_FALSE(f.paste().pasting());
+    f.setTransfer(nullptr, nullptr);
+
+    // Cancel drops what has not gone out.
+    port_.sent.clear();
+    port_.outputRoom = 100;
+    f.PasteItemClick();
+    EXPECT_EQ(port_.sent.size(), 100u);
+    auto* progress = f.findChild<QProgressDialog*>("PasteProgress");
+    ASSERT_NE(progress, nullptr);
+    auto* cancel = progress->findChild<QPushButton*>();
+    ASSERT_NE(cancel, nullptr);
+    cancel->click();
+    EXPECT_FALSE(f.paste().pasting());
+    port_.drain(8192);
+    QTest::qWait(50);
+    EXPECT_EQ(port_.sent.size(), 100u);
 }
 
 TEST_F(MainFormTest, FileServerRequestIsAnsweredAndTheDriveLightGoesOut)
@@ -448,23 +693,37 @@ TEST_F(MainFormTest, FileServerRequestIsAnsweredAndTheDriveLightGoesOut)
     storeDefaultPort(4);
     MainForm& f = start();
     f.LedItemClick();
-    port_.receive("login: \x1b[#");
+    line("login: \x1b[#");
     EXPECT_EQ(port_.sent, "\x1b[#");
-    EXPECT_FALSE(terminal_.active);
-    port_.receive("RE");
+    EXPECT_TRUE(terminal_.typingHeld);
+    line("RE");
     EXPECT_TRUE(f.driveLightLit());
     EXPECT_TRUE(f.statusTimerActive());
-    port_.receive("Q1");
+    line("Q1");
     EXPECT_EQ(port_.sent, "\x1b[#ANS1");
-    EXPECT_TRUE(terminal_.active);
+    EXPECT_FALSE(terminal_.typingHeld);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !f.driveLightLit(); }, 5000));
     EXPECT_FALSE(f.statusTimerActive());
 
     // Without a new start sequence a request is only text; a refused one gets nothing.
-    port_.receive("REQ2");
-    port_.receive("\x1b[#X123");
+    line("REQ2");
+    line("\x1b[#X123");
     EXPECT_EQ(port_.sent, "\x1b[#ANS1\x1b[#");
     EXPECT_EQ(TinyServer::counters[7], 1u);
+    // The terminal showed everything but the start sequences and the packets.
+    EXPECT_EQ(terminal_.shown, "login: REQ2123");
+    EXPECT_TRUE(terminal_.active);
+}
+
+TEST_F(MainFormTest, TextAroundARequestInOneReadReachesTheTerminal)
+{
+    storeDefaultPort(4);
+    MainForm& f = start();
+    line("before\x1b[#REQ1after");
+    EXPECT_EQ(port_.sent, "\x1b[#ANS1");
+    EXPECT_EQ(terminal_.shown, "beforeafter");
+    EXPECT_FALSE(terminal_.typingHeld);
+    EXPECT_FALSE(f.router().serverActive());
 }
 
 TEST_F(MainFormTest, ZmodemTriggerIsArmedOnlyWithAutoStartAndDisarmedDuringAPacket)
@@ -531,13 +790,34 @@ TEST_F(MainFormTest, StatisticsWindowRefreshesOnlyWhileShown)
     auto* w = f.findChild<RfsStatistic*>();
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->windowTitle(), "Remote File Sytem Info");
-    EXPECT_EQ(w->size(), QSize(347, 181));
+    EXPECT_GE(w->width(), 347);
+    EXPECT_EQ(w->height(), 181);
     EXPECT_EQ(w->value("CrcLabel"), "-2147483648");
+    // Every value label holds the longest counter in its font, inside its panel and
+    // clear of the label to its right.
+    for (const char* name : {"SPacketsLabel", "SendLabel", "CSendLabel", "RPacketsLabel",
+                             "ReceivedLabel", "CReceivedLabel", "CrcLabel", "PacketLabel"}) {
+        auto* l = w->findChild<QLabel*>(name);
+        ASSERT_NE(l, nullptr) << name;
+        EXPECT_GE(l->width(), l->fontMetrics().horizontalAdvance("-2147483648")) << name;
+        EXPECT_LE(l->geometry().right(), l->parentWidget()->width()) << name;
+        EXPECT_LE(l->parentWidget()->geometry().right(), w->width()) << name;
+    }
+    // Captions and values do not run into each other.
+    for (auto [left, right] : {std::pair{"SendLabel", "Label7"}, std::pair{"Label7", "CSendLabel"},
+                               std::pair{"Label9", "PacketLabel"}, std::pair{"Label3", "ReceivedLabel"}}) {
+        auto* a = w->findChild<QLabel*>(left);
+        auto* b = w->findChild<QLabel*>(right);
+        EXPECT_LT(a->x() + std::max(a->width(), a->fontMetrics().horizontalAdvance(a->text())), b->x())
+            << left << " / " << right;
+    }
     EXPECT_EQ(w->value("RPacketsLabel"), "12");
     EXPECT_TRUE(w->timerActive());
     TinyServer::counters[6] = 13;
     EXPECT_TRUE(QTest::qWaitFor([&] { return w->value("RPacketsLabel") == "13"; }, 5000));
-    w->close();
+    // Escape closes it.
+    QTest::keyClick(w, Qt::Key_Escape);
+    EXPECT_FALSE(w->isVisible());
     EXPECT_FALSE(w->timerActive());
 }
 
@@ -604,6 +884,120 @@ TEST_F(MainFormTest, KeyMapEditorStoresAMappingTypedWithEsc)
     EXPECT_EQ(editor.mappingEdit(0)->text(), "<ESC>OP");
 }
 
+TEST_F(MainFormTest, KeyMapEditorKeepsEditsAcrossAKeyChangeAndOnlyWhatFits)
+{
+    std::string map = (dir_ / "edit.kbd").string();
+    {
+        zelvo::terminal::KeyboardEmulator k;
+        k.setMapFileName(map);
+        k.setEnabled(true);
+        k.newRecord();
+        k.saveRecord("VT100");
+    }
+    KMEditor editor;
+    std::string error;
+    ASSERT_TRUE(editor.Load(map, "VT100", error)) << error;
+    editor.show();
+    // Typed for F1, then another key clicked: nothing else ended the edit.
+    editor.keys()->pick(112);
+    QTest::keyClicks(editor.mappingEdit(0), "abc");
+    editor.keys()->pick(113);
+    EXPECT_EQ(editor.mappingEdit(0)->text(), "");
+    editor.keys()->pick(112);
+    EXPECT_EQ(editor.mappingEdit(0)->text(), "abc");
+
+    // "112,14," leaves 13 characters; with a one-digit shift code 14.
+    EXPECT_EQ(KMEditor::MappingLimit(112, 14), 13);
+    EXPECT_EQ(KMEditor::MappingLimit(112, 6), 14);
+    QLineEdit* e = editor.mappingEdit(0);
+    e->clear();
+    QTest::keyClicks(e, std::string(20, 'x').c_str());
+    EXPECT_EQ(e->text(), QString(13, 'x'));
+    EXPECT_TRUE(editor.hint().contains("13")) << editor.hint().toStdString();
+    // <ESC> counts as one: it still fits after twelve characters.
+    e->clear();
+    QTest::keyClicks(e, (std::string(12, 'y') + "<ESC>").c_str());
+    EXPECT_EQ(e->text(), QString(12, 'y') + "<ESC>");
+    // A character the 8-bit key map cannot hold is refused, and the hint says so.
+    QKeyEvent euro(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(0x20AC)));
+    QApplication::sendEvent(e, &euro);
+    EXPECT_EQ(e->text(), QString(12, 'y') + "<ESC>");
+    EXPECT_TRUE(editor.hint().contains("cannot be stored")) << editor.hint().toStdString();
+    ASSERT_TRUE(editor.SaveClick());
+
+    zelvo::terminal::KeyboardEmulator k;
+    k.setMapFileName(map);
+    k.setEnabled(true);
+    k.setEmulatorType("VT100");
+    EXPECT_EQ(k.mapping(112, 14), std::string(12, 'y') + "\x1b");
+}
+
+TEST(TerminalWindowAccessTest, FontDialogSeesTheFontInUseAndItsColourIsTheDefaultForeground)
+{
+    zelvo::terminal::Emulator emulator(zelvo::terminal::etANSI);
+    zelvo::terminal::KeyboardEmulator keyboard;
+    zelvo::terminal::TerminalWindow window;
+    window.setEmulator(&emulator);
+    TerminalWindowAccess access(window, emulator, keyboard);
+    TerminalFontSettings f;
+    f.name = "Terminal"; // not a font of this system: a fixed-pitch stand-in is drawn
+    f.height = -18;
+    f.color = 0x00FF00; // green
+    access.setFontSettings(f);
+
+    QFontDialog d;
+    d.setOption(QFontDialog::MonospacedFonts);
+    d.setCurrentFont(access.font());
+    EXPECT_FALSE(d.currentFont().italic()) << d.currentFont().styleName().toStdString();
+    EXPECT_EQ(d.currentFont().family(), QFontInfo(window.renderer().font()).family());
+
+    // Text in the default rendition, also after a reset, is in the chosen colour.
+    auto& b = window.buffer();
+    const std::string text = "a\x1b[31mb\x1b[0mc\x1b[39md";
+    b.processBlock(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    const int green = TerminalWindowAccess::nearestPaletteIndex(0x00FF00);
+    EXPECT_EQ(b.colorAt(b.ViewRow(), 0) & 0x0F, green);
+    EXPECT_EQ(b.colorAt(b.ViewRow(), 1) & 0x0F, 1);
+    EXPECT_EQ(b.colorAt(b.ViewRow(), 2) & 0x0F, green);
+    EXPECT_EQ(b.colorAt(b.ViewRow(), 3) & 0x0F, green);
+    // A colour chosen later holds from the next byte on.
+    f.color = 0x00FFFF; // yellow
+    access.setFontSettings(f);
+    b.processBlock(reinterpret_cast<const uint8_t*>("e"), 1);
+    EXPECT_EQ(b.colorAt(b.ViewRow(), 4) & 0x0F, TerminalWindowAccess::nearestPaletteIndex(0x00FFFF));
+
+    // The history rows asked for, up to what the buffer's cells allow.
+    EXPECT_EQ(access.historyRows(), 175);
+    access.setHistoryRows(100000);
+    EXPECT_EQ(access.historyRows(), access.maxHistoryRows());
+    EXPECT_LE(window.Rows() * window.Columns(), zelvo::terminal::Buffer::kMaxCells);
+    access.setHistoryRows(0);
+    EXPECT_EQ(window.Rows(), window.PageHeight());
+}
+
+TEST(DialogPromptsTest, FontDialogOffersTheColourAmongItsEffects)
+{
+    FakeLines lines;
+    QWidget parent;
+    DialogPrompts prompts(&parent, lines);
+    QFont current(QStringLiteral("Monospace"));
+    current.setPixelSize(16);
+    QTimer::singleShot(0, [] {
+        auto* d = qobject_cast<QFontDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        auto* colors = d->findChild<QComboBox*>("ColorBox");
+        ASSERT_NE(colors, nullptr);
+        EXPECT_EQ(colors->currentText(), "Silver"); // the colour in use
+        auto* effects = qobject_cast<QGroupBox*>(colors->parentWidget());
+        EXPECT_NE(effects, nullptr);
+        colors->setCurrentIndex(colors->findText("Yellow"));
+        d->accept();
+    });
+    auto choice = prompts.chooseFont(current, 0xC0C0C0);
+    ASSERT_TRUE(choice.has_value());
+    EXPECT_EQ(choice->color, 0x00FFFFu); // 0x00BBGGRR
+}
+
 TEST(PortOptionsDialogTest, MachineWithoutSerialPortsIsOfferedALocalShell)
 {
     FakeLines lines;
@@ -635,6 +1029,42 @@ TEST(PortOptionsDialogTest, FirstStartSuggestsTheShellEvenBesideSerialDevices)
     EXPECT_EQ(d.ResultPort().ComNumber, 1);
     d.accept();
     EXPECT_TRUE(lines.mapped.empty());
+}
+
+TEST(PortOptionsDialogTest, ValuesThatCannotBeUsedAreMarkedAndOkSaysWhy)
+{
+    FakeLines lines;
+    lines.present = {{1, "/dev/ttyS0"}};
+    PortOptionsDialog d(lines);
+    QStringList told;
+    d.reportProblems = [&](const QString& text) { told << text; };
+    d.Load(direct(1));
+    EXPECT_TRUE(d.invalidControls().isEmpty());
+    auto* xon = d.findChild<QLineEdit*>("XonEdit");
+    auto* xoff = d.findChild<QLineEdit*>("XoffEdit");
+    xon->setText("300");
+    xoff->setText("x1");
+    EXPECT_EQ(d.invalidControls(), (QStringList{"XonEdit", "XoffEdit"}));
+    d.accept();
+    EXPECT_NE(d.result(), QDialog::Accepted);
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].contains("\"300\"")) << told[0].toStdString();
+    EXPECT_TRUE(told[0].contains("\"x1\""));
+    // The same character for both under software flow control is no use either.
+    xon->setText("19");
+    xoff->setText(" 19 ");
+    EXPECT_TRUE(d.invalidControls().isEmpty()) << "no software flow yet";
+    for (QCheckBox* b : d.findChildren<QCheckBox*>())
+        if (b->text() == "Software receive")
+            b->setChecked(true);
+    EXPECT_EQ(d.invalidControls(), QStringList{"XoffEdit"});
+    xon->setText("17");
+    EXPECT_TRUE(d.invalidControls().isEmpty());
+    d.accept();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(d.ResultPort().XOnChar, 17);
+    EXPECT_EQ(d.ResultPort().XOffChar, 19);
+    EXPECT_EQ(d.ResultPort().SWFlowOptions, 1);
 }
 
 TEST(PortOptionsDialogTest, ListsPresentPortsAndKeepsSerialValuesOfOtherChoices)

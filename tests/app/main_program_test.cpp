@@ -5,6 +5,7 @@
 #include "app/ui/macro_controller.h"
 #include "app/ui/main_form.h"
 #include "app/ui/view_controller.h"
+#include "app/ui/paste_controller.h"
 #include "app/ui/terminal_window_access.h"
 #include "comm/com_port.h"
 #include "comm/port_table.h"
@@ -34,6 +35,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -99,6 +101,21 @@ public:
             ssize_t n;
             while ((n = ::read(master_, buf, sizeof buf)) > 0)
                 got.append(buf, size_t(n));
+        }
+        return got;
+    }
+
+    // Reads like a slow peer: at most chunk bytes every few milliseconds.
+    std::string readSlowly(size_t want, size_t chunk, int timeoutMs = 60000)
+    {
+        std::string got;
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::vector<char> buf(chunk);
+        while (got.size() < want && std::chrono::steady_clock::now() < until) {
+            QTest::qWait(2);
+            ssize_t n = ::read(master_, buf.data(), buf.size());
+            if (n > 0)
+                got.append(buf.data(), size_t(n));
         }
         return got;
     }
@@ -220,6 +237,19 @@ TEST_F(ProgramTest, FileServerRequestFromThePeerIsAnsweredByteForByte)
         EXPECT_EQ(peer.read(1, 500), "");
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.bytesShown() >= shown + 20; }, 5000));
 
+        // Text before a start sequence, a whole request and text after it in one write:
+        // the terminal shows the text, the server gets the request.
+        peer.write("\r\nbefore\x1b[#" + request(99, 7) + "after\r\n");
+        EXPECT_EQ(peer.read(23), "\x1b[#" + reply(5, 7));
+        auto screenHas = [&](const std::string& text) {
+            const terminal::Buffer& b = window.buffer();
+            for (int r = 0; r <= b.highestRow(); ++r)
+                if (b.rowText(r) == text)
+                    return true;
+            return false;
+        };
+        EXPECT_TRUE(QTest::qWaitFor([&] { return screenHas("beforeafter"); }, 5000));
+
         // A packet with a broken check sum is refused without an answer.
         std::string bad = request(99, 2);
         bad[19] = char(bad[19] ^ 0x55);
@@ -232,7 +262,47 @@ TEST_F(ProgramTest, FileServerRequestFromThePeerIsAnsweredByteForByte)
     EXPECT_FALSE(port.Open());
 }
 
-TEST_F(ProgramTest, CaptureOnAFullDiskStopsWithAMessage)
+TEST_F(ProgramTest, PasteToASlowPeerArrivesWhole)
+{
+    Peer peer;
+    ASSERT_FALSE(peer.path().empty());
+    mapDefault(37, peer.path());
+    comm::QtUiBridge bridge;
+    comm::ComPort port(bridge);
+    port.setAutoOpen(false);
+    port.setPromptForPort(false);
+    terminal::Emulator emulator(terminal::etANSI);
+    terminal::KeyboardEmulator keyboard;
+    terminal::TerminalWindow window;
+    window.setEmulator(&emulator);
+    window.setComPort(&port);
+    ComPortAccess portAccess(port, store_);
+    TerminalWindowAccess terminalAccess(window, emulator, keyboard);
+    FakePrompts prompts;
+    MainForm form(portAccess, terminalAccess, FileServerFunctions{}, store_, false);
+    form.setPrompts(&prompts);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.started(); }, 10000));
+    ASSERT_TRUE(port.Open());
+
+    // Far more than the output buffer and the pseudo-terminal hold together.
+    std::string text;
+    for (int i = 0; text.size() < 96 * 1024; ++i)
+        text += "configure line " + std::to_string(i) + " with some settings\n";
+    QApplication::clipboard()->setText(QString::fromStdString(text));
+    form.PasteItemClick();
+    // The window is back at once; the rest follows as the peer reads.
+    EXPECT_TRUE(form.paste().pasting());
+    std::string expected = text;
+    std::replace(expected.begin(), expected.end(), '\n', '\r');
+    std::string got = peer.readSlowly(expected.size(), 256);
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected) << "the paste arrived changed";
+    EXPECT_FALSE(form.paste().pasting());
+    form.close();
+}
+
+TEST_F(ProgramTest, CaptureFailuresAreToldOnceWithTheirReason)
 {
     if (!fs::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
@@ -250,20 +320,43 @@ TEST_F(ProgramTest, CaptureOnAFullDiskStopsWithAMessage)
     ComPortAccess portAccess(port, store_);
     TerminalWindowAccess terminalAccess(window, emulator, keyboard);
     FakePrompts prompts;
-    prompts.captureAnswer = QStringLiteral("/dev/full");
     MainForm form(portAccess, terminalAccess, FileServerFunctions{}, store_, false);
     form.setPrompts(&prompts);
     form.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return form.started(); }, 10000));
+
+    // A file that cannot be created: one message, with the reason.
+    prompts.captureAnswer = QString::fromStdString((dir_ / "no" / "such" / "x.log").string());
     form.LogItemClick();
-    if (form.statusPanel(1) == "LOG") {
-        // The capture file opened; the first full buffer cannot be written.
-        std::string line(79, 'x');
-        for (int i = 0; i < 200; ++i)
-            peer.write(line + "\r\n");
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.errors.empty(); }, 10000));
-    }
-    ASSERT_FALSE(prompts.errors.empty());
+    QTest::qWait(100);
+    ASSERT_EQ(prompts.errors.size(), 1u);
+    EXPECT_TRUE(prompts.errors[0].contains("x.log"));
+    EXPECT_TRUE(prompts.errors[0].contains("not found")) << prompts.errors[0].toStdString();
+    EXPECT_EQ(form.statusPanel(1), "");
+
+    // The last bytes cannot be written when the capture ends: one message.
+    prompts.errors.clear();
+    prompts.captureAnswer = QStringLiteral("/dev/full");
+    form.LogItemClick();
+    ASSERT_EQ(form.statusPanel(1), "LOG");
+    peer.write("a few bytes\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.bytesShown() >= 13; }, 5000));
+    form.LogItemClick();
+    QTest::qWait(100);
+    ASSERT_EQ(prompts.errors.size(), 1u);
+    EXPECT_TRUE(prompts.errors[0].contains("/dev/full"));
+    EXPECT_EQ(form.statusPanel(1), "");
+
+    // A full disk while text arrives stops the capture with one message.
+    prompts.errors.clear();
+    form.LogItemClick();
+    ASSERT_EQ(form.statusPanel(1), "LOG");
+    std::string line(79, 'x');
+    for (int i = 0; i < 200; ++i)
+        peer.write(line + "\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.errors.empty(); }, 10000));
+    QTest::qWait(100);
+    EXPECT_EQ(prompts.errors.size(), 1u);
     EXPECT_TRUE(prompts.errors[0].contains("/dev/full")) << prompts.errors[0].toStdString();
     EXPECT_EQ(form.statusPanel(1), "");
     EXPECT_EQ(form.action("LogItem")->text(), "&Open capture file...");
@@ -502,8 +595,9 @@ TEST_F(ProgramTest, StampedLinesOnScreenAndInCaptureWhileTheHexViewKeepsWhatArri
     char buf[512];
     const size_t n = std::fread(buf, 1, sizeof buf, f);
     std::fclose(f);
-    EXPECT_EQ(std::string(buf, n), "[12:34:56.789] first\r\n[12:34:56.789] second\r\n"
-                                   "[12:34:56.789] third\r\n[12:34:56.789] fourth\r\n");
+    // The capture file ends its lines as the session chose (LF unless CR LF is asked for).
+    EXPECT_EQ(std::string(buf, n), "[12:34:56.789] first\n[12:34:56.789] second\n"
+                                   "[12:34:56.789] third\n[12:34:56.789] fourth\n");
     w.form.close();
 }
 

@@ -101,6 +101,29 @@ TEST_F(SettingsTest, FirstStartKeepsTheDesignDefaults)
     EXPECT_EQ(store.readDword(kSessionsKey, "Count"), 0u);
 }
 
+TEST_F(SettingsTest, WindowValuesAddedLaterAreOptional)
+{
+    RegistryStore store;
+    SessionSettings a = changed();
+    a.window.CaptureCrLf = true;
+    a.window.HistoryRows = 600;
+    WriteRegistry(store, kDefaultSession, a);
+    SessionSettings back;
+    ReadRegistry(store, kDefaultSession, back);
+    EXPECT_TRUE(back.window.CaptureCrLf);
+    EXPECT_EQ(back.window.HistoryRows, 600u);
+    // A store from before them reads completely and keeps the defaults.
+    ASSERT_TRUE(store.deleteValue(GroupKey(kDefaultSession, "window"), "CaptureCRLF"));
+    ASSERT_TRUE(store.deleteValue(GroupKey(kDefaultSession, "window"), "HistoryRows"));
+    SessionSettings old;
+    ReadReport r = ReadRegistry(store, kDefaultSession, old);
+    EXPECT_EQ(r.window, GroupRead::Complete);
+    EXPECT_TRUE(r.stoppedAt.empty());
+    EXPECT_FALSE(old.window.CaptureCrLf);
+    EXPECT_EQ(old.window.HistoryRows, 175u);
+    EXPECT_EQ(old.window.Top, a.window.Top);
+}
+
 TEST_F(SettingsTest, XtermEmulationAndTheVisualBell)
 {
     // A first start takes the xterm emulation; what a store holds stays.
@@ -319,7 +342,7 @@ TEST_F(SettingsTest, ProtocolValuesAreWrittenInTheirOrder)
     EXPECT_EQ(names, want);
     EXPECT_EQ(store.valueNames(GroupKey(kDefaultSession, "window")),
               (std::vector<std::string>{"Name", "Size", "Pitch", "Color", "Height", "LED", "Status",
-                                        "Left", "Top"}));
+                                        "Left", "Top", "CaptureCRLF", "HistoryRows"}));
     EXPECT_EQ(store.readDword(GroupKey(kDefaultSession, "window"), "Top"), 0xFFFFFED4u);
 }
 

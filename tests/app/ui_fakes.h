@@ -11,6 +11,8 @@
 #include <QClipboard>
 #include <QWidget>
 
+#include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -54,6 +56,32 @@ public:
         triggers.clear();
     }
     void putBlock(const uint8_t* d, size_t n) override { sent.append(reinterpret_cast<const char*>(d), n); }
+    // Free room of the output buffer; SIZE_MAX: no limit.
+    size_t outputRoom = SIZE_MAX;
+    size_t roomWanted = 0;
+    size_t putSome(const uint8_t* d, size_t n) override
+    {
+        size_t k = std::min(n, outputRoom);
+        sent.append(reinterpret_cast<const char*>(d), k);
+        if (outputRoom != SIZE_MAX)
+            outputRoom -= k;
+        return k;
+    }
+    bool watchOutputRoom(size_t bytes) override
+    {
+        roomWanted = bytes;
+        return true;
+    }
+    // The line took n bytes out of the output buffer.
+    void drain(size_t n)
+    {
+        outputRoom += n;
+        if (roomWanted > 0 && outputRoom >= roomWanted) {
+            roomWanted = 0;
+            if (onOutputRoom)
+                onOutputRoom();
+        }
+    }
     uint16_t addDataTrigger(std::string_view p) override
     {
         triggers[nextHandle] = std::string(p);
@@ -103,6 +131,10 @@ public:
         activeChanges.push_back(on);
     }
     bool Scrollback() const override { return scrollback; }
+    int history = 175;
+    int historyRows() const override { return history; }
+    void setHistoryRows(int r) override { history = std::clamp(r, 0, maxHistoryRows()); }
+    int maxHistoryRows() const override { return 794; }
     void setScrollback(bool on) override { scrollback = on; }
     bool HalfDuplex() const override { return echo; }
     void setHalfDuplex(bool on) override { echo = on; }
@@ -124,6 +156,8 @@ public:
         sizeToFont();
     }
     void clearWindow() override { ++clears; }
+    std::vector<std::string> localLines;
+    void showLocalLine(const std::string& text) override { localLines.push_back(text); }
     void copyToClipboard() override { QApplication::clipboard()->setText(marked); }
     std::string keyboard;
     int keyboardResets = 0;
@@ -137,6 +171,24 @@ public:
         mapFile = f;
         keyboard = n;
     }
+    ReceiveFilter filter;
+    bool typingHeld = false;
+    std::string shown;
+    void setReceiveFilter(ReceiveFilter f) override { filter = std::move(f); }
+    void setTypingHeld(bool held) override { typingHeld = held; }
+    // Reads bytes from the line as the terminal window does after the main window.
+    void read(const std::string& bytes)
+    {
+        if (!active)
+            return;
+        std::vector<uint8_t> out;
+        const auto* d = reinterpret_cast<const uint8_t*>(bytes.data());
+        if (filter)
+            filter(d, bytes.size(), out);
+        else
+            out.assign(d, d + bytes.size());
+        shown.append(out.begin(), out.end());
+    }
     std::string CaptureFile() const override { return captureFile; }
     void setCaptureFile(const std::string& n) override { captureFile = n; }
     bool capturing() const override { return capture; }
@@ -149,7 +201,19 @@ public:
         capture = true;
         return true;
     }
-    void stopCapture() override { capture = false; }
+    bool stopFails = false;
+    bool crlf = false;
+    bool stopCapture(std::string& error) override
+    {
+        capture = false;
+        if (stopFails) {
+            error = "Disk write error";
+            return false;
+        }
+        return true;
+    }
+    bool captureCrLf() const override { return crlf; }
+    void setCaptureCrLf(bool on) override { crlf = on; }
     void setTimestamps(int mode) override { timestamps = mode; }
     void setLfImpliesCr(bool on) override { lfImpliesCr = on; }
     void setEnterSends(int mode) override { enterSends = mode; }
@@ -169,8 +233,6 @@ public:
     bool lfImpliesCr = false;
     int enterSends = 0;
     std::string typed;
-    std::vector<std::string> localLines;
-    void showLocalLine(const std::string& text) override { localLines.push_back(text); }
 };
 
 class FakePrompts : public UserPrompts {
@@ -205,8 +267,20 @@ public:
             r.list = names;
         return r;
     }
-    std::optional<QFont> chooseFont(const QFont&) override { return fontAnswer; }
-    std::optional<QString> chooseCaptureFile(const QString&) override { return captureAnswer; }
+    uint32_t colorAnswer = 0xC0C0C0;
+    std::optional<FontChoice> chooseFont(const QFont&, uint32_t) override
+    {
+        if (!fontAnswer)
+            return std::nullopt;
+        return FontChoice{*fontAnswer, colorAnswer};
+    }
+    bool captureCrLfAnswer = false;
+    std::optional<CaptureChoice> chooseCaptureFile(const QString&, bool) override
+    {
+        if (!captureAnswer)
+            return std::nullopt;
+        return CaptureChoice{*captureAnswer, captureCrLfAnswer};
+    }
     void about() override { ++abouts; }
     std::optional<std::pair<std::string, std::string>> keyMapAnswer;
     bool keyMapEditor(std::string& file, std::string& name) override
@@ -233,6 +307,8 @@ public:
         directoryPresets.push_back(preset);
         return directoryAnswer;
     }
+    std::optional<int> historyAnswer;
+    std::optional<int> chooseHistoryRows(int, int) override { return historyAnswer; }
     std::optional<bool> protocolOptionsAutoStart; // nullopt: cancel
     // When set, the real dialog is loaded, filled in by this and saved, as if accepted.
     std::function<void(protocols::ProtocolOptions&)> protocolOptionsFill;

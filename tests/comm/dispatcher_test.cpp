@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <dirent.h>
 #include <sys/resource.h>
@@ -661,6 +662,59 @@ TEST_F(DispatcherTest, WindowHandlersRunOnTheUiThread)
     EXPECT_EQ(win.thread, std::this_thread::get_id());
     EXPECT_EQ(win.got, "ping");
     d.RemoveWindowHandler(&win);
+}
+
+TEST_F(DispatcherTest, PacedStreamReachesEveryWindowInFewNotificationsAndWhole)
+{
+    // Two windows, as the port's own window and the terminal: each reads every byte.
+    struct Win : WindowHandler {
+        BaseDispatcher* d = nullptr;
+        int notifications = 0;
+        std::string got;
+        void windowMessage(uint16_t msg, uint32_t w, uint32_t) override
+        {
+            if (msg != MsgTriggerAvail)
+                return;
+            ++notifications;
+            std::vector<uint8_t> buf(w);
+            got.append(reinterpret_cast<char*>(buf.data()), static_cast<size_t>(d->GetBlock(buf.data(), w)));
+        }
+    } first, second;
+    first.d = second.d = &d;
+    d.AddWindowHandler(&first);
+    d.AddWindowHandler(&second);
+    d.SetAvailLength(1);
+    d.SetInputPacing(50);
+    EXPECT_EQ(d.InputPacingNow(), 50u);
+
+    // 400 small writes over about a second, as a serial driver delivers a fast line.
+    std::string sent;
+    for (int i = 0; sent.size() < 400 * 16; ++i)
+        sent += "line " + std::to_string(i) + "\r\n";
+    const auto start = std::chrono::steady_clock::now();
+    std::thread writer([&] {
+        for (size_t at = 0; at < sent.size(); at += 16) {
+            pty.send(sent.substr(at, 16));
+            std::this_thread::sleep_for(std::chrono::microseconds(2500));
+        }
+    });
+    ASSERT_TRUE(ui.waitAndPump([&] { return second.got.size() == sent.size(); }, 20000));
+    writer.join();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(first.got, sent);
+    EXPECT_EQ(second.got, sent);
+    EXPECT_EQ(first.notifications, second.notifications);
+    // At most one notification per pacing interval, and one at the very start.
+    EXPECT_LE(first.notifications, int(ms / 50) + 2) << ms << " ms";
+
+    // A protocol engine listening takes every read at once.
+    Recorder engine(d);
+    d.AddProcedureHandler(&engine);
+    EXPECT_EQ(d.InputPacingNow(), 0u);
+    d.RemoveProcedureHandler(&engine);
+    EXPECT_EQ(d.InputPacingNow(), 50u);
+    d.RemoveWindowHandler(&first);
+    d.RemoveWindowHandler(&second);
 }
 
 TEST_F(DispatcherTest, LineParameters)

@@ -329,7 +329,7 @@ TEST(TermBufferNotifications, SmallDisplayFollowsCursorWithinPage)
     EXPECT_EQ(s.buffer.ViewCol(), 0);
 }
 
-TEST(TermBufferCapture, RecordsEverythingWrittenIncludingMovements)
+TEST(TermBufferCapture, RecordsEverythingWrittenAsTextLines)
 {
     TempDir dir;
     Screen s = rawScreen();
@@ -337,15 +337,33 @@ TEST(TermBufferCapture, RecordsEverythingWrittenIncludingMovements)
     s.feed("ab\bc\r\n\x07");
     EXPECT_EQ(readFile(dir.file("log.cap")), "") << "held in the 8192-byte buffer";
     ASSERT_EQ(s.buffer.bSetCapture(false, false, ""), 0);
-    EXPECT_EQ(readFile(dir.file("log.cap")), "ab\bc\r\n\x07");
+    EXPECT_EQ(readFile(dir.file("log.cap")), "ab\bc\n\x07");
     ASSERT_EQ(s.buffer.bSetCapture(true, true, dir.file("log.cap")), 0);
     s.feed("more");
     ASSERT_EQ(s.buffer.bSetCapture(false, false, ""), 0);
-    EXPECT_EQ(readFile(dir.file("log.cap")), "ab\bc\r\n\x07more");
+    EXPECT_EQ(readFile(dir.file("log.cap")), "ab\bc\n\x07more");
     ASSERT_EQ(s.buffer.bSetCapture(true, false, dir.file("log.cap")), 0);
     s.feed("new");
     s.buffer.bFlushCapture();
     EXPECT_EQ(readFile(dir.file("log.cap")), "new") << "without Append the file starts again";
+}
+
+TEST(TermBufferCapture, OneLineBreakPerLineAndTabsAsTheirSpaces)
+{
+    TempDir dir;
+    Screen s; // ANSI: the emulator moves the cursor for a tab
+    // CR LF from a host, the CR CR LF a pseudo-terminal makes of it, and a lone CR that
+    // starts a prompt: one line break each, no CR left in the file.
+    ASSERT_EQ(s.buffer.bSetCapture(true, false, dir.file("lf.cap")), 0);
+    s.feed("one\r\ntwo\r\r\n\r$ a\tb\t\tc\n");
+    ASSERT_EQ(s.buffer.bSetCapture(false, false, ""), 0);
+    EXPECT_EQ(readFile(dir.file("lf.cap")), "one\ntwo\n$ a     b       c\n");
+
+    s.buffer.setCaptureLineEnds(true);
+    ASSERT_EQ(s.buffer.bSetCapture(true, false, dir.file("crlf.cap")), 0);
+    s.feed("x\r\r\ny\n");
+    ASSERT_EQ(s.buffer.bSetCapture(false, false, ""), 0);
+    EXPECT_EQ(readFile(dir.file("crlf.cap")), "x\r\ny\r\n");
 }
 
 TEST(TermBufferCapture, WritesInBlocksOf8192)

@@ -210,11 +210,18 @@ TEST(SLController, MonitoringSurvivesCloseAndReopen)
     EXPECT_FALSE(rig.controller.Monitoring());
     rig.port.setOpen(true);
     EXPECT_TRUE(rig.controller.Monitoring());
+    EXPECT_TRUE(rig.dcd.Lit());
+    rig.port.PutText("x");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.txd.Lit(); }, kWaitMs));
     rig.port.setOpen(false);
     EXPECT_FALSE(rig.controller.Monitoring());
     EXPECT_EQ(rig.controller.TriggerHandles().rxTimer, 0);
+    // A closed line shows no states.
+    for (StatusLight* l : {&rig.cts, &rig.dsr, &rig.dcd, &rig.txd, &rig.rxd})
+        EXPECT_FALSE(l->Lit());
+    // The close may finish after a notification in flight; the open follows it then.
     rig.port.setOpen(true);
-    EXPECT_TRUE(rig.controller.Monitoring());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rig.controller.Monitoring(); }, kWaitMs));
     rig.peer.write("again");
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.rxd.Lit(); }, kWaitMs));
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.bytesRead == 5; }, kWaitMs));
