@@ -7,13 +7,13 @@
 
 namespace zelvo::protocols {
 
-std::vector<uint8_t> BatchFileInfo(const SendFile& file, bool includeDirectory)
+std::string WireFileName(const SendFile& file, bool includeDirectory, bool lowerCase)
 {
     std::string name = file.wireName.empty() ? file.path : file.wireName;
     for (char& c : name) {
         if (c == '\\')
             c = '/';
-        if (c >= 'A' && c <= 'Z')
+        if (lowerCase && c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     }
     if (!includeDirectory) {
@@ -25,6 +25,12 @@ std::vector<uint8_t> BatchFileInfo(const SendFile& file, bool includeDirectory)
         while (!name.empty() && name[0] == '/')
             name.erase(0, 1);
     }
+    return name;
+}
+
+std::vector<uint8_t> BatchFileInfo(const SendFile& file, bool includeDirectory)
+{
+    const std::string name = WireFileName(file, includeDirectory, true);
     std::vector<uint8_t> info(name.begin(), name.end());
     info.push_back(0);
     char tail[64];

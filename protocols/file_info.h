@@ -13,6 +13,10 @@
 
 namespace zelvo::protocols {
 
+// The name a file goes on the line with: '/' separators, the directory dropped or made
+// relative, in lower case when asked.
+std::string WireFileName(const SendFile& file, bool includeDirectory, bool lowerCase);
+
 std::vector<uint8_t> BatchFileInfo(const SendFile& file, bool includeDirectory);
 
 struct BatchFileHeader {

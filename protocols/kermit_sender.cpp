@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "protocols/file_info.h"
 #include "protocols/kermit_defs.h"
 
 namespace zelvo::protocols {
@@ -26,18 +27,7 @@ KermitSender::KermitSender(EngineHost& host, const EngineSettings& settings)
 
 std::string KermitSender::wireName(const SendFile& file, bool includeDirectory)
 {
-    std::string name = file.wireName.empty() ? file.path : file.wireName;
-    std::replace(name.begin(), name.end(), '\\', '/');
-    if (!includeDirectory) {
-        const size_t slash = name.rfind('/');
-        if (slash != std::string::npos)
-            name.erase(0, slash + 1);
-    } else {
-        // A directory goes on the line relative: receivers refuse absolute names.
-        while (!name.empty() && name[0] == '/')
-            name.erase(0, 1);
-    }
-    return name;
+    return WireFileName(file, includeDirectory, false);
 }
 
 void KermitSender::setState(State s)

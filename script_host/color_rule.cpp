@@ -132,9 +132,9 @@ std::vector<ColorSpan> ColorRule::FindSpans(std::string_view text, size_t start,
     case dtKeyShow:
         return keywordSpans(text, start, limit);
     case dtBeginEnd:
-        return pairSpans(text, start, limit);
+        return markerSpans(text, start, limit, false);
     case dtBeginLineEnd:
-        return lineEndSpans(text, start, limit);
+        return markerSpans(text, start, limit, true);
     case dtEventDraw:
         break;
     }
@@ -159,7 +159,10 @@ std::vector<ColorSpan> ColorRule::keywordSpans(std::string_view text, size_t sta
     return out;
 }
 
-std::vector<ColorSpan> ColorRule::pairSpans(std::string_view text, size_t start, size_t limit) const
+// Begin/end pairs, or a begin marker that runs to the end of its line: the earliest
+// marker wins, and the search goes on after the span it starts.
+std::vector<ColorSpan> ColorRule::markerSpans(std::string_view text, size_t start, size_t limit,
+                                              bool toLineEnd) const
 {
     std::vector<ColorSpan> out;
     const std::vector<Marker> ms = markers();
@@ -176,34 +179,15 @@ std::vector<ColorSpan> ColorRule::pairSpans(std::string_view text, size_t start,
         }
         if (!m || best >= limit)
             break;
-        const size_t end = text.find(m->end, best + m->begin.size());
-        if (end == std::string_view::npos)
-            break;
-        const size_t stop = end + m->end.size();
-        out.push_back({best, stop - best, m->color});
-        pos = stop;
-    }
-    return out;
-}
-
-std::vector<ColorSpan> ColorRule::lineEndSpans(std::string_view text, size_t start, size_t limit) const
-{
-    std::vector<ColorSpan> out;
-    const std::vector<Marker> ms = markers();
-    size_t pos = start;
-    for (;;) {
-        size_t best = std::string_view::npos;
-        const Marker* m = nullptr;
-        for (const Marker& c : ms) {
-            const size_t at = text.find(c.begin, pos);
-            if (at < best) {
-                best = at;
-                m = &c;
-            }
+        size_t stop;
+        if (toLineEnd) {
+            stop = std::max(lineEnd(text, best), best + m->begin.size());
+        } else {
+            const size_t end = text.find(m->end, best + m->begin.size());
+            if (end == std::string_view::npos)
+                break;
+            stop = end + m->end.size();
         }
-        if (!m || best >= limit)
-            break;
-        const size_t stop = std::max(lineEnd(text, best), best + m->begin.size());
         out.push_back({best, stop - best, m->color});
         pos = stop;
     }

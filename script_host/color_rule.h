@@ -78,8 +78,7 @@ public:
 
 private:
     std::vector<ColorSpan> keywordSpans(std::string_view text, size_t start, size_t limit) const;
-    std::vector<ColorSpan> pairSpans(std::string_view text, size_t start, size_t limit) const;
-    std::vector<ColorSpan> lineEndSpans(std::string_view text, size_t start, size_t limit) const;
+    std::vector<ColorSpan> markerSpans(std::string_view text, size_t start, size_t limit, bool toLineEnd) const;
 };
 
 // All rules of a collection applied to one text, ready to paint, sorted by start and
