@@ -83,13 +83,14 @@ TEST(ReceiveTimestamps, EachLineOfTheCaptureFileCarriesTheTimeItBegan)
     receive("b\n\rc");        // "\n\r" line ends are one line each too
     ASSERT_EQ(screen.buffer.bSetCapture(false, false, file), 0);
 
+    // The capture file keeps text lines: LF line ends, carriage returns left out.
     EXPECT_EQ(readFile(file),
-              "[23:59:59.000] boot ok\r\n"
-              "[23:59:59.751] ready\r\n"
-              "[00:00:00.001] \r\n"
-              "[00:00:00.002] 12%\r34%\rdone\n"
-              "[+1.500] a\r\n"
-              "[+62.042] b\n\r"
+              "[23:59:59.000] boot ok\n"
+              "[23:59:59.751] ready\n"
+              "[00:00:00.001] \n"
+              "[00:00:00.002] 12%34%done\n"
+              "[+1.500] a\n"
+              "[+62.042] b\n"
               "[+0.000] c");
     EXPECT_EQ(screen.line(3), "[+62.042] b") << "the screen shows the stamps too";
     EXPECT_EQ(screen.line(4), "[+0.000] c");
