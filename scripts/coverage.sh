@@ -24,7 +24,7 @@ tail -n 3 "$BUILD/coverage-tests.log" | head -n 1
 
 gcovr --root "$ROOT" --object-directory "$ROOT/$BUILD" \
   --exclude '(.*/)?tests/' --exclude '(.*/)?bench/' --exclude 'fuzz/' --exclude 'build[^/]*/' \
-  --exclude-unreachable-branches --csv --output "$BUILD/coverage.csv" "$ROOT/$BUILD"
+  --exclude-unreachable-branches --gcov-ignore-parse-errors --csv --output "$BUILD/coverage.csv" "$ROOT/$BUILD"
 
 # filename,line_total,line_covered,... per file: add the lines up per folder.
 printf '%-22s %8s %8s %7s\n' folder lines covered cover
