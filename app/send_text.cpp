@@ -2,20 +2,11 @@
 
 #include <cstdint>
 
+#include "platform/hex_digit.h"
+
 namespace zelvo::app {
 
 namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 SendBytes fault(std::string message, std::size_t index)
 {
@@ -69,8 +60,8 @@ SendBytes DecodeEscapes(std::string_view text)
         case 't': r.bytes += '\t'; break;
         case '\\': r.bytes += '\\'; break;
         case 'x': {
-            const int hi = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
-            const int lo = i + 3 < text.size() ? hexValue(text[i + 3]) : -1;
+            const int hi = i + 2 < text.size() ? platform::HexDigitValue(text[i + 2]) : -1;
+            const int lo = i + 3 < text.size() ? platform::HexDigitValue(text[i + 3]) : -1;
             if (hi < 0 || lo < 0)
                 return fault("\\x needs two hex digits (\\x00 to \\xFF)", i);
             r.bytes += static_cast<char>(hi * 16 + lo);
@@ -136,7 +127,7 @@ SendBytes ParseHexPairs(std::string_view text)
             i += 2;
         const std::size_t digits = i;
         while (i < text.size() && !separator(text[i])) {
-            if (hexValue(text[i]) < 0)
+            if (platform::HexDigitValue(text[i]) < 0)
                 return fault("\"" + shown(text[i]) + "\" is not a hex digit", i);
             ++i;
         }
@@ -148,7 +139,7 @@ SendBytes ParseHexPairs(std::string_view text)
                              "\" has an odd number of hex digits; each byte takes two",
                          group);
         for (std::size_t k = digits; k < i; k += 2)
-            r.bytes += static_cast<char>(hexValue(text[k]) * 16 + hexValue(text[k + 1]));
+            r.bytes += static_cast<char>(platform::HexDigitValue(text[k]) * 16 + platform::HexDigitValue(text[k + 1]));
     }
     if (r.bytes.empty())
         return fault("There are no hex pairs to send", 0);

@@ -1,5 +1,6 @@
 #include "platform/registry_store.h"
 
+#include "platform/hex_digit.h"
 #include "platform/paths.h"
 
 #include <fcntl.h>
@@ -309,10 +310,7 @@ bool RegistryStore::parse(std::string_view text)
             }
             uint32_t v = 0;
             for (char c : hex) {
-                int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                        : (c >= 'a' && c <= 'f')                     ? c - 'a' + 10
-                        : (c >= 'A' && c <= 'F')                     ? c - 'A' + 10
-                                                                     : -1;
+                const int d = HexDigitValue(c);
                 if (d < 0) {
                     keys_.clear();
                     return false;

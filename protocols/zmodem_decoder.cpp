@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/hex_digit.h"
 #include "protocols/crc.h"
 #include "protocols/zmodem_defs.h"
 
@@ -10,17 +11,6 @@ namespace zelvo::protocols {
 using namespace zm;
 
 namespace {
-
-int hexValue(uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool isFlowByte(uint8_t c)
 {
@@ -74,7 +64,7 @@ void ZmodemDecoder::finishHeader(Event& ev)
     if (hdrFormat_ == ZHEX) {
         uint8_t raw[7];
         for (int i = 0; i < 7; ++i)
-            raw[i] = static_cast<uint8_t>((hexValue(hex_[2 * i]) << 4) | hexValue(hex_[2 * i + 1]));
+            raw[i] = static_cast<uint8_t>((platform::HexDigitValue(hex_[2 * i]) << 4) | platform::HexDigitValue(hex_[2 * i + 1]));
         ok = crc16(raw, 5) == ((raw[5] << 8) | raw[6]);
         ev.type = raw[0];
         for (int i = 0; i < 4; ++i)
@@ -215,7 +205,7 @@ size_t ZmodemDecoder::feed(const uint8_t* bytes, size_t n, Event& ev)
             }
             break;
         case State::Hex:
-            if (hexValue(c) < 0) {
+            if (platform::HexDigitValue(c) < 0) {
                 ev.kind = EventKind::BadHeader;
                 expectHeader();
                 return i;

@@ -3,29 +3,19 @@
 #include <climits>
 #include <cstdint>
 
+#include "platform/hex_digit.h"
 #include "script_engine/orv_exception.h"
 #include "script_engine/tokens.h"
 
 namespace zelvo::script {
 namespace {
 
-int hexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A decimal or hexadecimal constant; values above 2147483647 become 2147483647.
 int32_t convertNumber(const char* digits, size_t n, int base)
 {
     int64_t value = 0;
     for (size_t i = 0; i < n; ++i) {
-        value = value * base + hexDigitValue(digits[i]);
+        value = value * base + platform::HexDigitValue(digits[i]);
         if (value > INT32_MAX)
             return INT32_MAX;
     }
@@ -54,8 +44,8 @@ std::string processEscapes(const char* p, size_t n)
         case 't': out.push_back('\t'); break;
         case 'x': {
             unsigned v = 0;
-            while (i < n && hexDigitValue(p[i]) >= 0)
-                v = (v * 16 + static_cast<unsigned>(hexDigitValue(p[i++]))) & 0xFF;
+            while (i < n && platform::HexDigitValue(p[i]) >= 0)
+                v = (v * 16 + static_cast<unsigned>(platform::HexDigitValue(p[i++]))) & 0xFF;
             out.push_back(static_cast<char>(v));
             break;
         }

@@ -1,0 +1,20 @@
+#pragma once
+// The value of one hexadecimal digit, for the parsers of line data, settings files and
+// scripts; header-only so that the script engine's shared library can use it without
+// linking the platform library.
+
+namespace zelvo::platform {
+
+// 0..15 for '0'-'9', 'a'-'f' and 'A'-'F'; -1 for anything else.
+constexpr int HexDigitValue(int c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace zelvo::platform
