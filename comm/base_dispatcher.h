@@ -386,7 +386,9 @@ private:
     std::atomic<bool> inputBlocked_{false};
     bool readAhead_ = false;
     uint32_t taken_ = 0, mostTaken_ = 0;
-    uint32_t scanPos_ = 0, lastAvailPos_ = UINT32_MAX;
+    uint32_t scanPos_ = 0;
+    // Also set from other threads (a handler joining asks for the waiting bytes again).
+    std::atomic<uint32_t> lastAvailPos_{UINT32_MAX};
     uint32_t unscanned_ = 0;    // bytes from scanPos_ towards head_ not yet matched
     bool matchPending_ = false; // triggers matched at scanPos_ wait for their notification
 

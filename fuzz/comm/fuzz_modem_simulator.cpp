@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes, far-end output and time steps to the modem simulator's command
 // interpreter. Nothing may grow without bound: each byte from the line gives at most a
-// result and an information line.
+// result and an information line for each command it runs, and one byte ("/" after "A")
+// runs the last command line again, up to the longest line the modem keeps.
 
 #include "comm/telephony/tools/modem_simulator.h"
 
@@ -22,6 +23,9 @@ struct Host : ModemSimulator::Host {
     void hangupFar() override { up = false; }
 };
 } // namespace
+
+// The modem keeps command lines of up to 80 characters.
+constexpr size_t kLongestCommandLine = 80;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -52,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const char c = char(data[i]);
         sim.fromLine(std::string_view(&c, 1), now);
         ++lineIn;
-        if (h.toLineBytes > steps * 64 || h.toFarBytes > lineIn)
+        if (h.toLineBytes > steps * 64 * kLongestCommandLine || h.toFarBytes > lineIn)
             std::abort();
     }
     return 0;
