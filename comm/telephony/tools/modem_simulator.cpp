@@ -46,20 +46,20 @@ int takeNumber(std::string_view s, size_t& i, int def)
 
 } // namespace
 
-bool ModemSimulator::AddNumber(Options& options, std::string_view spec, std::string& error)
+bool ModemSimulator::AddNumber(Options& options, std::string_view entry, std::string& error)
 {
-    size_t eq = spec.find('=');
+    size_t eq = entry.find('=');
     if (eq == std::string_view::npos || eq == 0) {
         error = "a number is given as NUMBER=ANSWER, for example 5551234=BUSY";
         return false;
     }
-    std::string number = NormaliseNumber(spec.substr(0, eq));
+    std::string number = NormaliseNumber(entry.substr(0, eq));
     if (number.empty()) {
-        error = "\"" + std::string(spec.substr(0, eq)) + "\" is not a telephone number";
+        error = "\"" + std::string(entry.substr(0, eq)) + "\" is not a telephone number";
         return false;
     }
     std::vector<Answer> answers;
-    std::string_view rest = spec.substr(eq + 1);
+    std::string_view rest = entry.substr(eq + 1);
     while (!rest.empty()) {
         std::string_view item = rest;
         Answer a;

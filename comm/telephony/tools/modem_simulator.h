@@ -61,7 +61,7 @@ public:
 
     // Parses "5551234=exec:COMMAND" or "5551234=BUSY,NO ANSWER,exec:COMMAND" into
     // options.numbers; false with a message for text that is neither.
-    static bool AddNumber(Options& options, std::string_view spec, std::string& error);
+    static bool AddNumber(Options& options, std::string_view entry, std::string& error);
     // The digits and letters that identify a number: "T 555-1234," -> "5551234".
     static std::string NormaliseNumber(std::string_view dialString);
 
