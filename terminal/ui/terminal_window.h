@@ -14,7 +14,8 @@
 // more often than every kMinPaintIntervalMs), so a fast line costs one paint per frame,
 // never one per byte. The window also asks its port to gather a steady stream of received
 // bytes for kInputPacingFrames frames between notifications, so the stream wakes the
-// program, and repaints it, 30 times a second on a 60 Hz screen.
+// program, and repaints it, 20 times a second on a 60 Hz screen: the stream still
+// moves smoothly, and it costs a third fewer wake-ups and paints than at 30.
 //
 // With the xterm emulation (the buffer in Unicode mode) the page follows the window: it
 // takes as many rows and columns as the window shows, keeping the scrollback of the
@@ -84,7 +85,7 @@ public:
     // How much earlier than a whole frame after the last repaint the next may come.
     static constexpr int kFrameSlackMs = 3;
     // Frames between two deliveries of a steady stream of received bytes.
-    static constexpr int kInputPacingFrames = 2;
+    static constexpr int kInputPacingFrames = 3;
     // Most bytes held back while the user reads the scrollback.
     static constexpr size_t kMaxHeldBytes = 16u << 20;
     // How long the page stays inverted for a visual bell, and the shortest time between
