@@ -32,23 +32,8 @@ void AsciiReceiver::setState(State s, int64_t nowMs, int64_t waitMs)
 void AsciiReceiver::start(int64_t nowMs)
 {
     st_.fileStartMs = nowMs;
-    std::string path = settings_.FileName;
-    if (path.empty()) {
-        abortWith(-ecNoFilename, psProtocolError);
+    if (!openNamedReceiveFile())
         return;
-    }
-    const int rc = host_.prepareReceiveFile(path);
-    if (rc < 0) {
-        abortWith(rc, psCantWriteFile);
-        return;
-    }
-    st_.PathName = path;
-    if (rc > 0) {
-        setStatus(rc);
-        host_.reportStatus(st_, kStatusFirst | kStatusLast);
-        finish(0);
-        return;
-    }
     fileOpen_ = true;
     setStatus(psOK);
     host_.reportStatus(st_, kStatusFirst);
@@ -57,11 +42,7 @@ void AsciiReceiver::start(int64_t nowMs)
 
 void AsciiReceiver::releaseFile()
 {
-    if (fileOpen_) {
-        fileOpen_ = false;
-        host_.closeReceiveFile(false, 0);
-        host_.reportStatus(st_, kStatusLast);
-    }
+    closeOpenFile(FileSide::receiving);
 }
 
 void AsciiReceiver::lineLost(int64_t nowMs)

@@ -35,7 +35,6 @@ private:
     void endOfFile(int64_t nowMs);
 
     State state_ = raInitial;
-    bool fileOpen_ = false;
     std::vector<uint8_t> block_;
     uint64_t written_ = 0;
 };

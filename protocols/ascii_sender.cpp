@@ -55,11 +55,7 @@ void AsciiSender::start(int64_t nowMs)
 
 void AsciiSender::releaseFile()
 {
-    if (fileOpen_) {
-        fileOpen_ = false;
-        host_.closeSendFile(false);
-        host_.reportStatus(st_, kStatusLast);
-    }
+    closeOpenFile(FileSide::sending);
 }
 
 void AsciiSender::lineLost(int64_t)

@@ -46,7 +46,6 @@ private:
     void endOfFile(int64_t nowMs);
 
     State state_ = taInitial;
-    bool fileOpen_ = false;
     SendFile file_;
     uint64_t offset_ = 0;   // file offset of the next block
     std::vector<uint8_t> block_;

@@ -49,11 +49,7 @@ void KermitReceiver::start(int64_t nowMs)
 
 void KermitReceiver::releaseFile()
 {
-    if (fileOpen_) {
-        fileOpen_ = false;
-        host_.closeReceiveFile(false, 0);
-        host_.reportStatus(st_, kStatusLast);
-    }
+    closeOpenFile(FileSide::receiving);
     state_ = rkDone;
     st_.stateName = stateName(state_);
 }

@@ -65,7 +65,6 @@ private:
     std::array<Slot, 32> table_;
     std::vector<uint8_t> initAck_; // our answer to the Send-Init, for a repeated one
     std::vector<uint8_t> decoded_;
-    bool fileOpen_ = false;
     bool skipping_ = false;        // the current file is refused: data is acknowledged with 'X'
     uint64_t pos_ = 0;
 };

@@ -56,11 +56,7 @@ void KermitSender::sendInit()
 
 void KermitSender::releaseFile()
 {
-    if (fileOpen_) {
-        fileOpen_ = false;
-        host_.closeSendFile(false);
-        host_.reportStatus(st_, kStatusLast);
-    }
+    closeOpenFile(FileSide::sending);
     setState(tkDone);
 }
 

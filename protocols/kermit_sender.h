@@ -77,7 +77,6 @@ private:
     int64_t outputWaitSince_ = -1;
     uint64_t resent_ = 0;
 
-    bool fileOpen_ = false;
     SendFile file_;
     uint64_t pos_ = 0;       // next file offset to put in a packet
     bool cancelFile_ = false;

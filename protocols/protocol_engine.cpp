@@ -59,6 +59,40 @@ void ProtocolEngine::finish(int code)
     deadline_ = kNoDeadline;
 }
 
+void ProtocolEngine::closeOpenFile(FileSide side)
+{
+    if (!fileOpen_)
+        return;
+    fileOpen_ = false;
+    if (side == FileSide::receiving)
+        host_.closeReceiveFile(false, 0);
+    else
+        host_.closeSendFile(false);
+    host_.reportStatus(st_, kStatusLast);
+}
+
+bool ProtocolEngine::openNamedReceiveFile()
+{
+    std::string path = settings_.FileName;
+    if (path.empty()) {
+        abortWith(-ecNoFilename, psProtocolError);
+        return false;
+    }
+    const int rc = host_.prepareReceiveFile(path);
+    if (rc < 0) {
+        abortWith(rc, psCantWriteFile);
+        return false;
+    }
+    st_.PathName = path;
+    if (rc > 0) {
+        setStatus(rc);
+        host_.reportStatus(st_, kStatusFirst | kStatusLast);
+        finish(0);
+        return false;
+    }
+    return true;
+}
+
 void ProtocolEngine::abortWith(int code, int status)
 {
     if (done_)

@@ -131,12 +131,20 @@ protected:
     }
     // Closes a file left open when the transfer ends early.
     virtual void releaseFile() {}
+    enum class FileSide { sending, receiving };
+    // Closes the open file, if any, as not complete and reports its last status: what
+    // releaseFile does for every engine.
+    void closeOpenFile(FileSide side);
     // Ends the transfer. A zero code takes the one that belongs to the final status.
     void finish(int code);
     // Ends with code and status after discarding what waits for the line, taking it
     // back out of the byte count (less Overhead for every whole block among it), and
     // sending the protocol's cancel sequence. A code other than a cancel is reported.
     void abortWith(int code, int status);
+    // Opens settings_.FileName for a receive of one named file. False when the transfer
+    // ended here instead (no name, the file cannot be written, or file management skips
+    // it), with the outcome already reported; the caller then does nothing more.
+    bool openNamedReceiveFile();
     // The bytes that tell the far side the transfer is cancelled (none by default).
     virtual std::vector<uint8_t> cancelSequence() const { return {}; }
 
@@ -149,6 +157,8 @@ protected:
     int result_ = 0;
     int64_t deadline_ = kNoDeadline;
     size_t unused_ = 0;
+    // A file of the transfer is open with the host.
+    bool fileOpen_ = false;
 };
 
 } // namespace zelvo::protocols

@@ -82,23 +82,8 @@ void XmodemReceiver::start(int64_t nowMs)
     if (batch_) {
         expectHeader_ = true;
     } else {
-        std::string path = settings_.FileName;
-        if (path.empty()) {
-            abortWith(-ecNoFilename, psProtocolError);
+        if (!openNamedReceiveFile())
             return;
-        }
-        const int rc = host_.prepareReceiveFile(path);
-        if (rc < 0) {
-            abortWith(rc, psCantWriteFile);
-            return;
-        }
-        st_.PathName = path;
-        if (rc > 0) {
-            setStatus(rc);
-            host_.reportStatus(st_, kStatusFirst | kStatusLast);
-            finish(0);
-            return;
-        }
         fileOpen_ = true;
         host_.reportStatus(st_, kStatusFirst);
         setStatus(psProtocolHandshake);
@@ -110,11 +95,7 @@ void XmodemReceiver::start(int64_t nowMs)
 
 void XmodemReceiver::releaseFile()
 {
-    if (fileOpen_) {
-        fileOpen_ = false;
-        host_.closeReceiveFile(false, 0);
-        host_.reportStatus(st_, kStatusLast);
-    }
+    closeOpenFile(FileSide::receiving);
 }
 
 void XmodemReceiver::lineLost(int64_t)

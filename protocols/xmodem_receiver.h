@@ -68,7 +68,6 @@ private:
     bool streaming_ = false;
     bool started_ = false;       // a block has arrived: the handshake is over
     bool expectHeader_ = false;  // Ymodem: the next block is a block 0
-    bool fileOpen_ = false;
     bool discarding_ = false;    // Ymodem: a skipped file's blocks are taken but not kept
     uint32_t handshakeTries_ = 0;
     int cans_ = 0;

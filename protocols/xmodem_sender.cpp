@@ -118,11 +118,7 @@ bool XmodemSender::openFile(int64_t nowMs)
 
 void XmodemSender::releaseFile()
 {
-    if (fileOpen_) {
-        fileOpen_ = false;
-        host_.closeSendFile(false);
-        host_.reportStatus(st_, kStatusLast);
-    }
+    closeOpenFile(FileSide::sending);
 }
 
 void XmodemSender::lineLost(int64_t)

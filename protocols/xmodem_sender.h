@@ -71,7 +71,6 @@ private:
     bool streaming_ = false;
     uint32_t handshakeTries_ = 0;
     int cans_ = 0;
-    bool fileOpen_ = false;
     SendFile file_;
     uint64_t offset_ = 0;       // file offset of the block awaiting its reply
     size_t blockData_ = 0;      // file bytes in that block

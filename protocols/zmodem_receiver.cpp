@@ -103,11 +103,7 @@ void ZmodemReceiver::start(int64_t nowMs)
 
 void ZmodemReceiver::releaseFile()
 {
-    if (fileOpen_) {
-        fileOpen_ = false;
-        host_.closeReceiveFile(false, 0);
-        host_.reportStatus(st_, kStatusLast);
-    }
+    closeOpenFile(FileSide::receiving);
 }
 
 void ZmodemReceiver::lineLost(int64_t nowMs)

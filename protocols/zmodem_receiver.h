@@ -63,7 +63,6 @@ private:
 
     State state_ = rzRqstFile;
     uint8_t collecting_ = 0;   // header type whose subpacket is awaited
-    bool fileOpen_ = false;
     bool refile_ = false;      // a repeated ZFILE for the open file
     uint32_t pos_ = 0;         // position in the incoming file
     uint64_t fileBase_ = 0;    // local file offset of position 0 (appending)

@@ -52,11 +52,7 @@ void ZmodemSender::start(int64_t nowMs)
 
 void ZmodemSender::releaseFile()
 {
-    if (fileOpen_) {
-        fileOpen_ = false;
-        host_.closeSendFile(false);
-        host_.reportStatus(st_, kStatusLast);
-    }
+    closeOpenFile(FileSide::sending);
 }
 
 void ZmodemSender::lineLost(int64_t)

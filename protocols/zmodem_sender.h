@@ -67,7 +67,6 @@ private:
     uint32_t repeatedZrpos_ = 0;
     int64_t outputWaitSince_ = -1;
     int64_t zfileSentMs_ = 0;
-    bool fileOpen_ = false;
     SendFile file_;
     std::vector<uint8_t> info_;
     std::vector<uint8_t> buf_;

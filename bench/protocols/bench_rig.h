@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "tests/protocols/pty_harness.h"
 
 namespace zelvo::bench {
 
@@ -139,25 +140,7 @@ private:
 
 inline pid_t spawn(const std::vector<std::string>& argv, Pty& pty, const std::string& cwd)
 {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setsid();
-        ::ioctl(pty.slave, TIOCSCTTY, 0);
-        ::dup2(pty.slave, 0);
-        ::dup2(pty.slave, 1);
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devnull, 2);
-        ::close_range(3, ~0u, 0);
-        if (::chdir(cwd.c_str()) != 0)
-            ::_exit(126);
-        ::setenv("LD_PRELOAD", ZELVO_FLUSH_SHIM, 1);
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
+    const pid_t pid = protocols::test::spawnOnPty(argv, pty.slave, cwd);
     ::close(pty.slave);
     pty.slave = -1;
     return pid;

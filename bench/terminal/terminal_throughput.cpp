@@ -39,7 +39,7 @@ std::string generateStream(std::size_t size, bool utf8)
     static const char* const words[] = {"interface", "GigabitEthernet0/1", "up", "down",
                                         "packets", "input", "output", "errors", "0", "1500",
                                         "bytes", "CRC", "frame", "overrun", "ignored", "abort"};
-    static const char* const utf8Words[] = {"Gr\xc3\xb6\xc3\x9fe", "\xe2\x94\x80\xe2\x94\x80\xe2\x94\xa4",
+    static const char* const utf8Words[] = {"Gr\xc3\xb6\xc3\x9f" "e", "\xe2\x94\x80\xe2\x94\x80\xe2\x94\xa4",
                                             "\xe4\xb8\xad\xe6\x96\x87", "caf\xc3\xa9", "\xe2\x86\x92"};
     std::string s;
     s.reserve(size + 256);

@@ -26,6 +26,23 @@ std::string_view trim(std::string_view s)
     return s;
 }
 
+// What a result that ends a dial attempt reports, and whether another attempt may go
+// better.
+struct DialFailure {
+    ResultCode code;
+    uint32_t message, state, reason;
+    bool retry;
+};
+constexpr DialFailure kDialFailures[] = {
+    {ResultCode::Busy, kMsgCallState, kCallBusy, 0, true},
+    {ResultCode::NoAnswer, kMsgCallState, kCallDisconnected, kReasonNoAnswer, true},
+    {ResultCode::NoCarrier, kMsgDevice, kDeviceDialFailed, 0, true},
+    {ResultCode::NoDialtone, kMsgCallState, kCallDisconnected, kReasonNoDialtone, true},
+    {ResultCode::Error, kMsgCallState, kCallDisconnected, kReasonBadAddress, false},
+    // A dial string that returns to command mode (";") makes no data call.
+    {ResultCode::Ok, kMsgDevice, kDeviceDialFailed, 0, false},
+};
+
 } // namespace
 
 ModemResult ParseResultLine(std::string_view raw)
@@ -250,32 +267,13 @@ void HayesDialer::onResult(const ModemResult& r, int64_t now)
         case ResultCode::Ring:
             io_.status(kMsgCallState, kCallRingback, 0);
             return;
-        case ResultCode::Busy:
-            io_.status(kMsgCallState, kCallBusy, 0);
-            attemptFailed(true, now);
-            return;
-        case ResultCode::NoAnswer:
-            io_.status(kMsgCallState, kCallDisconnected, kReasonNoAnswer);
-            attemptFailed(true, now);
-            return;
-        case ResultCode::NoCarrier:
-            io_.status(kMsgDevice, kDeviceDialFailed, 0);
-            attemptFailed(true, now);
-            return;
-        case ResultCode::NoDialtone:
-            io_.status(kMsgCallState, kCallDisconnected, kReasonNoDialtone);
-            attemptFailed(true, now);
-            return;
-        case ResultCode::Error:
-            io_.status(kMsgCallState, kCallDisconnected, kReasonBadAddress);
-            attemptFailed(false, now);
-            return;
-        case ResultCode::Ok:
-            // A dial string that returns to command mode (";") makes no data call.
-            io_.status(kMsgDevice, kDeviceDialFailed, 0);
-            attemptFailed(false, now);
-            return;
         default:
+            for (const DialFailure& f : kDialFailures)
+                if (f.code == r.code) {
+                    io_.status(f.message, f.state, f.reason);
+                    attemptFailed(f.retry, now);
+                    return;
+                }
             return;
         }
     case Phase::AbortWait:

@@ -200,14 +200,14 @@ void Relay::run()
     }
 }
 
-Peer::Peer(const std::vector<std::string>& argv, PtyPair& pty, const std::string& cwd)
+pid_t spawnOnPty(const std::vector<std::string>& argv, int slave, const std::string& cwd)
 {
-    pid_ = ::fork();
-    if (pid_ == 0) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
         ::setsid();
-        ::ioctl(pty.slave, TIOCSCTTY, 0);
-        ::dup2(pty.slave, 0);
-        ::dup2(pty.slave, 1);
+        ::ioctl(slave, TIOCSCTTY, 0);
+        ::dup2(slave, 0);
+        ::dup2(slave, 1);
         const int devnull = ::open("/dev/null", O_WRONLY);
         ::dup2(devnull, 2);
         ::close_range(3, ~0u, 0);
@@ -221,6 +221,12 @@ Peer::Peer(const std::vector<std::string>& argv, PtyPair& pty, const std::string
         ::execvp(args[0], args.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+Peer::Peer(const std::vector<std::string>& argv, PtyPair& pty, const std::string& cwd)
+    : pid_(spawnOnPty(argv, pty.slave, cwd))
+{
     pty.closeSlave();
 }
 

@@ -44,6 +44,11 @@ private:
     std::thread thread_;
 };
 
+// Starts argv on the pty whose slave side is slave (as its controlling terminal, input
+// and output; errors go to /dev/null), in directory cwd, with the flush shim preloaded.
+// Returns the child's pid; the caller closes its copy of the slave.
+pid_t spawnOnPty(const std::vector<std::string>& argv, int slave, const std::string& cwd);
+
 class Peer {
 public:
     // Starts argv on the slave of pty, in directory cwd, with the flush shim preloaded.
