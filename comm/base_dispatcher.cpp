@@ -349,12 +349,12 @@ void BaseDispatcher::outputLevelChanged()
 
 bool BaseDispatcher::anyTimedTriggerActive() const
 {
+    // Only timer triggers depend on the clock. Every change a status trigger looks at
+    // wakes the dispatch thread itself: modem lines, line errors and a hang-up come as
+    // events, the output level through outputLevelChanged, and arming one wakes it.
     std::lock_guard lock(general_);
     for (const auto& t : timers_)
         if (t.active)
-            return true;
-    for (const auto& s : statusTriggers_)
-        if (s.active)
             return true;
     return false;
 }
@@ -365,8 +365,8 @@ void BaseDispatcher::dispatchThreadMain()
         bool haveEvent = false;
         uint32_t mask = 0;
         {
-            // Active timer or status triggers need a look every 50 ms; without them the
-            // thread sleeps until an event, so an idle port costs nothing.
+            // Active timer triggers need a look every 50 ms; without them the thread
+            // sleeps until an event, so an idle port costs nothing.
             const bool timed = anyTimedTriggerActive();
             std::unique_lock l(eventMutex_);
             auto ready = [&] { return eventPending_ || dispatchWake_ || stopRequested_.load(); };
@@ -716,6 +716,8 @@ int BaseDispatcher::PutBlock(const void* buffer, uint32_t count)
     }
     SignalOutputReady();
     dataWritten_ = true;
+    // An output-sent trigger fires on this even while flow control holds the writer.
+    outputLevelChanged();
     {
         std::lock_guard lock(general_);
         logEntry(lkDispatch, lsWritePort, count, p, count);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -99,6 +101,50 @@ TEST(ZmodemInterop, SzCrashRecoveryResumesOurPartialFile)
     ASSERT_FALSE(us.lastStatuses.empty());
     EXPECT_EQ(us.lastStatuses.back().InitialPosition, 1500000u);
     EXPECT_LT(relay.toUs.load(), 1000000u) << "only the missing part was sent";
+}
+
+// The line goes away in the middle of a file (an adapter pulled out): the receive fails
+// as a lost line, the part already received stays on disk as it arrived, and on the line
+// that comes back "sz -r" sends only the rest.
+TEST(ZmodemInterop, LineLostMidFileKeepsThePartForAResume)
+{
+    NEED_LRZSZ();
+    Dirs d;
+    const auto data = randomBytes(1 << 20, 36);
+    writeBytes(d.src + "/f.bin", data);
+    {
+        Ours us;
+        PtyPair peerPty;
+        RelayOptions slow;
+        slow.bytesPerSecond = 200000;
+        Relay relay(us.pty.master, peerPty.master, slow);
+        Peer sz({"sz", "-q", "f.bin"}, peerPty, d.src);
+        std::thread unplug([&] {
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (relay.toUs.load() < 300000 && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            relay.stop();
+            ::close(us.pty.master);
+            us.pty.master = -1;
+        });
+        const int rc = us.receive(d.dst);
+        unplug.join();
+        EXPECT_EQ(rc, -ecAbortNoCarrier);
+        EXPECT_EQ(us.errors, std::vector<int>{-ecAbortNoCarrier});
+    }
+    const auto part = readBytes(d.dst + "/f.bin");
+    ASSERT_GT(part.size(), 0u);
+    ASSERT_LT(part.size(), data.size());
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), data.begin())) << "the part is the start of the file";
+
+    Ours us;
+    PtyPair peerPty;
+    Relay relay(us.pty.master, peerPty.master);
+    Peer sz({"sz", "-q", "-r", "f.bin"}, peerPty, d.src);
+    EXPECT_EQ(us.receive(d.dst), 0);
+    EXPECT_EQ(sz.wait(20000), 0);
+    EXPECT_EQ(readBytes(d.dst + "/f.bin"), data);
+    EXPECT_LT(relay.toUs.load(), data.size() - part.size() + 64 * 1024) << "only the rest was sent";
 }
 
 TEST(ZmodemInterop, OurSenderResumesIntoRz)
