@@ -84,6 +84,22 @@ TEST(ZmodemInterop, Sz8KAndEscapeAll)
     }
 }
 
+namespace {
+
+// "sz -r f.bin" from d.src into d.dst (crash recovery: the sender starts where the local
+// copy ends); returns the bytes that came to us.
+uint64_t resumeFromSz(const Dirs& d, Ours& us)
+{
+    PtyPair peerPty;
+    Relay relay(us.pty.master, peerPty.master);
+    Peer sz({"sz", "-q", "-r", "f.bin"}, peerPty, d.src);
+    EXPECT_EQ(us.receive(d.dst), 0);
+    EXPECT_EQ(sz.wait(20000), 0);
+    return relay.toUs.load();
+}
+
+} // namespace
+
 TEST(ZmodemInterop, SzCrashRecoveryResumesOurPartialFile)
 {
     NEED_LRZSZ();
@@ -92,15 +108,10 @@ TEST(ZmodemInterop, SzCrashRecoveryResumesOurPartialFile)
     writeBytes(d.src + "/f.bin", data);
     writeBytes(d.dst + "/f.bin", std::vector<uint8_t>(data.begin(), data.begin() + 1500000));
     Ours us;
-    PtyPair peerPty;
-    Relay relay(us.pty.master, peerPty.master);
-    Peer sz({"sz", "-q", "-r", "f.bin"}, peerPty, d.src);
-    EXPECT_EQ(us.receive(d.dst), 0);
-    EXPECT_EQ(sz.wait(20000), 0);
+    EXPECT_LT(resumeFromSz(d, us), 1000000u) << "only the missing part was sent";
     EXPECT_EQ(readBytes(d.dst + "/f.bin"), data);
     ASSERT_FALSE(us.lastStatuses.empty());
     EXPECT_EQ(us.lastStatuses.back().InitialPosition, 1500000u);
-    EXPECT_LT(relay.toUs.load(), 1000000u) << "only the missing part was sent";
 }
 
 // The line goes away in the middle of a file (an adapter pulled out): the receive fails
@@ -138,13 +149,8 @@ TEST(ZmodemInterop, LineLostMidFileKeepsThePartForAResume)
     EXPECT_TRUE(std::equal(part.begin(), part.end(), data.begin())) << "the part is the start of the file";
 
     Ours us;
-    PtyPair peerPty;
-    Relay relay(us.pty.master, peerPty.master);
-    Peer sz({"sz", "-q", "-r", "f.bin"}, peerPty, d.src);
-    EXPECT_EQ(us.receive(d.dst), 0);
-    EXPECT_EQ(sz.wait(20000), 0);
+    EXPECT_LT(resumeFromSz(d, us), data.size() - part.size() + 64 * 1024) << "only the rest was sent";
     EXPECT_EQ(readBytes(d.dst + "/f.bin"), data);
-    EXPECT_LT(relay.toUs.load(), data.size() - part.size() + 64 * 1024) << "only the rest was sent";
 }
 
 TEST(ZmodemInterop, OurSenderResumesIntoRz)
