@@ -244,10 +244,18 @@ void XmodemSender::onByte(uint8_t c, int64_t nowMs)
             blockError(psBlockCheckError, nowMs);
         break;
     case txEotReply:
-        if (c == ACK)
+        if (c == ACK && streaming_) {
+            streamingEotAck(nowMs);
+        } else if (c == ACK) {
             endOfFile(nowMs);
-        else if (c == NAK)
+        } else if (c == NAK) {
+            eotAckHeld_ = false;
             blockError(psEndFile, nowMs);
+        } else if (eotAckHeld_ && batch_ && (c == kCrcStart || c == kStreamStart)) {
+            // The receiver asks for the next file: the held ACK was the EOT's.
+            endOfFile(nowMs);
+            onByte(c, nowMs);
+        }
         break;
     case tyFinishd:
         if (c == ACK) {
@@ -258,9 +266,33 @@ void XmodemSender::onByte(uint8_t c, int64_t nowMs)
         }
         break;
     default:
-        // Streaming: the receiver says nothing but a cancel.
+        // Streaming: the receiver says nothing but a cancel, or acknowledges blocks.
+        if (c == ACK && streaming_)
+            ++streamAcks_;
         break;
     }
+}
+
+void XmodemSender::streamingEotAck(int64_t nowMs)
+{
+    ++streamAcks_;
+    if (streamAcks_ > streamBlocks_) {
+        // One past the blocks: the receiver acknowledged each of them, and now the EOT.
+        eotAckHeld_ = false;
+        endOfFile(nowMs);
+        return;
+    }
+    if (streamAcks_ == 1) {
+        // The EOT's from a receiver that does not acknowledge blocks, or the first block's
+        // from one that does: another ACK soon tells which.
+        eotAckHeld_ = true;
+        deadline_ = nowMs + kEotQuietMs;
+        return;
+    }
+    // A late block acknowledgement: the receiver is still taking the file in. Its cancel
+    // may yet follow; the EOT's acknowledgement comes after the last block's.
+    eotAckHeld_ = false;
+    deadline_ = nowMs + replyWaitMs();
 }
 
 void XmodemSender::poll(int64_t nowMs)
@@ -285,6 +317,12 @@ void XmodemSender::poll(int64_t nowMs)
 
 void XmodemSender::onTimeout(int64_t nowMs)
 {
+    if (state_ == txEotReply && eotAckHeld_) {
+        // Quiet after a lone ACK: it was the EOT's.
+        eotAckHeld_ = false;
+        endOfFile(nowMs);
+        return;
+    }
     switch (state_) {
     case txHandshake:
     case tyHandshake:
@@ -359,6 +397,9 @@ void XmodemSender::startData(int64_t nowMs)
     st_.BlockErrors = 0;
     st_.BlockLength = static_cast<uint32_t>(oneK_ ? kLongBlock : kShortBlock);
     setStatus(psOK);
+    streamBlocks_ = 0;
+    streamAcks_ = 0;
+    eotAckHeld_ = false;
     if (streaming_) {
         setState(txSendBlock, nowMs, -1);
         sendBlocks(nowMs);
@@ -398,6 +439,8 @@ void XmodemSender::queueBlock(uint64_t offset, int64_t nowMs)
     AppendBlock(block_, blockNum_, buf_.data(), blockData_, length, crc_, SUB);
     queue(block_.data(), block_.size());
     ++blocksSent_;
+    if (streaming_)
+        ++streamBlocks_;
     pump();
 }
 

@@ -61,6 +61,7 @@ private:
     void blockError(int status, int64_t nowMs);
     void sendEot(int64_t nowMs);
     void endOfFile(int64_t nowMs);
+    void streamingEotAck(int64_t nowMs);
     void peerCancelled();
     int64_t replyWaitMs() const;
 
@@ -76,6 +77,14 @@ private:
     size_t blockData_ = 0;      // file bytes in that block
     uint8_t blockNum_ = 1;
     uint64_t blocksSent_ = 0;   // blocks (and EOTs) put on the line, resends included
+    // Streaming: data blocks of this file put on the line, and the ACKs come back since.
+    // A receiver that acknowledges blocks (ours do, for senders that wait for it) has
+    // ACKs still on their way when the EOT goes out; only one past the blocks is the
+    // EOT's. A lone ACK may be either: it is taken after kEotQuietMs without another.
+    uint64_t streamBlocks_ = 0;
+    uint64_t streamAcks_ = 0;
+    bool eotAckHeld_ = false;
+    static constexpr int64_t kEotQuietMs = 1000;
     int64_t drainEndMs_ = 0;
     std::vector<uint8_t> block_; // the last block, for resending
     std::vector<uint8_t> buf_;

@@ -884,6 +884,11 @@ void Buffer::bSetBlinkPhase(bool on)
     }
 }
 
+bool Buffer::anyBlinking() const
+{
+    return std::any_of(attrs_.begin(), attrs_.end(), [](uint8_t a) { return (a & atBlink) != 0; });
+}
+
 // ---------------------------------------------------------------------------------------
 // Marking
 

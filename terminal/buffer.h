@@ -338,6 +338,8 @@ public:
     // stored colours come back. Only changed cells are reported.
     void bSetBlinkPhase(bool on);
     bool blinkOn() const { return blinkOn_; }
+    // True when some cell of the buffer has the blink attribute.
+    bool anyBlinking() const;
 
     // --- Marking -------------------------------------------------------------------------
     void setPersistentMark(bool persistent) { persistentMark_ = persistent; }

@@ -377,6 +377,7 @@ void TerminalWindow::afterChange()
 {
     buffer_.bNeedPaint();
     invalidateCaret();
+    wakeBlink();
 }
 
 // ---- Repainting -----------------------------------------------------------------------
@@ -611,6 +612,14 @@ void TerminalWindow::blinkTick()
             schedulePaint();
         }
     }
+    // Without focus there is no caret to blink; with no blinking text either the timer
+    // rests, text shown, so an idle window does not wake.
+    if (!hasFocus() && blinkOn_ && !buffer_.anyBlinking()) blinkTimer_.stop();
+}
+
+void TerminalWindow::wakeBlink()
+{
+    if (blinkTime_ != 0 && !blinkTimer_.isActive()) blinkTimer_.start(blinkTime_);
 }
 
 void TerminalWindow::setBlinkTime(uint16_t ms)
@@ -1249,6 +1258,7 @@ void TerminalWindow::focusInEvent(QFocusEvent* e)
     caretOn_ = true;
     caretCell_ = QPoint(-1, -1);
     invalidateCaret();
+    wakeBlink();
 }
 
 void TerminalWindow::focusOutEvent(QFocusEvent* e)

@@ -206,6 +206,8 @@ public:
     // ---- Counters for tests and benchmarks ------------------------------------------
     uint64_t bytesShown() const { return bytesShown_; }
     uint64_t paintCount() const { return paintCount_; }
+    // The blink timer runs: the window has focus (the caret blinks) or blinking text.
+    bool blinkRunning() const { return blinkTimer_.isActive(); }
     // True while changed cells wait for a repaint.
     bool paintPending() const;
     size_t heldBytes() const { return held_.size(); }
@@ -290,6 +292,8 @@ private:
     void updateDisplaySize();
     void fontChanged();
     void blinkTick();
+    // Starts the blink timer again after it rested (new text, focus).
+    void wakeBlink();
     void invalidateCaret();
     QPoint cellAt(const QPoint& pixel) const;
     // The mouse, pressed on pressCell_, is at cell: marks from the press cell once it has

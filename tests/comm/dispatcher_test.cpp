@@ -31,6 +31,14 @@ struct Msg {
 class Recorder : public ProcedureHandler {
 public:
     explicit Recorder(BaseDispatcher& d) : d_(d) {}
+    // A notification may still be on its way when the test is done with the recorder
+    // (the test saw the last bytes before the handler returned): the port is closed and
+    // its threads have ended before the recorder goes.
+    ~Recorder()
+    {
+        d_.ClosePort();
+        waitUntil([this] { return !d_.ThreadsRunning(); }, 10000);
+    }
     void procedureMessage(uint16_t msg, uint32_t w, uint32_t l) override
     {
         if (msg == MsgTriggerAvail && takeAnnounced) {

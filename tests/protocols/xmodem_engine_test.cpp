@@ -235,6 +235,81 @@ TEST(XmodemEngines, StreamingEndsAtTheFirstErrorAndCancelEndsBothSides)
     }
 }
 
+TEST(XmodemEngines, StreamingSenderTellsTheEotsAcknowledgementFromLateBlockOnes)
+{
+    // Three blocks and the EOT have gone out before any reply came back, as on a slow
+    // or loaded line; the replies then arrive.
+    struct Streamed {
+        FakeHost host;
+        std::unique_ptr<XmodemSender> tx;
+        int64_t now = 1000;
+        explicit Streamed(TProtocolType t)
+        {
+            MemFile f;
+            f.data = randomBytes(3000, 9);
+            host.toSend.emplace_back("f", std::move(f));
+            tx = std::make_unique<XmodemSender>(host, settingsFor(t));
+            tx->start(now);
+            if (t == ptYmodemG) {
+                reply({'G'});
+                reply({ACK});
+            }
+            reply({'G'});
+            for (int i = 0; i < 100 && tx->currentState() != XmodemSender::txEotReply; ++i) {
+                host.out.clear();
+                now += 55;
+                tx->poll(now);
+            }
+            EXPECT_EQ(tx->currentState(), XmodemSender::txEotReply);
+        }
+        void reply(std::vector<uint8_t> bytes) { tx->receive(bytes.data(), bytes.size(), now); }
+        void wait(int64_t ms)
+        {
+            now += ms;
+            tx->poll(now);
+        }
+    };
+    {
+        // Acknowledgements of the first blocks, then the receiver's cancel (it found
+        // damage further on): the sender fails, it does not report success.
+        Streamed s(ptXmodem1KG);
+        s.reply({ACK, ACK});
+        s.wait(500);
+        EXPECT_FALSE(s.tx->done());
+        s.reply({CAN, CAN});
+        EXPECT_EQ(s.tx->result(), -ecCancelRequested);
+        EXPECT_TRUE(s.host.sentComplete.empty());
+    }
+    {
+        // Every block acknowledged, then the EOT: done at the fourth ACK.
+        Streamed s(ptXmodem1KG);
+        s.reply({ACK, ACK, ACK});
+        EXPECT_FALSE(s.tx->done());
+        s.reply({ACK});
+        EXPECT_TRUE(s.tx->done());
+        EXPECT_EQ(s.tx->result(), 0);
+    }
+    {
+        // A receiver that acknowledges only the EOT: its lone ACK counts after a second
+        // of quiet.
+        Streamed s(ptXmodem1KG);
+        s.reply({ACK});
+        s.wait(900);
+        EXPECT_FALSE(s.tx->done());
+        s.wait(200);
+        EXPECT_TRUE(s.tx->done());
+        EXPECT_EQ(s.tx->result(), 0);
+        EXPECT_EQ(s.host.sentComplete.size(), 1u);
+    }
+    {
+        // Ymodem-G: the request for the next block 0 right after the lone ACK.
+        Streamed s(ptYmodemG);
+        s.reply({ACK, 'G'});
+        EXPECT_EQ(s.host.sentComplete.size(), 1u);
+        EXPECT_EQ(s.tx->currentState(), XmodemSender::tyFinishd) << "the empty block 0 ends the batch";
+    }
+}
+
 TEST(XmodemEngines, HandshakeRepeatsTheStartCharacterThenTimesOut)
 {
     FakeHost host;

@@ -652,6 +652,28 @@ TEST(TerminalWindow, BlinkingCellsFlipAndOnlyTheirAreaIsRepainted)
     EXPECT_EQ(b.colorAt(r, 2), b.storedColorAt(r, 2));
 }
 
+TEST(TerminalWindow, BlinkTimerRestsWithoutFocusOrBlinkingTextAndWakesForThem)
+{
+    Rig rig;
+    rig.term.setFocusPolicy(Qt::NoFocus);
+    rig.term.show();
+    rig.term.clearFocus();
+    rig.term.setBlinkTime(30);
+    rig.peer.write("plain");
+    ASSERT_TRUE(rig.waitForRow(0, "plain"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.term.blinkRunning(); }, kWaitMs));
+    EXPECT_TRUE(rig.term.buffer().blinkOn()) << "it rests with blinking text shown";
+    // Blinking text wakes it, and it keeps going while that text is there.
+    rig.peer.write("\x1b[5mB\x1b[0m");
+    ASSERT_TRUE(rig.waitForRow(0, "plainB"));
+    const Buffer& b = rig.term.buffer();
+    const int r = b.ViewRow();
+    const uint8_t stored = b.storedColorAt(r, 5);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.colorAt(r, 5) != stored; }, kWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.colorAt(r, 5) == stored; }, kWaitMs));
+    EXPECT_TRUE(rig.term.blinkRunning());
+}
+
 // ---- The xterm emulation in the window ------------------------------------------------
 
 TEST(TerminalWindow, XtermScrollingTextOnScreenMatchesTheBuffer)
