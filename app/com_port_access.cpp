@@ -281,6 +281,13 @@ void ComPortAccess::portOpenClose(bool opening)
         return;
     // Taken now: once the device is gone its by-id link is gone too.
     identity_ = IdentifyDevice(port_.DeviceName());
+    watchHangup();
+    if (onLineOpened)
+        onLineOpened();
+}
+
+void ComPortAccess::watchHangup()
+{
     // A modem-status trigger on DCD tells of a far end that hung up; the triggers of
     // the last close come back with the reopen, so an old handle is armed again.
     try {

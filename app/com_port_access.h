@@ -52,6 +52,8 @@ private:
     void deliver(uint32_t count);
     void portOpenClose(bool opening);
     void statusTrigger(uint16_t handle);
+    // Arms (or re-arms) the trigger that tells of a far end hanging up.
+    void watchHangup();
     void checkHangupLater();
 
     comm::ComPort& port_;

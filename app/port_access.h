@@ -84,6 +84,9 @@ public:
     std::function<void()> onOutputRoom;
     // The line went away while open (a USB adapter pulled out); the port is closed.
     std::function<void(const std::string& reason)> onLineLost;
+    // The line has opened: also an open that had to wait for the previous close to
+    // finish, which happens after the call that asked for it has returned.
+    std::function<void()> onLineOpened;
 };
 
 } // namespace zelvo::app

@@ -121,6 +121,12 @@ MainForm::MainForm(PortAccess& port, TerminalAccess& terminal, FileServerFunctio
 
     attachListeners();
     port_.onLineLost = [this](const std::string& reason) { onLineLost(reason); };
+    // A line whose open waited for the previous close (Port... right after a lost
+    // line) gets its auto-start trigger when it is really open.
+    port_.onLineOpened = [this] {
+        if (!transfers_->running())
+            ArmZmodemTrigger();
+    };
     reconnect_ = new ReconnectController(port_, terminal_, this);
     reconnect_->onReconnected = [this] {
         ArmZmodemTrigger();
@@ -152,6 +158,7 @@ MainForm::~MainForm()
     port_.onData = nullptr;
     port_.onDataTrigger = nullptr;
     port_.onLineLost = nullptr;
+    port_.onLineOpened = nullptr;
     terminal_.onKeyPress = nullptr;
     terminal_.setReceiveFilter(nullptr);
     terminal_.setTypingHeld(false);
