@@ -21,6 +21,24 @@ QAction* checkable(QMenu* menu, const char* name, const char* caption)
     return a;
 }
 
+struct Choice {
+    const char* name;
+    const char* caption;
+};
+
+// Three checkable items of which one is chosen: items[m] is made from choices[m], and
+// choosing it calls choose(m) while owner lives.
+template <class Choose>
+void oneOfThree(QObject* owner, QMenu* menu, QAction* (&items)[3], const Choice (&choices)[3], Choose choose)
+{
+    auto* group = new QActionGroup(menu);
+    for (uint32_t m = 0; m < 3; ++m) {
+        items[m] = checkable(menu, choices[m].name, choices[m].caption);
+        group->addAction(items[m]);
+        QObject::connect(items[m], &QAction::triggered, owner, [choose, m] { choose(m); });
+    }
+}
+
 // The separator in front of an item of a menu, to insert new items before it.
 QAction* separatorBefore(QMenu* menu, const char* itemName)
 {
@@ -49,27 +67,19 @@ ViewController::ViewController(MainForm& form, TerminalAccess& terminal, Emulato
         connect(hexItem_, &QAction::triggered, this, &ViewController::HexViewItemClick);
         QMenu* stamps = view->addMenu(QStringLiteral("Time&stamps"));
         stamps->setObjectName(QStringLiteral("TimestampsMenu"));
-        auto* group = new QActionGroup(stamps);
-        stampItems_[0] = checkable(stamps, "TimestampsOffItem", "&Off");
-        stampItems_[1] = checkable(stamps, "TimestampsClockItem", "&Time of Day");
-        stampItems_[2] = checkable(stamps, "TimestampsDeltaItem", "Time Since &Previous Line");
-        for (uint32_t m = 0; m < 3; ++m) {
-            group->addAction(stampItems_[m]);
-            connect(stampItems_[m], &QAction::triggered, this, [this, m] { setTimestamps(m); });
-        }
+        static const Choice kStamps[3] = {{"TimestampsOffItem", "&Off"},
+                                          {"TimestampsClockItem", "&Time of Day"},
+                                          {"TimestampsDeltaItem", "Time Since &Previous Line"}};
+        oneOfThree(this, stamps, stampItems_, kStamps, [this](uint32_t m) { setTimestamps(m); });
     }
     if (QMenu* prefs = form_.findChild<QMenu*>(QStringLiteral("PreferencesMenu"))) {
         QMenu* ends = new QMenu(QStringLiteral("Line &Endings"), prefs);
         ends->setObjectName(QStringLiteral("LineEndingsMenu"));
         prefs->insertMenu(separatorBefore(prefs, "SaveSesItem"), ends);
-        auto* group = new QActionGroup(ends);
-        enterItems_[0] = checkable(ends, "EnterCrItem", "Enter Sends &CR");
-        enterItems_[1] = checkable(ends, "EnterLfItem", "Enter Sends &LF");
-        enterItems_[2] = checkable(ends, "EnterCrLfItem", "Enter Sends CR L&F");
-        for (uint32_t m = 0; m < 3; ++m) {
-            group->addAction(enterItems_[m]);
-            connect(enterItems_[m], &QAction::triggered, this, [this, m] { setEnterSends(m); });
-        }
+        static const Choice kEnter[3] = {{"EnterCrItem", "Enter Sends &CR"},
+                                         {"EnterLfItem", "Enter Sends &LF"},
+                                         {"EnterCrLfItem", "Enter Sends CR L&F"}};
+        oneOfThree(this, ends, enterItems_, kEnter, [this](uint32_t m) { setEnterSends(m); });
         ends->addSeparator();
         lfItem_ = checkable(ends, "LfImpliesCrItem", "Received LF &Implies CR");
         connect(lfItem_, &QAction::triggered, this, &ViewController::LfImpliesCrItemClick);

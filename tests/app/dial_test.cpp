@@ -2,6 +2,7 @@
 // the dial, hang-up and reopening sequence with its flags, menu states and status panel,
 // the session switch that waits for the modem, and the modem entries of the port dialog.
 
+#include "test_home.h"
 #include "app/com_port_access.h"
 #include "app/ui/call_progress.h"
 #include "app/ui/dial_controller.h"
@@ -89,12 +90,7 @@ class DialTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::temp_directory_path()
-               / ("zelvo-dial-" + std::to_string(::getpid()) + "-"
-                  + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+        dir_ = testConfigHome("zelvo-dial");
         store_ = RegistryStore::defaultPath();
         // The default session is a modem line with a number dialled before; a named
         // session "office" is a direct port.

@@ -1,3 +1,4 @@
+#include "test_home.h"
 #include "app/ui/key_map_editor.h"
 #include "app/ui/main_form.h"
 #include "app/ui/port_options_dialog.h"
@@ -90,11 +91,7 @@ class MainFormTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::temp_directory_path() / ("zelvo-app-ui-" + std::to_string(::getpid()) + "-"
-                                            + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+        dir_ = testConfigHome("zelvo-app-ui");
         store_ = RegistryStore::defaultPath();
         std::fill(std::begin(TinyServer::counters), std::end(TinyServer::counters), 0u);
         QApplication::clipboard()->clear();

@@ -1,6 +1,7 @@
 // The main window with the real port component, terminal window and file server, on a
 // pseudo-terminal whose far end the test plays; and the program itself under SIGTERM.
 
+#include "test_home.h"
 #include "app/com_port_access.h"
 #include "app/ui/macro_controller.h"
 #include "app/ui/main_form.h"
@@ -156,11 +157,7 @@ class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::temp_directory_path() / ("zelvo-app-prog-" + std::to_string(::getpid()) + "-"
-                                            + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+        dir_ = testConfigHome("zelvo-app-prog");
         // The file server's default drive and the program's files go to the test's own
         // home, never the user's.
         if (const char* home = std::getenv("HOME"))

@@ -1,6 +1,7 @@
 // The main window's send macros, Send hex, hex view, timestamps and line endings: the
 // dialogs, what reaches the line, and what a session keeps of them.
 
+#include "test_home.h"
 #include "app/ui/macro_controller.h"
 #include "app/ui/macro_editor.h"
 #include "app/ui/main_form.h"
@@ -33,11 +34,7 @@ class SendViewTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::temp_directory_path() / ("zelvo-send-view-" + std::to_string(::getpid()) + "-"
-                                            + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+        dir_ = testConfigHome("zelvo-send-view");
         store_ = RegistryStore::defaultPath();
         RegistryStore s(store_);
         SessionSettings st;

@@ -1,3 +1,4 @@
+#include "test_home.h"
 #include "app/session_settings.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +19,7 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::temp_directory_path() / ("zelvo-app-settings-" + std::to_string(::getpid()) + "-"
-                                            + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+        dir_ = zelvo::app::testing::testConfigHome("zelvo-app-settings");
     }
     void TearDown() override { fs::remove_all(dir_); }
 

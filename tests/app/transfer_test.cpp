@@ -1,6 +1,7 @@
 // File transfers from the main window with the real port, terminal window and protocol
 // component, against lrzsz on a local command line; and the port choice dialog.
 
+#include "test_home.h"
 #include "app/com_port_access.h"
 #include "app/ui/com_select_form.h"
 #include "app/ui/main_form.h"
@@ -102,12 +103,9 @@ protected:
     {
         if (const char* why = missingPeer())
             GTEST_SKIP() << why;
-        dir_ = fs::temp_directory_path() / ("zelvo-app-xfer-" + std::to_string(::getpid()) + "-"
-                                            + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
+        dir_ = testConfigHome("zelvo-app-xfer");
         fs::create_directories(dir_ / "src");
         fs::create_directories(dir_ / "dest");
-        ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
         store_ = platform::RegistryStore::defaultPath();
     }
     void TearDown() override
